@@ -29,7 +29,7 @@ function(tundra_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS ${T_LABEL}
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "${_platform};XDG_DATA_HOME=${_data}/data;XDG_CONFIG_HOME=${_data}/config;XDG_CACHE_HOME=${_data}/cache;TUNDRA_BIN_DIR=${TUNDRA_BIN_DIR};TUNDRA_TEST_DATA=${_data};LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;${T_ENV}")
+    ENVIRONMENT "${_platform};XDG_DATA_HOME=${_data}/data;XDG_CONFIG_HOME=${_data}/config;XDG_CACHE_HOME=${_data}/cache;TUNDRA_BIN_DIR=${TUNDRA_BIN_DIR};TUNDRA_TEST_DATA=${_data};ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;${T_ENV}")
 endfunction()
 
 # tundra_add_qml_plugin(TARGET t URI Module.Name SOURCES ... [QMLDIR file] [FILES qml/js files])

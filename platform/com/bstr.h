@@ -25,7 +25,10 @@ public:
     CComBSTR() = default;
     explicit CComBSTR(LPCOLESTR text) : m_str(SysAllocString(text)) {}
     explicit CComBSTR(const QString &text) : m_str(nyx::com::toBstr(text)) {}
-    CComBSTR(const CComBSTR &other) : m_str(other.m_str ? SysAllocStringLen(other.m_str, other.Length()) : nullptr) {}
+    CComBSTR(const CComBSTR &other)
+        : m_str(other.m_str ? SysAllocStringLen(other.m_str, other.Length()) : nullptr)
+    {
+    }
     CComBSTR &operator=(const CComBSTR &other)
     {
         if (this != &other) {

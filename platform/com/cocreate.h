@@ -32,7 +32,9 @@ void unregisterClass(int registrationId);
 class ClassRegistration
 {
 public:
-    ClassRegistration(REFCLSID clsid, ClassFactory factory) : m_id(registerClass(clsid, std::move(factory))) {}
+    ClassRegistration(REFCLSID clsid, ClassFactory factory) : m_id(registerClass(clsid, std::move(factory)))
+    {
+    }
     ~ClassRegistration() { unregisterClass(m_id); }
     ClassRegistration(const ClassRegistration &) = delete;
     ClassRegistration &operator=(const ClassRegistration &) = delete;

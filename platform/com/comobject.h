@@ -7,8 +7,7 @@
 #include <atomic>
 
 namespace nyx::com {
-template <class First, class... Rest>
-class ComObject : public First, public Rest...
+template <class First, class... Rest> class ComObject : public First, public Rest...
 {
 public:
     HRESULT QueryInterface(REFIID riid, void **object) override
@@ -45,8 +44,7 @@ protected:
     virtual void *queryExtraInterface(REFIID) { return nullptr; }
 
 private:
-    template <class I, class... More>
-    void *findInterface(REFIID riid)
+    template <class I, class... More> void *findInterface(REFIID riid)
     {
         if (riid == uuidOf<I>())
             return static_cast<I *>(this);

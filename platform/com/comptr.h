@@ -7,8 +7,7 @@
 #include <cassert>
 #include <utility>
 
-template <class T>
-class CComPtr
+template <class T> class CComPtr
 {
 public:
     CComPtr() = default;
@@ -82,8 +81,7 @@ public:
             p->AddRef();
         return S_OK;
     }
-    template <class Q>
-    HRESULT QueryInterface(Q **out) const
+    template <class Q> HRESULT QueryInterface(Q **out) const
     {
         if (!out)
             return E_POINTER;
@@ -94,7 +92,8 @@ public:
     HRESULT CoCreateInstance(REFCLSID clsid, IUnknown *outer = nullptr, DWORD context = CLSCTX_ALL)
     {
         assert(!p);
-        return ::CoCreateInstance(clsid, outer, context, nyx::com::uuidOf<T>(), reinterpret_cast<void **>(&p));
+        return ::CoCreateInstance(clsid, outer, context, nyx::com::uuidOf<T>(),
+                                  reinterpret_cast<void **>(&p));
     }
 
     T *p = nullptr;

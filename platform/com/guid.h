@@ -60,8 +60,7 @@ bool parseGuid(const QString &text, GUID *guid);
 } // namespace nyx::com
 
 namespace std {
-template <>
-struct hash<GUID>
+template <> struct hash<GUID>
 {
     size_t operator()(const GUID &g) const noexcept
     {

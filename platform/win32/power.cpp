@@ -3,7 +3,7 @@
 #include <QLoggingCategory>
 #include <atomic>
 
-Q_LOGGING_CATEGORY(lcPower, "nyx.win32.power")
+Q_LOGGING_CATEGORY(lcPower, "nyx.win32.power", QtInfoMsg)
 
 namespace {
 std::atomic<EXECUTION_STATE> g_state{ES_CONTINUOUS};

@@ -176,8 +176,7 @@ private slots:
             QCOMPARE(counter->next(), 1);
             counter.Release();
             {
-                nyx::com::ClassRegistration failing(CLSID_Counter,
-                                                    [](REFIID, void **) { return E_PENDING; });
+                nyx::com::ClassRegistration failing(CLSID_Counter, [](REFIID, void **) { return E_PENDING; });
                 QCOMPARE(counter.CoCreateInstance(CLSID_Counter), E_PENDING);
                 QVERIFY(!counter);
             }

@@ -1,0 +1,6 @@
+#pragma once
+
+#include "multimedia/offscreenwindowcontent.h"
+
+// The factory the launcher hands to the media library.
+IOffscreenWindowContent *createOffscreenWindowContent(QQuickItem *item);

@@ -1,0 +1,6 @@
+import QtQuick 2.12
+
+Item {
+    width: 100
+    height: 100
+}

@@ -1,0 +1,5 @@
+import QtQuick 2.12
+import NoSuchPlugin 1.0
+
+Item {
+}

@@ -1,0 +1,117 @@
+#include "programrunner.h"
+#include "testenvironment.h"
+
+#include <QtTest>
+
+namespace {
+QString logsDir()
+{
+    return ProgramRunner::dataDirectory(QStringLiteral("TundraRecorder")) + QStringLiteral("/Logs");
+}
+
+// Process ids of the running program's log files (the pid is the file name's last part).
+QList<qint64> logPids(const QString &baseName)
+{
+    QList<qint64> pids;
+    const QStringList files = QDir(logsDir()).entryList({baseName + QStringLiteral("_*.txt")}, QDir::Files);
+    for (const QString &file : files)
+        pids << file.section(QLatin1Char('_'), -1).section(QLatin1Char('.'), 0, 0).toLongLong();
+    return pids;
+}
+
+bool alive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    return close > 0 && text.size() > close + 2 && text.at(close + 2) != 'Z';
+}
+
+QStringList commandLine(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList args;
+    const QList<QByteArray> parts = file.readAll().split('\0');
+    for (int i = 0; i + 1 < parts.size(); ++i)
+        args << QString::fromLocal8Bit(parts.at(i));
+    return args;
+}
+} // namespace
+
+class tst_Supervisor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QDir(ProgramRunner::dataDirectory(QStringLiteral("TundraRecorder"))).removeRecursively(); }
+
+    void startsBothChildrenAndStopsThemOnCtrlC()
+    {
+        const QString bin = tundra::test::binDir();
+        ProgramRunner supervisor(bin + QStringLiteral("/TundraRecorder"));
+        QVERIFY(supervisor.start({QStringLiteral("--locale"), QStringLiteral("ru")}));
+        QTRY_COMPARE_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderServer")).size(), 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderClient")).size(), 1, 30000);
+        const qint64 server = logPids(QStringLiteral("TundraRecorderServer")).first();
+        const qint64 client = logPids(QStringLiteral("TundraRecorderClient")).first();
+
+        const QStringList expectedTail{QStringLiteral("--application_name"),
+                                       QStringLiteral("TundraRecorder"),
+                                       QStringLiteral("--application_parent"),
+                                       bin + QStringLiteral("/TundraRecorder"),
+                                       QStringLiteral("--locale"),
+                                       QStringLiteral("ru")};
+        QCOMPARE(commandLine(server),
+                 QStringList{bin + QStringLiteral("/TundraRecorderServer")} + expectedTail);
+        QCOMPARE(commandLine(client),
+                 QStringList{bin + QStringLiteral("/TundraRecorderClient")} + expectedTail);
+
+        QTest::qWait(500);
+        QVERIFY(supervisor.interrupt());
+        QVERIFY(supervisor.finish(30000));
+        QCOMPARE(supervisor.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(supervisor.exitCode(), 0);
+        QVERIFY(!alive(server));
+        QVERIFY(!alive(client));
+    }
+
+    void watchdogRunsOnlyTheServer()
+    {
+        ProgramRunner watchdog(tundra::test::binDir() + QStringLiteral("/TundraRecorderWatchDog"));
+        QVERIFY(watchdog.start());
+        QTRY_COMPARE_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderServer")).size(), 1, 30000);
+        const qint64 server = logPids(QStringLiteral("TundraRecorderServer")).first();
+        QTest::qWait(1000);
+        QVERIFY(logPids(QStringLiteral("TundraRecorderClient")).isEmpty());
+        // The watchdog runs under the station's name, whatever its executable is called.
+        QCOMPARE(logPids(QStringLiteral("TundraRecorderWatchDog")).size(), 1);
+        QVERIFY(watchdog.interrupt());
+        QVERIFY(watchdog.finish(30000));
+        QCOMPARE(watchdog.exitCode(), 0);
+        QVERIFY(!alive(server));
+    }
+
+    void refusedChildStopsTheSupervisor()
+    {
+        ProgramRunner lone(tundra::test::binDir() + QStringLiteral("/TundraRecorderServer"));
+        QVERIFY(lone.start());
+        QTRY_COMPARE_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderServer")).size(), 1, 30000);
+
+        ProgramRunner supervisor(tundra::test::binDir() + QStringLiteral("/TundraRecorder"));
+        QVERIFY(supervisor.start({QStringLiteral("--keep_old_logs")}));
+        // The supervised server finds the lone one, exits with 0, and everything stops.
+        QVERIFY(supervisor.finish(60000));
+        QCOMPARE(supervisor.exitCode(), 0);
+        QVERIFY(lone.isRunning());
+        QVERIFY(lone.interrupt());
+        QVERIFY(lone.finish());
+        QCOMPARE(lone.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Supervisor)
+#include "tst_supervisor.moc"
