@@ -1,0 +1,3 @@
+#include "trellislogging.h"
+
+Q_LOGGING_CATEGORY(lcTrellis, "Trellis")
