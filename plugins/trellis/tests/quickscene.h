@@ -38,7 +38,8 @@ inline void pinGlDriverLibraries()
     dl_iterate_phdr(
         [](dl_phdr_info *info, size_t, void *) {
             const QByteArray name(info->dlpi_name);
-            if (name.contains("dri") || name.contains("gallium") || name.contains("LLVM") || name.contains("GLX"))
+            if (name.contains("dri") || name.contains("gallium") || name.contains("LLVM") ||
+                name.contains("GLX"))
                 dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
             return 0;
         },
