@@ -5,6 +5,7 @@
 #include "com/unknown.h"
 
 #include <cassert>
+#include <memory>
 #include <utility>
 
 template <class T> class CComPtr
@@ -36,7 +37,8 @@ public:
     CComPtr &operator=(const CComPtr &other) { return *this = other.p; }
     CComPtr &operator=(CComPtr &&other) noexcept
     {
-        if (this != &other) {
+        // operator& is the out-parameter address, not this object's.
+        if (this != std::addressof(other)) {
             T *old = std::exchange(p, std::exchange(other.p, nullptr));
             if (old)
                 old->Release();

@@ -56,6 +56,12 @@ private slots:
             QCOMPARE(object->refCount(), 2u);
             c.Release();
             QCOMPARE(object->refCount(), 1u);
+            // Assigning a returned pointer moves it in: no extra reference, none lost.
+            CComPtr<ICounter> d;
+            d = CComPtr<ICounter>(a);
+            QCOMPARE(object->refCount(), 2u);
+            d = std::move(d);
+            QCOMPARE(object->refCount(), 2u);
         }
         QCOMPARE(g_alive, 0);
     }

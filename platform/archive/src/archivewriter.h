@@ -1,0 +1,44 @@
+#pragma once
+// IArchiveWriter: collects the records of a sample and commits it as one frame.
+
+#include "archive/iarchivewriter.h"
+#include "archiveengine.h"
+#include "com/comobject.h"
+
+#include <map>
+#include <mutex>
+
+namespace nyx::archive {
+class ArchiveWriter : public nyx::com::ComObject<IArchiveWriter>
+{
+public:
+    ArchiveWriter(std::shared_ptr<ArchiveEngine> engine, const StreamRow &row);
+    ~ArchiveWriter() override;
+
+    HRESULT Start(ULONGLONG startTime) override;
+    HRESULT BeginSample(LONGLONG time, LONGLONG displayTime, DWORD flags) override;
+    HRESULT Data(int channelId, const BYTE *bytes, DWORD length) override;
+    HRESULT Blob(int channelId, const BYTE *bytes, DWORD size) override;
+    HRESULT EndSample() override;
+    HRESULT Stop() override;
+
+private:
+    HRESULT add(int channelId, std::uint8_t kind, const BYTE *bytes, DWORD length);
+    HRESULT stopLocked();
+
+    std::mutex m_mutex;
+    std::shared_ptr<ArchiveEngine> m_engine;
+    StreamRow m_row;
+    std::shared_ptr<FrameStore> m_store;
+    StreamLock m_lock;
+    WriterState m_state;
+    bool m_started = false;
+    bool m_inSample = false;
+    std::int64_t m_sampleTime = 0;
+    std::size_t m_sampleBytes = 0;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> m_records; // channel and kind of each record
+    std::vector<std::uint32_t> m_sparse;
+    std::uint64_t m_mask = 0;
+    std::map<std::uint32_t, std::uint8_t> m_channelFlags;
+};
+} // namespace nyx::archive

@@ -1,0 +1,769 @@
+#include "framestore.h"
+
+#include "archiveerrors.h"
+#include "crc32c.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcFrameStore, "nyx.archive")
+
+namespace nyx::archive {
+namespace {
+constexpr std::int64_t kSegmentLimit = 256LL * 1024 * 1024;
+constexpr std::size_t kMaxFrame = 64u * 1024 * 1024;
+constexpr std::int64_t kGap = 10000000; // 1 s: a longer pause starts a new subsequence
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+
+const char *const kSchema = R"(
+CREATE TABLE IF NOT EXISTS frames(stream INTEGER NOT NULL, time INTEGER NOT NULL, fno INTEGER NOT NULL,
+  seq INTEGER NOT NULL, seg INTEGER NOT NULL, off INTEGER NOT NULL, len INTEGER NOT NULL, mask INTEGER NOT NULL,
+  PRIMARY KEY(stream, time, fno)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS marks(stream INTEGER NOT NULL, channel INTEGER NOT NULL, time INTEGER NOT NULL,
+  fno INTEGER NOT NULL, PRIMARY KEY(stream, channel, time, fno)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS sequences(stream INTEGER NOT NULL, seq INTEGER NOT NULL, start INTEGER NOT NULL,
+  first INTEGER, last INTEGER, frames INTEGER NOT NULL DEFAULT 0, bytes INTEGER NOT NULL DEFAULT 0,
+  subseq INTEGER NOT NULL DEFAULT 0, open INTEGER NOT NULL DEFAULT 1, seg INTEGER NOT NULL DEFAULT 1,
+  segend INTEGER NOT NULL DEFAULT 0, nextfno INTEGER NOT NULL DEFAULT 1, PRIMARY KEY(stream, seq));
+CREATE TABLE IF NOT EXISTS streamstate(stream INTEGER PRIMARY KEY, changes INTEGER NOT NULL DEFAULT 0);
+)";
+
+template <class T> void put(std::uint8_t *p, T v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+template <class T> T get(const std::uint8_t *p)
+{
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+HRESULT dbError()
+{
+    return kFileCorrupt;
+}
+
+void readLocation(Statement &s, FrameLocation *location)
+{
+    location->time = s.int64(0);
+    location->fno = s.int64(1);
+    location->seq = s.int64(2);
+    location->seg = s.int64(3);
+    location->offset = s.int64(4);
+    location->length = s.int64(5);
+}
+
+bool writeAll(int fd, const std::uint8_t *data, std::size_t size, std::int64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+} // namespace
+
+FrameStore::~FrameStore()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_commitMutex);
+        m_commitStop = true;
+    }
+    m_commitWake.notify_all();
+    if (m_committer.joinable())
+        m_committer.join();
+    {
+        std::lock_guard<std::mutex> lock(m_checkpointMutex);
+        m_stopping = true;
+    }
+    m_checkpointWake.notify_all();
+    if (m_checkpointer.joinable())
+        m_checkpointer.join();
+    closeFiles();
+}
+
+int FrameStore::walHook(void *self, sqlite3 *, const char *, int pages)
+{
+    auto *store = static_cast<FrameStore *>(self);
+    if (pages >= 4000) {
+        std::lock_guard<std::mutex> lock(store->m_checkpointMutex);
+        store->m_checkpointDue = true;
+        store->m_checkpointWake.notify_one();
+    }
+    return SQLITE_OK;
+}
+
+void FrameStore::checkpointLoop()
+{
+    SqliteDb db;
+    if (!db.open(m_folder + QStringLiteral("/index.db")))
+        return;
+    // At most one checkpoint a second: each one syncs the log and the database.
+    std::unique_lock<std::mutex> lock(m_checkpointMutex);
+    while (!m_stopping) {
+        m_checkpointWake.wait_for(lock, std::chrono::seconds(5),
+                                  [this] { return m_stopping || m_checkpointDue; });
+        m_checkpointDue = false;
+        lock.unlock();
+        sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        lock.lock();
+        m_checkpointWake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stopping; });
+    }
+}
+
+HRESULT FrameStore::open(const QString &folder, std::shared_ptr<FrameStore> *store)
+{
+    std::shared_ptr<FrameStore> s(new FrameStore());
+    s->m_folder = folder;
+    if (!QDir().mkpath(folder))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (!s->m_db.open(folder + QStringLiteral("/index.db")) || !s->m_db.exec(kSchema)) {
+        qCWarning(lcFrameStore) << "Frame index" << folder << "cannot be used:" << s->m_db.error();
+        return kFileCorrupt;
+    }
+    sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
+    s->m_db.exec("PRAGMA journal_size_limit=67108864");
+    sqlite3_wal_hook(s->m_db.handle(), &FrameStore::walHook, s.get());
+    s->m_checkpointer = std::thread([raw = s.get()] { raw->checkpointLoop(); });
+    s->m_committer = std::thread([raw = s.get()] { raw->commitLoop(); });
+    *store = std::move(s);
+    return S_OK;
+}
+
+QString FrameStore::segmentPath(const QString &folder, std::int64_t seg)
+{
+    return folder + QStringLiteral("/seg-%1.dat").arg(seg, 8, 10, QLatin1Char('0'));
+}
+
+void FrameStore::closeFiles()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto &entry : m_readFds)
+        ::close(entry.second);
+    m_readFds.clear();
+}
+
+HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction tx(m_db);
+    if (!tx.ok())
+        return dbError();
+    Statement &close = m_db.cached("UPDATE sequences SET open=0 WHERE stream=?1 AND open=1");
+    close.bind(1, stream);
+    if (close.step() != SQLITE_DONE)
+        return dbError();
+    Statement &drop = m_db.cached("DELETE FROM sequences WHERE stream=?1 AND frames=0");
+    drop.bind(1, stream);
+    if (drop.step() != SQLITE_DONE)
+        return dbError();
+    const bool changed = m_db.changes() > 0;
+    std::int64_t seg = 1, segEnd = 0, nextFno = 1;
+    position(stream, &seg, &segEnd, &nextFno);
+    if (changed)
+        bumpChanges(stream);
+    if (!tx.commit())
+        return dbError();
+    // Cut what was appended but never committed: the tail of the current segment and later segments.
+    const QByteArray current = QFile::encodeName(segmentPath(folder, seg));
+    struct stat st
+    {
+    };
+    if (::stat(current.constData(), &st) == 0 && st.st_size > segEnd) {
+        qCWarning(lcFrameStore) << "Cutting" << (st.st_size - segEnd) << "uncommitted bytes from" << current;
+        if (::truncate(current.constData(), segEnd) != 0)
+            return kWriteFault;
+    }
+    for (std::int64_t next = seg + 1;; ++next) {
+        const QString path = segmentPath(folder, next);
+        if (!QFile::exists(path))
+            break;
+        QFile::remove(path);
+    }
+    return S_OK;
+}
+
+HRESULT FrameStore::beginSequence(WriterState &state, std::uint64_t startTime)
+{
+    const HRESULT recovered = recoverStream(state.stream, state.folder);
+    if (FAILED(recovered))
+        return recovered;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction tx(m_db);
+    if (!tx.ok())
+        return dbError();
+    position(state.stream, &state.seg, &state.segEnd, &state.nextFno);
+    Statement &last = m_db.cached("SELECT COALESCE(MAX(seq), 0) FROM sequences WHERE stream=?1");
+    last.bind(1, state.stream);
+    if (last.step() != SQLITE_ROW)
+        return dbError();
+    state.seq = last.int64(0) + 1;
+    last.reset();
+    Statement &insert = m_db.cached(
+        "INSERT INTO sequences(stream, seq, start, seg, segend, nextfno) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    insert.bind(1, state.stream).bind(2, state.seq).bind(3, static_cast<std::int64_t>(startTime));
+    insert.bind(4, state.seg).bind(5, state.segEnd).bind(6, state.nextFno);
+    if (insert.step() != SQLITE_DONE || !bumpChanges(state.stream) || !tx.commit())
+        return dbError();
+    QDir().mkpath(state.folder);
+    const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg));
+    state.fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (state.fd < 0)
+        return kWriteFault;
+    state.hasFrames = false;
+    state.subsequences = 0;
+    return S_OK;
+}
+
+HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
+{
+    state.frameFd = state.fd;
+    state.frameSeg = state.seg;
+    state.frameStart = state.segEnd;
+    if (state.segEnd > 0 &&
+        state.segEnd + static_cast<std::int64_t>(kFrameHeader + firstRecord) > kSegmentLimit) {
+        const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg + 1));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return kWriteFault;
+        state.frameFd = fd;
+        state.frameSeg = state.seg + 1;
+        state.frameStart = 0;
+    }
+    state.frameOpen = true;
+    state.frameBytes = 0;
+    state.frameCrc = 0;
+    state.frameRecords = 0;
+    return S_OK;
+}
+
+void FrameStore::abandonFrame(WriterState &state)
+{
+    if (state.frameOpen && state.frameFd != state.fd && state.frameFd >= 0)
+        ::close(state.frameFd);
+    state.frameOpen = false;
+    state.frameFd = -1;
+}
+
+HRESULT FrameStore::appendRecord(WriterState &state, std::uint32_t channel, std::uint8_t kind,
+                                 const std::uint8_t *bytes, std::uint32_t length)
+{
+    if (!state.frameOpen) {
+        const HRESULT hr = openFrame(state, 12 + std::size_t(length));
+        if (FAILED(hr))
+            return hr;
+    }
+    if (kFrameHeader + static_cast<std::size_t>(state.frameBytes) + 12 + length > kMaxFrame)
+        return E_INVALIDARG;
+    std::uint8_t head[12];
+    put<std::uint32_t>(head, channel);
+    head[4] = kind;
+    head[5] = head[6] = head[7] = 0;
+    put<std::uint32_t>(head + 8, length);
+    iovec parts[2] = {{head, sizeof head}, {const_cast<std::uint8_t *>(bytes), length}};
+    std::int64_t offset = state.frameStart + static_cast<std::int64_t>(kFrameHeader) + state.frameBytes;
+    std::size_t left = sizeof head + length;
+    int index = 0;
+    while (left > 0) {
+        const ssize_t n = ::pwritev(state.frameFd, parts + index, 2 - index, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno == ENOSPC ? kDiskFull : kWriteFault;
+        }
+        left -= static_cast<std::size_t>(n);
+        offset += n;
+        std::size_t done = static_cast<std::size_t>(n);
+        while (index < 2 && done >= parts[index].iov_len) {
+            done -= parts[index].iov_len;
+            ++index;
+        }
+        if (index < 2) {
+            parts[index].iov_base = static_cast<std::uint8_t *>(parts[index].iov_base) + done;
+            parts[index].iov_len -= done;
+        }
+    }
+    state.frameCrc = crc32c(head, sizeof head, state.frameCrc);
+    if (length)
+        state.frameCrc = crc32c(bytes, length, state.frameCrc);
+    state.frameBytes += static_cast<std::int64_t>(sizeof head + length);
+    ++state.frameRecords;
+    return S_OK;
+}
+
+HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
+                                const std::vector<std::uint32_t> &sparseChannels, std::uint64_t mask,
+                                std::uint32_t *frameBytes)
+{
+    if (!state.frameOpen) {
+        const HRESULT hr = openFrame(state, 0);
+        if (FAILED(hr))
+            return hr;
+    }
+    std::uint8_t header[kFrameHeader];
+    put<std::uint32_t>(header, kFrameMagic);
+    put<std::uint32_t>(header + 4, static_cast<std::uint32_t>(state.frameBytes));
+    put<std::int64_t>(header + 8, time);
+    put<std::int64_t>(header + 16, state.nextFno);
+    put<std::uint32_t>(header + 24, state.frameCrc);
+    put<std::uint32_t>(header + 28, state.frameRecords);
+    // The header goes last: a frame is whole on disk before the index row that points at it.
+    if (!writeAll(state.frameFd, header, sizeof header, state.frameStart)) {
+        const HRESULT hr = errno == ENOSPC ? kDiskFull : kWriteFault;
+        abandonFrame(state);
+        return hr;
+    }
+    const std::int64_t size = static_cast<std::int64_t>(kFrameHeader) + state.frameBytes;
+    std::int64_t subsequences = state.subsequences;
+    if (!state.hasFrames || time - state.lastTime > kGap)
+        ++subsequences;
+    auto pending = std::make_unique<PendingCommit>();
+    pending->stream = state.stream;
+    pending->seq = state.seq;
+    pending->fno = state.nextFno;
+    pending->time = time;
+    pending->seg = state.frameSeg;
+    pending->offset = state.frameStart;
+    pending->size = size;
+    pending->subsequences = subsequences;
+    pending->channels = sparseChannels;
+    pending->mask = mask;
+    // The committer takes frames in queue order, so each stream's rows land in order.
+    enqueue(pending.get());
+    state.inFlight.push_back(std::move(pending));
+    const HRESULT previous = settle(state, kMaxInFlight);
+    if (state.frameFd != state.fd) {
+        ::close(state.fd);
+        state.fd = state.frameFd;
+        state.seg = state.frameSeg;
+    }
+    state.frameOpen = false;
+    state.frameFd = -1;
+    state.segEnd = state.frameStart + size;
+    ++state.nextFno;
+    state.subsequences = subsequences;
+    state.lastTime = state.hasFrames ? std::max(state.lastTime, time) : time;
+    state.hasFrames = true;
+    if (frameBytes)
+        *frameBytes = static_cast<std::uint32_t>(size);
+    return previous;
+}
+
+void FrameStore::enqueue(PendingCommit *pending)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_commitMutex);
+        m_pending.push_back(pending);
+    }
+    m_commitWake.notify_one();
+}
+
+HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
+{
+    HRESULT result = S_OK;
+    std::unique_lock<std::mutex> lock(m_commitMutex);
+    while (!state.inFlight.empty()) {
+        PendingCommit &oldest = *state.inFlight.front();
+        if (!oldest.done) {
+            if (state.inFlight.size() <= keep)
+                break;
+            m_commitDone.wait(lock, [&] { return oldest.done; });
+        }
+        if (!oldest.ok && SUCCEEDED(result))
+            result = dbError();
+        state.inFlight.pop_front();
+    }
+    return result;
+}
+
+void FrameStore::commitLoop()
+{
+    std::unique_lock<std::mutex> lock(m_commitMutex);
+    for (;;) {
+        m_commitWake.wait(lock, [this] { return m_commitStop || !m_pending.empty(); });
+        if (m_pending.empty() && m_commitStop)
+            return;
+        std::vector<PendingCommit *> batch;
+        batch.swap(m_pending);
+        lock.unlock();
+        const bool ok = writeBatch(batch);
+        lock.lock();
+        for (PendingCommit *p : batch) {
+            p->ok = ok;
+            p->done = true;
+        }
+        m_commitDone.notify_all();
+    }
+}
+
+bool FrameStore::bumpChanges(std::int64_t stream)
+{
+    Statement &ensure = m_db.cached("INSERT OR IGNORE INTO streamstate(stream) VALUES(?1)");
+    ensure.bind(1, stream);
+    if (ensure.step() != SQLITE_DONE)
+        return false;
+    Statement &bump = m_db.cached("UPDATE streamstate SET changes=changes+1 WHERE stream=?1");
+    bump.bind(1, stream);
+    return bump.step() == SQLITE_DONE;
+}
+
+void FrameStore::position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno)
+{
+    Statement &s = m_db.cached("SELECT seg, segend, nextfno FROM sequences WHERE stream=?1 AND frames>0 "
+                               "ORDER BY seq DESC LIMIT 1");
+    s.bind(1, stream);
+    if (s.step() == SQLITE_ROW) {
+        *seg = s.int64(0);
+        *segEnd = s.int64(1);
+        *nextFno = s.int64(2);
+    } else {
+        *seg = 1;
+        *segEnd = 0;
+        *nextFno = 1;
+    }
+    s.reset();
+}
+
+bool FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction tx(m_db);
+    bool ok = tx.ok();
+    for (const PendingCommit *p : batch) {
+        if (!ok)
+            break;
+        Statement &f = m_db.cached("INSERT INTO frames VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        f.bind(1, p->stream).bind(2, p->time).bind(3, p->fno).bind(4, p->seq).bind(5, p->seg);
+        f.bind(6, p->offset).bind(7, p->size).bind(8, static_cast<std::int64_t>(p->mask));
+        ok = f.step() == SQLITE_DONE;
+        for (std::uint32_t channel : p->channels) {
+            if (!ok)
+                break;
+            Statement &m = m_db.cached("INSERT OR IGNORE INTO marks VALUES(?1, ?2, ?3, ?4)");
+            m.bind(1, p->stream).bind(2, channel).bind(3, p->time).bind(4, p->fno);
+            ok = m.step() == SQLITE_DONE;
+        }
+        if (!ok)
+            break;
+        Statement &s = m_db.cached(
+            "UPDATE sequences SET first=COALESCE(MIN(first, ?3), ?3), last=COALESCE(MAX(last, ?3), ?3), "
+            "frames=frames+1, bytes=bytes+?4, subseq=?5, seg=?6, segend=?7, nextfno=?8 WHERE stream=?1 AND "
+            "seq=?2");
+        s.bind(1, p->stream).bind(2, p->seq).bind(3, p->time).bind(4, p->size).bind(5, p->subsequences);
+        s.bind(6, p->seg).bind(7, p->offset + p->size).bind(8, p->fno + 1);
+        ok = s.step() == SQLITE_DONE;
+    }
+    return ok && tx.commit();
+}
+
+HRESULT FrameStore::endSequence(WriterState &state)
+{
+    abandonFrame(state);
+    const HRESULT last = settle(state, 0);
+    if (state.fd >= 0) {
+        ::close(state.fd);
+        state.fd = -1;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction tx(m_db);
+    if (!tx.ok())
+        return dbError();
+    Statement &close = m_db.cached("UPDATE sequences SET open=0 WHERE stream=?1 AND seq=?2");
+    close.bind(1, state.stream).bind(2, state.seq);
+    bool ok = close.step() == SQLITE_DONE;
+    Statement &drop = m_db.cached("DELETE FROM sequences WHERE stream=?1 AND seq=?2 AND frames=0");
+    drop.bind(1, state.stream).bind(2, state.seq);
+    ok = ok && drop.step() == SQLITE_DONE;
+    ok = ok && bumpChanges(state.stream);
+    if (!ok || !tx.commit())
+        return dbError();
+    return last;
+}
+
+HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
+                               std::uint32_t channel, bool dense, FrameLocation *location)
+{
+    if (channel && dense && channel < 64) {
+        static const char *const kScans[2] = {
+            "SELECT time, fno, seq, seg, off, len FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3 "
+            "AND (mask & ?4) != 0 ORDER BY time, fno LIMIT 1",
+            "SELECT time, fno, seq, seg, off, len FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3 "
+            "AND (mask & ?4) != 0 ORDER BY time DESC, fno DESC LIMIT 1",
+        };
+        Statement &s = m_db.cached(kScans[descending ? 1 : 0]);
+        if (!s.valid())
+            return dbError();
+        s.bind(1, stream).bind(2, from).bind(3, to).bind(4, static_cast<std::int64_t>(1ULL << channel));
+        const int rc = s.step();
+        if (rc == SQLITE_ROW)
+            readLocation(s, location);
+        s.reset();
+        return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : dbError();
+    }
+    static const char *const kQueries[4] = {
+        "SELECT time, fno, seq, seg, off, len FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3 "
+        "ORDER BY time, fno LIMIT 1",
+        "SELECT time, fno, seq, seg, off, len FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3 "
+        "ORDER BY time DESC, fno DESC LIMIT 1",
+        "SELECT f.time, f.fno, f.seq, f.seg, f.off, f.len FROM marks m JOIN frames f ON f.stream=m.stream "
+        "AND f.time=m.time AND f.fno=m.fno WHERE m.stream=?1 AND m.channel=?4 AND m.time>=?2 AND m.time<=?3 "
+        "ORDER BY m.time, m.fno LIMIT 1",
+        "SELECT f.time, f.fno, f.seq, f.seg, f.off, f.len FROM marks m JOIN frames f ON f.stream=m.stream "
+        "AND f.time=m.time AND f.fno=m.fno WHERE m.stream=?1 AND m.channel=?4 AND m.time>=?2 AND m.time<=?3 "
+        "ORDER BY m.time DESC, m.fno DESC LIMIT 1",
+    };
+    Statement &s = m_db.cached(kQueries[(channel ? 2 : 0) + (descending ? 1 : 0)]);
+    if (!s.valid())
+        return dbError();
+    s.bind(1, stream).bind(2, from).bind(3, to);
+    if (channel)
+        s.bind(4, static_cast<std::int64_t>(channel));
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) {
+        readLocation(s, location);
+        s.reset();
+        return S_OK;
+    }
+    s.reset();
+    return rc == SQLITE_DONE ? kNotFound : dbError();
+}
+
+HRESULT FrameStore::find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
+                         bool dense, FrameLocation *location)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    switch (mode) {
+    case 1:
+        return findLocked(stream, time, kMax, false, channel, dense, location);
+    case 2:
+        return findLocked(stream, kMin, time, true, channel, dense, location);
+    case 3: {
+        const HRESULT hr = findLocked(stream, kMin, time, true, channel, dense, location);
+        return hr == kNotFound ? findLocked(stream, time, kMax, false, channel, dense, location) : hr;
+    }
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+HRESULT FrameStore::findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
+                                std::uint32_t channel, bool dense, FrameLocation *location)
+{
+    if (mode < 1 || mode > 3)
+        return E_INVALIDARG;
+    if (from > to)
+        return kNotFound;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return findLocked(stream, from, to, mode == 2, channel, dense, location);
+}
+
+int FrameStore::readFd(std::int64_t stream, const QString &folder, std::int64_t seg)
+{
+    const auto key = std::make_pair(stream, seg);
+    auto it = m_readFds.find(key);
+    if (it != m_readFds.end())
+        return it->second;
+    const QByteArray path = QFile::encodeName(segmentPath(folder, seg));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        m_readFds.emplace(key, fd);
+    return fd;
+}
+
+HRESULT FrameStore::readFrame(std::int64_t stream, const QString &folder, const FrameLocation &location,
+                              std::vector<std::uint8_t> *frame)
+{
+    if (location.length < static_cast<std::int64_t>(kFrameHeader) ||
+        location.length > static_cast<std::int64_t>(kMaxFrame))
+        return kFileCorrupt;
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        fd = readFd(stream, folder, location.seg);
+    }
+    if (fd < 0)
+        return kReadFault;
+    frame->resize(static_cast<std::size_t>(location.length));
+    std::size_t done = 0;
+    while (done < frame->size()) {
+        const ssize_t n = ::pread(fd, frame->data() + done, frame->size() - done,
+                                  location.offset + static_cast<std::int64_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    const std::uint8_t *h = frame->data();
+    const bool valid = done == frame->size() && get<std::uint32_t>(h) == kFrameMagic &&
+                       get<std::uint32_t>(h + 4) == frame->size() - kFrameHeader &&
+                       get<std::int64_t>(h + 8) == location.time &&
+                       get<std::int64_t>(h + 16) == location.fno &&
+                       get<std::uint32_t>(h + 24) == crc32c(h + kFrameHeader, frame->size() - kFrameHeader);
+    if (!valid) {
+        qCWarning(lcFrameStore) << "Damaged frame" << location.fno << "at" << location.offset << "in segment"
+                                << segmentPath(folder, location.seg);
+        frame->clear();
+        return kFileCorrupt;
+    }
+    return S_OK;
+}
+
+bool FrameStore::parseRecords(const std::uint8_t *payload, std::size_t size, std::uint32_t channel,
+                              std::uint8_t kind, const std::uint8_t **bytes, std::uint32_t *length)
+{
+    std::size_t pos = 0;
+    while (size - pos >= 12) {
+        const std::uint32_t c = get<std::uint32_t>(payload + pos);
+        const std::uint8_t k = payload[pos + 4];
+        const std::uint32_t n = get<std::uint32_t>(payload + pos + 8);
+        if (size - pos - 12 < n)
+            return false;
+        if (c == channel && k == kind) {
+            *bytes = payload + pos + 12;
+            *length = n;
+            return true;
+        }
+        pos += 12 + n;
+    }
+    return false;
+}
+
+HRESULT FrameStore::status(std::int64_t stream, StreamStatus *status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *status = StreamStatus();
+    // Every frame and every start, stop or repair moves the counter.
+    Statement &c = m_db.cached("SELECT COALESCE((SELECT changes FROM streamstate WHERE stream=?1), 0) + "
+                               "COALESCE((SELECT SUM(frames) FROM sequences WHERE stream=?1), 0)");
+    c.bind(1, stream);
+    int rc = c.step();
+    if (rc == SQLITE_ROW)
+        status->changes = static_cast<std::uint64_t>(c.int64(0));
+    else if (rc != SQLITE_DONE)
+        return dbError();
+    c.reset();
+    FrameLocation first, last;
+    HRESULT hr = findLocked(stream, kMin, kMax, false, 0, false, &first);
+    if (hr == S_OK) {
+        hr = findLocked(stream, kMin, kMax, true, 0, false, &last);
+        if (FAILED(hr))
+            return hr;
+        status->start = static_cast<std::uint64_t>(first.time);
+        status->end = static_cast<std::uint64_t>(last.time);
+    } else if (hr != kNotFound) {
+        return hr;
+    }
+    Statement &s =
+        m_db.cached("SELECT COALESCE(SUM(frames>0), 0), COALESCE(SUM(frames), 0), "
+                    "COALESCE(SUM(bytes), 0), COALESCE(MAX(open), 0) FROM sequences WHERE stream=?1");
+    s.bind(1, stream);
+    if (s.step() != SQLITE_ROW)
+        return dbError();
+    status->sequences = static_cast<std::uint32_t>(s.int64(0));
+    status->frames = static_cast<std::uint64_t>(s.int64(1));
+    status->bytes = static_cast<std::uint64_t>(s.int64(2));
+    status->writing = s.int64(3) != 0;
+    s.reset();
+    return S_OK;
+}
+
+HRESULT FrameStore::sequences(std::int64_t stream, std::vector<ArchiveSequenceRecord> *list)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    list->clear();
+    Statement &s = m_db.cached("SELECT start, subseq, first, frames, last FROM sequences "
+                               "WHERE stream=?1 AND frames>0 ORDER BY seq");
+    s.bind(1, stream);
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
+        ArchiveSequenceRecord r{};
+        r.startTime = static_cast<std::uint64_t>(s.int64(0));
+        r.subsequenceCount = static_cast<std::uint64_t>(s.int64(1));
+        r.beginTime = static_cast<std::uint64_t>(s.int64(2));
+        r.frameCount = static_cast<std::uint64_t>(s.int64(3));
+        r.firstFrameTime = r.beginTime;
+        r.lastFrameTime = static_cast<std::uint64_t>(s.int64(4));
+        list->push_back(r);
+    }
+    s.reset();
+    return rc == SQLITE_DONE ? S_OK : dbError();
+}
+
+HRESULT FrameStore::rangeSize(std::int64_t stream, std::uint64_t from, std::uint64_t to, std::int64_t *size)
+{
+    const auto clamp = [](std::uint64_t v) {
+        return v > static_cast<std::uint64_t>(kMax) ? kMax : std::int64_t(v);
+    };
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement &s =
+        m_db.cached("SELECT COALESCE(SUM(len), 0) FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3");
+    s.bind(1, stream).bind(2, clamp(from)).bind(3, clamp(to));
+    if (s.step() != SQLITE_ROW)
+        return dbError();
+    *size = s.int64(0);
+    s.reset();
+    return S_OK;
+}
+
+HRESULT FrameStore::totals(StorageTotals *totals)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement &s = m_db.cached("SELECT COALESCE(SUM(frames), 0), COALESCE(SUM(bytes), 0), "
+                               "COALESCE(SUM(CASE WHEN open THEN bytes ELSE 0 END), 0) FROM sequences");
+    if (s.step() != SQLITE_ROW)
+        return dbError();
+    totals->frames = static_cast<std::uint64_t>(s.int64(0));
+    totals->bytes = static_cast<std::uint64_t>(s.int64(1));
+    totals->lockedBytes = static_cast<std::uint64_t>(s.int64(2));
+    s.reset();
+    return S_OK;
+}
+
+HRESULT FrameStore::deleteStream(std::int64_t stream)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_readFds.begin(); it != m_readFds.end();) {
+        if (it->first.first == stream) {
+            ::close(it->second);
+            it = m_readFds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    Transaction tx(m_db);
+    if (!tx.ok())
+        return dbError();
+    static const char *const kDeletes[] = {
+        "DELETE FROM frames WHERE stream=?1", "DELETE FROM marks WHERE stream=?1",
+        "DELETE FROM sequences WHERE stream=?1", "DELETE FROM streamstate WHERE stream=?1"};
+    for (const char *sql : kDeletes) {
+        Statement &d = m_db.cached(sql);
+        d.bind(1, stream);
+        if (d.step() != SQLITE_DONE)
+            return dbError();
+    }
+    return tx.commit() ? S_OK : dbError();
+}
+} // namespace nyx::archive

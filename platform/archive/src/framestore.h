@@ -1,0 +1,171 @@
+#pragma once
+// The frames of one storage: an SQLite index (frames, channel marks, sequences) beside append-only
+// segment files per stream. A frame is appended to its segment first and then committed to the
+// index in one transaction; the index never points past what was written, and an uncommitted tail
+// is cut off when the stream is next recovered.
+
+#include "archive/archiverecords.h"
+#include "sqlitedb.h"
+
+#include <QString>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace nyx::archive {
+struct FrameLocation
+{
+    std::int64_t time = 0;
+    std::int64_t fno = 0;
+    std::int64_t seq = 0;
+    std::int64_t seg = 0;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+};
+
+struct StreamStatus
+{
+    std::uint64_t changes = 0;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::uint64_t frames = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t sequences = 0;
+    bool writing = false;
+};
+
+struct StorageTotals
+{
+    std::uint64_t frames = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t lockedBytes = 0;
+};
+
+// The index rows of one written frame, waiting for the committer.
+struct PendingCommit
+{
+    std::int64_t stream = 0, seq = 0, fno = 0, time = 0, seg = 0, offset = 0, size = 0, subsequences = 0;
+    std::uint64_t mask = 0;              // channels below 64 the frame holds records on
+    std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
+    bool done = false;
+    bool ok = false;
+};
+
+// What a writer carries between its calls; owned by the writer, used under the store's lock.
+struct WriterState
+{
+    std::int64_t stream = 0;
+    QString folder;
+    int fd = -1;
+    std::int64_t seg = 0;
+    std::int64_t segEnd = 0;
+    std::int64_t nextFno = 1;
+    std::int64_t seq = 0;
+    std::int64_t lastTime = 0;
+    std::int64_t subsequences = 0;
+    bool hasFrames = false;
+    // The frame being written: its records go straight to the segment, its header last.
+    bool frameOpen = false;
+    int frameFd = -1;
+    std::int64_t frameSeg = 0;
+    std::int64_t frameStart = 0;
+    std::int64_t frameBytes = 0;
+    std::uint32_t frameCrc = 0;
+    std::uint32_t frameRecords = 0;
+    // Frames handed to the committer and not yet known to be committed, oldest first.
+    std::deque<std::unique_ptr<PendingCommit>> inFlight;
+};
+
+class FrameStore
+{
+public:
+    static constexpr std::uint32_t kFrameMagic = 0x4658594E; // "NYXF"
+    static constexpr std::size_t kFrameHeader = 32;
+    static constexpr std::size_t kMaxInFlight = 8;
+
+    ~FrameStore();
+    static HRESULT open(const QString &folder, std::shared_ptr<FrameStore> *store);
+
+    const QString &folder() const { return m_folder; }
+
+    // Writer side. beginSequence cuts the stream's segment back to its committed end first.
+    HRESULT beginSequence(WriterState &state, std::uint64_t startTime);
+    // Writes one record of the open frame (opening it) behind the committed end of the segment.
+    HRESULT appendRecord(WriterState &state, std::uint32_t channel, std::uint8_t kind,
+                         const std::uint8_t *bytes, std::uint32_t length);
+    // Writes the frame's header and hands its index rows to the committer, which commits whatever
+    // is queued in one transaction, at once. A writer may run ahead of the committer by at most
+    // kMaxInFlight frames: beyond that this waits. The result is that of the earliest commit
+    // not yet reported. endSequence waits for every frame of the writer.
+    // Channels created with flag 0 are dense (a record in about every frame, like a video channel):
+    // filtered searches on them scan the frames. The others get an index of the frames holding them.
+    HRESULT commitFrame(WriterState &state, std::int64_t time,
+                        const std::vector<std::uint32_t> &sparseChannels, std::uint64_t mask,
+                        std::uint32_t *frameBytes);
+    // Forgets the open frame; its bytes are overwritten by the next one.
+    void abandonFrame(WriterState &state);
+    HRESULT endSequence(WriterState &state);
+    // Closes sequences left open by a writer that is gone and cuts the uncommitted tail.
+    HRESULT recoverStream(std::int64_t stream, const QString &folder);
+
+    // Reader side.
+    HRESULT find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
+                 bool dense, FrameLocation *location);
+    HRESULT findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
+                        std::uint32_t channel, bool dense, FrameLocation *location);
+    HRESULT readFrame(std::int64_t stream, const QString &folder, const FrameLocation &location,
+                      std::vector<std::uint8_t> *payload);
+
+    HRESULT status(std::int64_t stream, StreamStatus *status);
+    HRESULT sequences(std::int64_t stream, std::vector<ArchiveSequenceRecord> *list);
+    HRESULT rangeSize(std::int64_t stream, std::uint64_t from, std::uint64_t to, std::int64_t *size);
+    HRESULT totals(StorageTotals *totals);
+    HRESULT deleteStream(std::int64_t stream);
+    // Drops cached file handles (before the storage folder goes away).
+    void closeFiles();
+
+    static QString segmentPath(const QString &folder, std::int64_t seg);
+    HRESULT openFrame(WriterState &state, std::size_t firstRecord);
+    // The records of a frame payload; false when it is malformed.
+    static bool parseRecords(const std::uint8_t *payload, std::size_t size, std::uint32_t channel,
+                             std::uint8_t kind, const std::uint8_t **bytes, std::uint32_t *length);
+
+private:
+    FrameStore() = default;
+    void enqueue(PendingCommit *pending);
+    // Reports the writer's committed frames; waits while more than `keep` are in flight.
+    HRESULT settle(WriterState &state, std::size_t keep);
+    void commitLoop();
+    bool writeBatch(const std::vector<PendingCommit *> &batch);
+    bool bumpChanges(std::int64_t stream);
+    void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
+    HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
+                       std::uint32_t channel, bool dense, FrameLocation *location);
+    int readFd(std::int64_t stream, const QString &folder, std::int64_t seg);
+
+    std::mutex m_mutex;
+    SqliteDb m_db;
+    // Frames are committed by one thread per store, in batches of whatever the writers queued.
+    std::mutex m_commitMutex;
+    std::condition_variable m_commitWake;
+    std::condition_variable m_commitDone;
+    std::vector<PendingCommit *> m_pending;
+    bool m_commitStop = false;
+    std::thread m_committer;
+    // Checkpoints run on their own thread and connection, so no commit waits for their syncs.
+    void checkpointLoop();
+    static int walHook(void *self, sqlite3 *db, const char *name, int pages);
+    std::thread m_checkpointer;
+    std::mutex m_checkpointMutex;
+    std::condition_variable m_checkpointWake;
+    bool m_checkpointDue = false;
+    bool m_stopping = false;
+    QString m_folder;
+    std::map<std::pair<std::int64_t, std::int64_t>, int> m_readFds;
+};
+} // namespace nyx::archive
