@@ -1,0 +1,3 @@
+#include "rewindservicelogging.h"
+
+Q_LOGGING_CATEGORY(lcRewindService, "Multimedia.Rewind.RewindService")

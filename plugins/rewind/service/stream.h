@@ -1,0 +1,83 @@
+#pragma once
+// The QML object of one archive stream: name, start and end time, recorded sequences.
+
+#include <QDateTime>
+#include <QObject>
+#include <QQmlListProperty>
+#include <QSharedPointer>
+#include <QUuid>
+#include <QVector>
+
+struct IRewindServer;
+class QThread;
+class QTimer;
+class Range;
+class StreamUpdater;
+
+class Stream : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString name READ name NOTIFY nameChanged)
+    Q_PROPERTY(QDateTime startTime READ startTime NOTIFY startTimeChanged)
+    Q_PROPERTY(QDateTime endTime READ endTime NOTIFY endTimeChanged)
+    Q_PROPERTY(QQmlListProperty<Range> sequences READ sequences NOTIFY sequencesChanged)
+
+public:
+    struct SequenceInfo
+    {
+        quint64 start = 0;
+        quint64 end = 0;
+        bool operator==(const SequenceInfo &o) const { return start == o.start && end == o.end; }
+    };
+
+    Stream(IRewindServer *server, const QUuid &storageGuid, const QUuid &guid, bool isAudio,
+           const QString &name, const QSharedPointer<QTimer> &timer, const QSharedPointer<QThread> &thread);
+    ~Stream() override;
+
+    QString name() const { return m_name; }
+    bool isAudio() const { return m_isAudio; }
+    int decoderKind() const { return m_decoderKind; }
+    void setDecoderKind(int kind) { m_decoderKind = kind; }
+    int decoderIndex() const { return m_decoderIndex; }
+    void setDecoderIndex(int index) { m_decoderIndex = index; }
+    QUuid guid() const { return m_guid; }
+    QUuid storageGuid() const { return m_storageGuid; }
+    QDateTime startTime() const { return m_startTime; }
+    QDateTime endTime() const { return m_endTime; }
+    QQmlListProperty<Range> sequences();
+    // The recorded sequences as Range objects without a stream.
+    QVector<QSharedPointer<Range>> sequenceRanges() const { return m_sequences; }
+
+    QSharedPointer<StreamUpdater> updater() const { return m_updater; }
+    QSharedPointer<QThread> thread() const { return m_thread; }
+
+signals:
+    void nameChanged();
+    void startTimeChanged();
+    void endTimeChanged();
+    void sequencesChanged();
+
+private slots:
+    void setStartTimeWin32(qulonglong value);
+    void setEndTimeWin32(qulonglong value);
+    void setSequences(QVector<Stream::SequenceInfo> info);
+
+private:
+    static int sequenceCount(QQmlListProperty<Range> *list);
+    static Range *sequenceAt(QQmlListProperty<Range> *list, int index);
+
+    QString m_name;
+    bool m_isAudio;
+    int m_decoderKind = -1;
+    int m_decoderIndex = 0;
+    QUuid m_guid;
+    QUuid m_storageGuid;
+    QSharedPointer<StreamUpdater> m_updater;
+    QSharedPointer<QThread> m_thread;
+    QDateTime m_startTime;
+    QDateTime m_endTime;
+    QVector<QSharedPointer<Range>> m_sequences;
+};
+
+Q_DECLARE_METATYPE(Stream::SequenceInfo)
+Q_DECLARE_METATYPE(QVector<Stream::SequenceInfo>)
