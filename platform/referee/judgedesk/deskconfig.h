@@ -1,0 +1,42 @@
+#pragma once
+// JudgeDesk's configuration: a JSON file with its cameras and event types.
+//
+// {
+//   "cameras": [ {"name": "Cam 1", "stream": "{GUID}", "playAudio": true,
+//                 "begin": "2026-12-09T08:00:00Z", "end": "2026-12-09T10:00:00Z"} ],
+//   "eventTypes": [ {"name": "Goal", "text": "FFFFFF", "background": "0000FF"} ],
+//   "eventsFile": "events.jsonl"
+// }
+// "begin" and "end" are optional: without them a camera records from JudgeDesk's start until now.
+// A relative "eventsFile" lies beside the configuration file.
+
+#include <QDateTime>
+#include <QString>
+#include <QUuid>
+#include <QVector>
+
+struct DeskCamera
+{
+    QString name;
+    QUuid stream;
+    bool playAudio = false;
+    QDateTime begin; // null: JudgeDesk's start
+    QDateTime end;   // null: now
+};
+
+struct DeskEventType
+{
+    QString name;
+    QString textColor = QStringLiteral("FFFFFF");
+    QString backgroundColor = QStringLiteral("000000");
+};
+
+struct DeskConfig
+{
+    QVector<DeskCamera> cameras;
+    QVector<DeskEventType> eventTypes;
+    QString eventsFile;
+
+    // False with a message for a file that cannot be read or has a bad entry.
+    bool load(const QString &path, QString *error);
+};

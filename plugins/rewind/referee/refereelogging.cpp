@@ -1,0 +1,3 @@
+#include "refereelogging.h"
+
+Q_LOGGING_CATEGORY(lcRewind, "Multimedia.Rewind")
