@@ -28,10 +28,15 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
+#include <QtQuickTest/quicktest.h>
 #include <cstdlib>
+#include <vector>
 
 #ifndef TUNDRA_VERSION
 #define TUNDRA_VERSION "0.0.0"
+#endif
+#ifndef TUNDRA_TRANSLATION_LANGUAGES
+#define TUNDRA_TRANSLATION_LANGUAGES ""
 #endif
 
 namespace {
@@ -225,6 +230,13 @@ void Launcher::declareOptions()
         {QStringLiteral("testing"), QStringLiteral("Testing"), QStringLiteral("testing"), QString()});
     m_parser.addOption({QStringLiteral("testing_name"), QStringLiteral("Testing Name"),
                         QStringLiteral("testing_name"), QString()});
+    // A supervised child gets its supervisor's program path after this option. Declared so that
+    // the path is taken as the option's value, not as a positional argument (which testing
+    // mode would run as a test function name).
+    QCommandLineOption parent(QStringLiteral("application_parent"), QStringLiteral("Parent Application"),
+                              QStringLiteral("application_parent"));
+    parent.setFlags(QCommandLineOption::HiddenFromHelp);
+    m_parser.addOption(parent);
     m_parser.addHelpOption();
 }
 
@@ -287,13 +299,64 @@ void Launcher::initLogging(const QString &applicationFilePath)
     nyx::logging::initializeLogging(logging);
     qAddPostRoutine(nyx::logging::uninitializeLogging);
 
-    CrashReport::addFilePattern(QDir::toNativeSeparators(nyx::logging::getLogDirectory().absolutePath()) +
-                                QStringLiteral("/*.txt"));
-    CrashReport::setCrashCallback(nyx::logging::uninitializeLogging);
+    CrashReport::addFilePattern(
+        QDir::toNativeSeparators(nyx::logging::getLogDirectory().absolutePath() + QStringLiteral("/*.txt")));
+    // Logging ends before the report copies the log files.
+    CrashReport::setCrashCallback([](void *) { nyx::logging::uninitializeLogging(); });
 }
 
-// Translations are not part of this build yet.
-void Launcher::installTranslations() {}
+QString Launcher::chooseTranslationLanguage() const
+{
+    QString language = m_translationLanguage;
+    if (language.isEmpty())
+        language = m_parser.value(QStringLiteral("locale"));
+    if (language.isEmpty())
+        language = m_settings.defaultLanguage;
+    if (language.isEmpty())
+        language = QSettings().value(QStringLiteral("Launcher/translationLanguage")).toString();
+    if (language.isEmpty())
+        language = QLocale().name();
+    language = QLocale(language).name();
+    if (!translationLanguages().contains(language))
+        language = QStringLiteral("en_US");
+    return language;
+}
+
+QStringList Launcher::translationFiles()
+{
+    const QDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/translation"));
+    QStringList bases;
+    const QStringList files = dir.entryList({QStringLiteral("*.qm")}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        const QString base = dir.path() + QLatin1Char('/') + file.section(QLatin1Char('_'), 0, 0);
+        if (!bases.contains(base))
+            bases << base;
+    }
+    return bases;
+}
+
+void Launcher::installTranslations()
+{
+    const QString language = chooseTranslationLanguage();
+    QLocale::setDefault(QLocale(language));
+    m_translationLanguage = language;
+
+    for (const auto &translator : qAsConst(m_translators))
+        QCoreApplication::removeTranslator(translator.data());
+    m_translators.clear();
+
+    const QStringList bases = translationFiles();
+    for (const QString &base : bases) {
+        // Qt's fallback applies: x_ru_RU.qm, then x_ru.qm, then x.qm.
+        auto translator = QSharedPointer<QTranslator>::create();
+        if (translator->load(base + QLatin1Char('_') + language + QStringLiteral(".qm"))) {
+            QCoreApplication::installTranslator(translator.data());
+            m_translators << translator;
+        }
+    }
+    qCInfo(lcLauncher).noquote() << "translation language" << language << "," << m_translators.size()
+                                 << "translation files";
+}
 
 QString Launcher::translationLanguage() const
 {
@@ -314,7 +377,8 @@ QStringList Launcher::translationLanguages()
 {
     static const QStringList languages = [] {
         QStringList list;
-        const QStringList codes = QStringLiteral("ru").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList codes =
+            QStringLiteral(TUNDRA_TRANSLATION_LANGUAGES).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (!codes.contains(QStringLiteral("en")))
             list << QLocale(QStringLiteral("en")).name();
         for (const QString &code : codes)
@@ -402,9 +466,25 @@ void Launcher::reload()
     load();
 }
 
-// The QML test run is not part of this build yet; refuse instead of reporting a pass.
 int Launcher::runTests()
 {
-    qCCritical(lcLauncher) << "Testing mode is not available in this build";
-    return 1;
+    qputenv("QT_LOGGING_TO_CONSOLE", "1");
+
+    std::vector<QByteArray> arguments{
+        QByteArray(),
+        QByteArrayLiteral("-import"),
+        (QCoreApplication::applicationDirPath() + QStringLiteral("/plugins")).toLocal8Bit(),
+        QByteArrayLiteral("-input"),
+        m_parser.value(QStringLiteral("testing")).toLocal8Bit(),
+    };
+    const QStringList positional = m_parser.positionalArguments();
+    if (!positional.isEmpty() && !positional.first().isEmpty())
+        arguments.push_back(positional.first().toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    const QByteArray name = m_parser.value(QStringLiteral("testing_name")).toLocal8Bit();
+    return quick_test_main(static_cast<int>(arguments.size()), argv.data(), name.constData(), nullptr);
 }

@@ -40,6 +40,8 @@ public:
     QString translationLanguage() const;
     void setTranslationLanguage(const QString &language);
     static QStringList translationLanguages();
+    // Base paths of the translation files beside the program (<dir>/translation/app for app_ru.qm).
+    static QStringList translationFiles();
 
     QQmlApplicationEngine *engine() const { return m_engine.get(); }
     bool testingMode() const { return m_testingRan; }
@@ -49,6 +51,7 @@ private:
     void chooseApplicationName(LauncherSettings &settings, const char *argv0);
     void setEnvironment();
     void initLogging(const QString &applicationFilePath);
+    QString chooseTranslationLanguage() const;
     void installTranslations();
     void setWindowIcon();
     void clearSettings();

@@ -239,6 +239,12 @@ private slots:
         QVERIFY2(errors.contains(QStringLiteral("singletons:Nyx|Nyx|en_US,ru_RU")), qPrintable(errors));
     }
 
+    void mediaLibraryGetsTheOffscreenContentFactory()
+    {
+        const auto report = runProbe({});
+        QCOMPARE(report.value(QStringLiteral("offscreenFactory")), QStringLiteral("1"));
+    }
+
     void badMainQmlIsReportedWithoutHanging_data()
     {
         QTest::addColumn<QString>("file");
@@ -297,8 +303,23 @@ private slots:
         QVERIFY(second.start({QStringLiteral("--application_name=Elsewhere")}));
         QVERIFY(second.finish());
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY2(second.errors().contains(QStringLiteral("Can't run multiple instances of the application.")),
-                 qPrintable(second.errors()));
+        // The server's default language is Russian: the refusal is translated, on the console and
+        // in the log file.
+        const QString refusalRu = QStringLiteral("Невозможно запустить несколько экземпляров приложения.");
+        QVERIFY2(second.errors().contains(refusalRu), qPrintable(second.errors()));
+        const QDir logs(dataDir(QStringLiteral("Elsewhere")) + QStringLiteral("/Logs"));
+        const QStringList logFiles =
+            logs.entryList({QStringLiteral("TundraRecorderServer_*.txt")}, QDir::Files);
+        QCOMPARE(logFiles.size(), 1);
+        QVERIFY(QString::fromUtf8(readFile(logs.filePath(logFiles.first()))).contains(refusalRu));
+        // The locale option beats the default language.
+        ProgramRunner english(server);
+        QVERIFY(english.start({QStringLiteral("--locale"), QStringLiteral("en")}));
+        QVERIFY(english.finish());
+        QCOMPARE(english.exitCode(), 0);
+        QVERIFY2(
+            english.errors().contains(QStringLiteral("Can't run multiple instances of the application.")),
+            qPrintable(english.errors()));
         QVERIFY(first.isRunning());
 
         // --cleaninstall clears the TundraRecorder store before the guard, whatever the program.

@@ -4,6 +4,8 @@
 #include <QtTest>
 
 namespace {
+const QString kTestQmlDir = QStringLiteral(TUNDRA_LAUNCHER_TEST_QML);
+
 QString logsDir()
 {
     return ProgramRunner::dataDirectory(QStringLiteral("TundraRecorder")) + QStringLiteral("/Logs");
@@ -93,6 +95,46 @@ private slots:
         QVERIFY(watchdog.finish(30000));
         QCOMPARE(watchdog.exitCode(), 0);
         QVERIFY(!alive(server));
+    }
+
+    void stopRequestFromQmlEndsTheSupervisor()
+    {
+        ProgramRunner supervisor(tundra::test::binDir() + QStringLiteral("/TundraRecorder"));
+        QVERIFY(supervisor.start(
+            {QStringLiteral("--qml_file=") + kTestQmlDir + QStringLiteral("/childstop.qml")}));
+        // The first child to load the QML asks with Launcher.quit(112234): all stop, exit 0.
+        QVERIFY(supervisor.finish(60000));
+        QCOMPARE(supervisor.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(supervisor.exitCode(), 0);
+        const QList<qint64> server = logPids(QStringLiteral("TundraRecorderServer"));
+        const QList<qint64> client = logPids(QStringLiteral("TundraRecorderClient"));
+        for (qint64 pid : server + client)
+            QVERIFY(!alive(pid));
+        QVERIFY2(!supervisor.errors().contains(QStringLiteral("Process crashed")),
+                 qPrintable(supervisor.errors()));
+    }
+
+    void restartRequestFromQmlRestartsAllChildren()
+    {
+        ProgramRunner supervisor(tundra::test::binDir() + QStringLiteral("/TundraRecorder"));
+        // Old logs are kept, so each start of a child leaves its own log file.
+        QVERIFY(
+            supervisor.start({QStringLiteral("--keep_old_logs"), QStringLiteral("--qml_file=") + kTestQmlDir +
+                                                                     QStringLiteral("/childrestart.qml")}));
+        QTRY_VERIFY_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderServer")).size() >= 3, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(logPids(QStringLiteral("TundraRecorderClient")).size() >= 3, 60000);
+        QVERIFY(supervisor.isRunning());
+        // A restart request is no crash.
+        QVERIFY2(!supervisor.errors().contains(QStringLiteral("Process crashed")),
+                 qPrintable(supervisor.errors()));
+        // A supervisor that has stopped a child ignores Ctrl+C from then on; end it the hard way.
+        // Children left behind end on their own with their next restart request.
+        supervisor.kill();
+        QTest::qWait(500);
+        const QList<qint64> children =
+            logPids(QStringLiteral("TundraRecorderServer")) + logPids(QStringLiteral("TundraRecorderClient"));
+        for (qint64 pid : children)
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 20000);
     }
 
     void refusedChildStopsTheSupervisor()

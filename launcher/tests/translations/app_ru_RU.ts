@@ -1,0 +1,11 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>probe</name>
+    <message>
+        <source>app</source>
+        <translation>app ru_RU</translation>
+    </message>
+</context>
+</TS>
