@@ -50,14 +50,15 @@ function(tundra_add_qml_plugin)
   endforeach()
 endfunction()
 
-# tundra_add_fuzzer(NAME n LABEL module SOURCES ... [LIBS ...] [CORPUS seed-dir] [SECONDS s] [OPTIONS ...])
+# tundra_add_fuzzer(NAME n LABEL module SOURCES ... [LIBS ...] [CORPUS seed-dir] [SECONDS s] [OPTIONS ...]
+#                   [ENV k=v ...])
 # A libFuzzer target (with AddressSanitizer and UndefinedBehaviorSanitizer), built with TUNDRA_FUZZ
 # (clang). Each one is also a ctest test labelled "fuzz" that runs it for a bounded time.
 if(TUNDRA_FUZZ AND NOT TARGET tundra_fuzzers)
   add_custom_target(tundra_fuzzers)
 endif()
 function(tundra_add_fuzzer)
-  cmake_parse_arguments(F "" "NAME;LABEL;CORPUS;SECONDS" "SOURCES;LIBS;OPTIONS" ${ARGN})
+  cmake_parse_arguments(F "" "NAME;LABEL;CORPUS;SECONDS" "SOURCES;LIBS;OPTIONS;ENV" ${ARGN})
   if(NOT TUNDRA_FUZZ)
     return()
   endif()
@@ -79,9 +80,10 @@ function(tundra_add_fuzzer)
   if(F_CORPUS)
     set(_seeds ${F_CORPUS})
   endif()
-  add_test(NAME ${F_NAME} COMMAND ${F_NAME} -max_total_time=${F_SECONDS} ${F_OPTIONS} ${_corpus} ${_seeds})
+  add_test(NAME ${F_NAME} COMMAND ${F_NAME} -max_total_time=${F_SECONDS}
+    -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz/${F_NAME}- ${F_OPTIONS} ${_corpus} ${_seeds})
   set_tests_properties(${F_NAME} PROPERTIES LABELS "${F_LABEL};fuzz" TIMEOUT 600
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;${F_ENV}")
 endfunction()
 
 # tundra_add_benchmark(NAME n SOURCES ... [LIBS ...]): a benchmark program in bench/ (not a test).
