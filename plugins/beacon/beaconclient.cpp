@@ -111,7 +111,7 @@ bool BeaconClient::updateReceivingSocket()
     // An address that does not parse must not fall back to every interface.
     const QHostAddress address(m_addrLocal);
     if (address.isNull() || !m_receiveSocket->bind(address, static_cast<quint16>(m_portControl))) {
-        qWarning().noquote() << QStringLiteral("Can't bind to %1:%2").arg(m_addrLocal).arg(m_portControl);
+        qDebug().noquote() << "Can't bind to" << m_addrLocal << ":" << m_portControl;
         return false;
     }
     return true;
@@ -127,54 +127,47 @@ void BeaconClient::readData()
     quint16 senderPort = 0;
     const qint64 read = m_receiveSocket->readDatagram(buffer.data(), buffer.size(), &sender, &senderPort);
     if (read < 0) {
-        qWarning("Failed to read UDP datagram!");
+        qDebug("Failed to read UDP datagram!");
         return;
     }
     if (sender.isNull()) {
-        qWarning("Invalid sender address!");
+        qDebug("Invalid sender address!");
         return;
     }
     if (read < buffer.size())
-        qWarning().noquote() << QStringLiteral("%1 is less than %2!!").arg(read).arg(buffer.size());
+        qDebug() << read << " is less than " << buffer.size() << "!!";
     processDatagram(buffer.constData(), read, sender);
 }
 
 void BeaconClient::processDatagram(const char *data, qint64 size, const QHostAddress &sender)
 {
     if (!m_parser) {
-        qWarning("No string parser!");
+        qDebug("No string parser!");
         return;
     }
     m_parser->reset();
 
     if (size < beacon::kHeaderSize) {
-        qWarning().noquote() << QStringLiteral("Invalid packet header! A datagram of %1 bytes is shorter "
-                                               "than the header.")
-                                    .arg(size);
+        qDebug() << "Invalid packet header!" << size << "bytes are shorter than the header.";
         return;
     }
     const beacon::PacketHeader header = beacon::readHeader(data);
     if (!beacon::isKnownType(header.type)) {
-        qWarning("Invalid packet header!");
+        qDebug("Invalid packet header!");
         return;
     }
     if (header.length != static_cast<quint64>(size)) {
-        qWarning().noquote() << QStringLiteral(
-                                    "Can't process event: part of a datagram is missing! %1 out of "
-                                    "%2 bytes")
-                                    .arg(size)
-                                    .arg(header.length);
+        qDebug() << "Can't process event: part of a datagram is missing! " << size << "out of"
+                 << header.length << "bytes";
         return;
     }
     const qint64 payload = size - beacon::kHeaderSize;
     if (header.type == beacon::kTypeHeaderOnly && payload != 0) {
-        qWarning().noquote()
-            << QStringLiteral("Can't process event: a header-only packet of %1 bytes.").arg(size);
+        qDebug() << "Can't process event: a header-only packet of" << size << "bytes";
         return;
     }
     if (payload % beacon::kRecordSize != 0) {
-        qWarning().noquote()
-            << QStringLiteral("Can't process event: %1 payload bytes are not whole records.").arg(payload);
+        qDebug() << "Can't process event:" << payload << "payload bytes are not whole records";
         return;
     }
 
@@ -183,7 +176,7 @@ void BeaconClient::processDatagram(const char *data, qint64 size, const QHostAdd
         while (consumed < size) {
             const qint64 taken = m_parser->parse(data + consumed, static_cast<size_t>(size - consumed));
             if (taken <= 0) {
-                qWarning("Can't process event: the records could not be decoded!");
+                qDebug("Can't process event: the records could not be decoded!");
                 m_parser->reset();
                 return;
             }
@@ -195,8 +188,7 @@ void BeaconClient::processDatagram(const char *data, qint64 size, const QHostAdd
     SenderState &state = senderFor(sender, now);
 
     if (header.packet < state.lastPacket && !state.history.empty()) {
-        qDebug().noquote()
-            << QStringLiteral("Old packet detected! %1/%2").arg(header.packet).arg(state.lastPacket);
+        qDebug() << "Old packet detected! " << header.packet << "/" << state.lastPacket;
         auto nearest = state.history.cbegin();
         quint32 best = packetDistance(header.packet, nearest->first);
         for (auto it = std::next(nearest); it != state.history.cend(); ++it) {
@@ -207,7 +199,7 @@ void BeaconClient::processDatagram(const char *data, qint64 size, const QHostAdd
             }
         }
         if (now - nearest->second > kRestartAfterMs) {
-            qDebug().noquote() << QStringLiteral("Restarting sender %1").arg(sender.toString());
+            qDebug().noquote() << "Restarting sender " << sender.toString();
             state.history.clear();
             state.lastPacket = 0;
             state.fresh = true;
@@ -227,7 +219,7 @@ void BeaconClient::processDatagram(const char *data, qint64 size, const QHostAdd
                 emit eventReceived(event);
             } else {
                 delete event;
-                qWarning().noquote() << QStringLiteral("Failed to parse event: ") + text;
+                qDebug().noquote() << "Failed to parse event: " << text;
             }
         }
         state.fresh = false;
@@ -272,12 +264,10 @@ void BeaconClient::sendFeedback(const QHostAddress &sender, quint32 packet)
     const QByteArray datagram = beacon::makeFeedbackPacket(packet, m_feedbackStatus);
     const qint64 written =
         m_sendSocket->writeDatagram(datagram, sender, static_cast<quint16>(m_portFeedback));
-    if (written != datagram.size()) {
-        qWarning().noquote() << QStringLiteral("Failed to send feedback to %1:%2: %3")
-                                    .arg(sender.toString())
-                                    .arg(m_portFeedback)
-                                    .arg(m_sendSocket->errorString());
-    }
+    if (written < 0)
+        qDebug().noquote() << "Failed to send UDP datagram! " << m_sendSocket->errorString();
+    else if (written < datagram.size())
+        qDebug() << "Only " << written << " bytes out of " << datagram.size() << " byte datagram were sent!";
 }
 
 bool BeaconClient::parseEvent(const QString &text, ProtocolEvent *event)

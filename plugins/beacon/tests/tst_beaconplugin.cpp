@@ -4,7 +4,9 @@
 #include "testenvironment.h"
 
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QNetworkInterface>
+#include <QPluginLoader>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QUdpSocket>
@@ -95,6 +97,15 @@ private slots:
         QVERIFY(client->setProperty("status", 1));
         QVERIFY(client->setProperty("status", 1));
         QCOMPARE(statusChanged.count(), 1);
+    }
+
+    void pluginMetadata()
+    {
+        QPluginLoader loader(tundra::test::binDir() + QStringLiteral("/plugins/Beacon/libbeacon.so"));
+        const QJsonObject metaData = loader.metaData();
+        QCOMPARE(metaData.value(QStringLiteral("IID")).toString(),
+                 QStringLiteral("org.qt-project.Qt.QQmlExtensionInterface"));
+        QCOMPARE(metaData.value(QStringLiteral("className")).toString(), QStringLiteral("QKeyboardPlugin"));
     }
 
     void beaconEventIsCreatable()

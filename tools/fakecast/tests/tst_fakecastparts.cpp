@@ -1,6 +1,7 @@
 // The pieces of the test sender: command line, event texts and the sender's packet cycle.
 #include "beacon/beaconprotocol.h"
 #include "eventlines.h"
+#include "eventreceiver.h"
 #include "eventsender.h"
 #include "fakecastoptions.h"
 
@@ -153,6 +154,46 @@ private slots:
             sender.receiveFeedback(expected + 1, 0);
             ++expected;
             QCOMPARE(sender.packetNumber(), expected);
+        }
+    }
+
+    void feedbackReaderRefusesMalformedDatagrams()
+    {
+        const QHostAddress loopback(QHostAddress::LocalHost);
+        quint16 port = 0;
+        {
+            QUdpSocket probe;
+            QVERIFY(probe.bind(loopback, 0));
+            port = probe.localPort();
+        }
+        EventReceiver receiver(loopback, port);
+        QVERIFY(receiver.isBound());
+        QSignalSpy feedback(&receiver, &EventReceiver::eventReceived);
+
+        QByteArray shortFeedback = beacon::makeFeedbackPacket(1, 0).left(beacon::kHeaderSize);
+        beacon::writeWord(shortFeedback.data(), beacon::kOffsetLength, beacon::kHeaderSize);
+        QByteArray wrongLength = beacon::makeFeedbackPacket(2, 0);
+        beacon::writeWord(wrongLength.data(), beacon::kOffsetLength, 100);
+        QByteArray wrongType = beacon::makeFeedbackPacket(3, 0);
+        beacon::writeWord(wrongType.data(), beacon::kOffsetType, 516);
+        QTest::ignoreMessage(QtDebugMsg, "Feedback datagram of 64 bytes is too short!");
+        QTest::ignoreMessage(QtDebugMsg, "Feedback datagram of 68 bytes claims 100 bytes!");
+        QTest::ignoreMessage(QtDebugMsg, "Invalid packet header!");
+
+        QUdpSocket sender;
+        for (const QByteArray &datagram : {shortFeedback, wrongLength, wrongType})
+            QCOMPARE(sender.writeDatagram(datagram, loopback, port), qint64(datagram.size()));
+        // The reader drops a few feedbacks on purpose, so the good one goes again until it passes.
+        const QByteArray good = beacon::makeFeedbackPacket(7, 3);
+        QDeadlineTimer deadline(30000);
+        while (feedback.isEmpty() && !deadline.hasExpired()) {
+            QCOMPARE(sender.writeDatagram(good, loopback, port), qint64(good.size()));
+            feedback.wait(200);
+        }
+        QVERIFY(!feedback.isEmpty());
+        for (const QList<QVariant> &arguments : feedback) {
+            QCOMPARE(arguments.at(0).toUInt(), 7u);
+            QCOMPARE(arguments.at(1).toUInt(), 3u);
         }
     }
 };
