@@ -43,6 +43,10 @@ QString attribute(const QString &value)
 RefereeDesk::RefereeDesk(const DeskConfig &config, QObject *parent)
     : QObject(parent), m_config(config), m_startTime(toFileTime(QDateTime::currentDateTimeUtc()))
 {
+    // A restarted desk must not repeat a StateChange that a link still remembers from before the
+    // restart, or the link would take a changed list for the one it read: count on from the clock.
+    const QDateTime base(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    m_stateChange = static_cast<int>(std::max<qint64>(1, base.secsTo(QDateTime::currentDateTimeUtc())));
 }
 
 bool RefereeDesk::loadEvents(QString *error)

@@ -53,5 +53,5 @@ private:
     DeskConfig m_config;
     quint64 m_startTime;
     QVector<DeskEvent> m_events;
-    int m_stateChange = 1;
+    int m_stateChange = 1; // moves on with every change
 };

@@ -31,6 +31,12 @@ QString hex8(std::uint32_t value)
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
 }
 
+// The debugger texts print hexadecimal values in upper case.
+QString hexUpper(std::uint32_t value)
+{
+    return QString::number(value, 16).toUpper();
+}
+
 std::uint32_t low32(const void *p)
 {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
@@ -55,7 +61,7 @@ QString eventLine(const char *side, int i, const RefereeEvent &e)
         .arg(i)
         .arg(e.typeIndex)
         .arg(e.comment)
-        .arg(QString::number(static_cast<std::uint32_t>(e.time >> 32), 16).toUpper())
+        .arg(hexUpper(static_cast<std::uint32_t>(e.time >> 32)))
         .arg(hex8(static_cast<std::uint32_t>(e.time)));
 }
 } // namespace
@@ -183,16 +189,16 @@ void CRefereeLink::Run()
         const HRESULT hr = CoCreateInstance(CLSID_MessageQueueServer, nullptr, kServerContext,
                                             IID_IMessageQueueServer, reinterpret_cast<void **>(&server));
         debugOut(QStringLiteral("CRefereeLink::CoCreateInstance return 0x%1")
-                     .arg(static_cast<std::uint32_t>(hr), 0, 16));
+                     .arg(hexUpper(static_cast<std::uint32_t>(hr))));
         if (SUCCEEDED(hr) && server) {
             ULONG error = 0;
             LONG result = 0;
             server->CreateQueue(&error, &result, ownQueue, static_cast<LONG>(low32(window)),
                                 WM_REFEREE_ANSWER, 0, 0, &queue);
             debugOut(QStringLiteral("CRefereeLink::CreateQueue return 0x%1, error=%2, ptr=0x%3")
-                         .arg(static_cast<std::uint32_t>(result), 0, 16)
-                         .arg(error)
-                         .arg(low32(queue.p), 0, 16));
+                         .arg(hexUpper(static_cast<std::uint32_t>(result)))
+                         .arg(static_cast<std::int32_t>(error))
+                         .arg(hexUpper(low32(queue.p))));
             CComPtr<IMessageQueue> messageQueue;
             if (queue && SUCCEEDED(queue.QueryInterface(&messageQueue)) && messageQueue) {
                 AskInfo(queue);
@@ -259,8 +265,8 @@ bool CRefereeLink::SendMesage(IUnknown *queue, const QString &text)
             QStringLiteral("CRefereeLink::SendMesage('%1') to JudgeDesk with ERROR : res=0x%2, result=0x%3, "
                            "errCode=%4.\n")
                 .arg(text)
-                .arg(static_cast<std::uint32_t>(hr), 0, 16)
-                .arg(static_cast<std::uint32_t>(error), 0, 16)
+                .arg(hexUpper(static_cast<std::uint32_t>(hr)))
+                .arg(hexUpper(static_cast<std::uint32_t>(error)))
                 .arg(status));
         return false;
     }
@@ -310,7 +316,7 @@ void CRefereeLink::ParseAnswer(IUnknown *queue, const QString &text)
     if (!document.parse(text)) {
         const QString message =
             QStringLiteral("CRefereeLink::ParseAnswer - malformed answer dropped (0x%1): '%2'\n")
-                .arg(static_cast<std::uint32_t>(document.lastResult()), 0, 16)
+                .arg(hexUpper(static_cast<std::uint32_t>(document.lastResult())))
                 .arg(text.left(200));
         debugOut(message);
         qCWarning(lcRewind).noquote() << message.trimmed();

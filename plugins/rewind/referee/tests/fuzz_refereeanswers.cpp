@@ -39,10 +39,15 @@ QString answerFor(std::uint8_t kind, const QString &body)
                QStringLiteral("</Cameras></JudgeDesk>");
     case 3:
         return QStringLiteral("<JudgeDesk><EventTypes>") + body + QStringLiteral("</EventTypes></JudgeDesk>");
-    case 4:
-        return QStringLiteral("<JudgeDesk><Events StateChange=\"7\" Count=\"5\"/></JudgeDesk>");
+    case 4: {
+        // A new list every time, of one event, so that its answer finishes the scan and the fuzzed
+        // event reaches the table.
+        static int stateChange = 0;
+        return QStringLiteral("<JudgeDesk><Events StateChange=\"%1\" Count=\"1\"/></JudgeDesk>")
+            .arg(++stateChange);
+    }
     default:
-        return QStringLiteral("<JudgeDesk><Event Index=\"1\" Name=\"Goal\">") + body +
+        return QStringLiteral("<JudgeDesk><Event Index=\"0\" Name=\"Goal\">") + body +
                QStringLiteral("</Event></JudgeDesk>");
     }
 }

@@ -98,6 +98,12 @@ private slots:
         }
         QCOMPARE(referee.request(3).text, QStringLiteral("TimeInfo"));
         QVERIFY(m_debug->text().contains(QStringLiteral("CRefereeLink::START MESSAGE LOOP >>>")));
+        QVERIFY(m_debug->text().contains(QStringLiteral("CRefereeLink::CoCreateInstance return 0x0")));
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("CRefereeLink::CreateQueue return 0x0, error=0, ptr=0x[0-9A-F]+\n"))
+                     .match(m_debug->text())
+                     .hasMatch(),
+                 qPrintable(m_debug->text()));
     }
 
     void withoutAnswersTheBurstRepeatsAfterElevenTicks()
@@ -164,7 +170,11 @@ private slots:
         link.setTimerPeriod(24u * 3600 * 1000);
         link.Init(QStringLiteral("localhost"), 5, 10, false);
         QTRY_COMPARE(m_debug->count(QStringLiteral("to JudgeDesk with ERROR")), 3);
-        QVERIFY(m_debug->text().contains(QStringLiteral("SendMesage('EventTypes') to JudgeDesk with ERROR")));
+        // HRESULT_FROM_WIN32(ERROR_CONNECTION_REFUSED), the error value, then the status.
+        QVERIFY2(m_debug->text().contains(QStringLiteral(
+                     "CRefereeLink::SendMesage('EventTypes') to JudgeDesk with ERROR : res=0x800704C9, "
+                     "result=0x4C9, errCode=0.\n")),
+                 qPrintable(m_debug->text()));
         QTRY_VERIFY(link.window() != nullptr);
         referee.setAvailable(true);
         QCOMPARE(referee.tick(link), QStringList());
