@@ -90,8 +90,9 @@ double plainWrite(const QString &dir, std::size_t total, std::size_t chunk)
 
 int main(int argc, char **argv)
 {
+    // Always a folder of our own below the one given: it is removed at the end.
     const QString base =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath() + QStringLiteral("/archive-bench");
+        (argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath()) + QStringLiteral("/archive-bench");
     QDir().mkpath(base);
     qputenv("QT_LOGGING_RULES", "nyx.archive.warning=false");
 

@@ -49,19 +49,21 @@ void Range::setStream(Stream *stream)
     m_stream = stream;
     if (stream) {
         QThread *target = stream->thread() ? stream->thread().data() : stream->updater()->thread();
-        if (m_updater->thread() != target) {
-            if (m_updater->thread() == QThread::currentThread()) {
-                m_updater->moveToThread(target);
-            } else {
-                // The updater already lives on another stream's thread, from where only that thread
-                // could move it: start over with a fresh one for the new stream.
-                auto fresh = makeThreadShared(new RangeUpdater(m_from, m_to));
-                fresh->moveToThread(target);
-                attachUpdater(fresh);
-            }
+        if (m_registered ||
+            (m_updater->thread() != target && m_updater->thread() != QThread::currentThread())) {
+            // An updater that served another stream may still have a report for it on its way here,
+            // and stays listed by a destroyed stream's updater that someone still holds; it may also
+            // live on a thread from which only that thread could move it. Start over with a fresh one,
+            // whose reports alone are taken.
+            auto fresh = makeThreadShared(new RangeUpdater(m_from, m_to));
+            fresh->moveToThread(target);
+            attachUpdater(fresh);
+        } else if (m_updater->thread() != target) {
+            m_updater->moveToThread(target);
         }
         QMetaObject::invokeMethod(stream->updater().data(), "addRangeToList", Qt::AutoConnection,
                                   Q_ARG(QSharedPointer<RangeUpdater>, m_updater));
+        m_registered = true;
     }
     setSize(-1);
     emit streamChanged();
@@ -89,6 +91,10 @@ void Range::setTo(const QDateTime &time)
 
 void Range::onSizeChanged(qlonglong size, QDateTime timeFrom, QDateTime timeTo)
 {
+    // Only from the current updater: a report of one this range has since left (a measurement of
+    // its previous stream, still queued) comes without a sender, its connection being gone.
+    if (sender() != m_updater.data())
+        return;
     // Measured for bounds that have changed since: wait for the measurement of the new ones.
     if (!sameTime(timeFrom, m_from) || !sameTime(timeTo, m_to))
         return;

@@ -50,4 +50,6 @@ private:
     QDateTime m_to;
     qlonglong m_size = -1;
     QSharedPointer<RangeUpdater> m_updater;
+    // The updater has been handed to a stream's updater.
+    bool m_registered = false;
 };

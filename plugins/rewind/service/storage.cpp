@@ -82,14 +82,15 @@ Stream *Storage::getStreamByName(QString name)
             break;
         }
     }
-    qCInfo(lcRewindService).nospace() << "Storage::getStreamByName() : Storage=" << m_name
-                                      << ", stream name=" << name << " " << static_cast<QObject *>(found);
+    qCInfo(lcRewindService).nospace().noquote()
+        << "Storage::getStreamByName() : Storage=" << m_name << ", stream name=" << name << " "
+        << static_cast<QObject *>(found);
     return found;
 }
 
 Stream *Storage::getOrCreateStreamByName(QString name)
 {
-    qCInfo(lcRewindService).nospace()
+    qCInfo(lcRewindService).nospace().noquote()
         << "Storage::getOrCreateStreamByName() : Storage=" << m_name << ", stream name=" << name;
     if (Stream *stream = getStreamByName(name))
         return stream;
@@ -108,7 +109,7 @@ void Storage::updateStreams(StreamList streams)
 
 void Storage::setDriveName(QString name)
 {
-    qCInfo(lcRewindService) << "Storage::setDriveName() name=" << name;
+    qCInfo(lcRewindService).nospace().noquote() << "Storage::setDriveName() name=" << name;
     if (name == m_driveName)
         return;
     m_driveName = name;
@@ -117,7 +118,7 @@ void Storage::setDriveName(QString name)
 
 void Storage::setSize(qulonglong size)
 {
-    qCInfo(lcRewindService) << "Storage::setSize() size=" << size;
+    qCInfo(lcRewindService).nospace() << "Storage::setSize() size=" << size;
     if (size == m_size)
         return;
     m_size = size;

@@ -129,8 +129,8 @@ void StorageUpdater::updateStreams()
         const QString name = rewindservice::fixedName(head.name);
         const QUuid storageGuid = nyx::com::toQUuid(head.storageId);
         qCInfo(lcRewindService).noquote()
-            << "StorageUpdater::updateStreams() : ADD Storage="
-            << rewindservice::guidText(storageGuid) + ", Stream=" + rewindservice::guidText(streamId) +
+            << QStringLiteral("StorageUpdater::updateStreams() : ADD Storage=") +
+                   rewindservice::guidText(storageGuid) + ", Stream=" + rewindservice::guidText(streamId) +
                    ", name=" + name;
         list.append(makeStream(storageGuid, streamId, false, name));
         list.append(makeStream(storageGuid, streamId, true, name));

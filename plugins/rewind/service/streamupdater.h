@@ -40,9 +40,9 @@ public slots:
     void requestUpdate();
 
 private:
+    Q_INVOKABLE void updateRanges(quint64 streamTimeFrom, quint64 streamTimeTo);
     Q_INVOKABLE void addRangeToList(QSharedPointer<RangeUpdater> range);
     Q_INVOKABLE void removeRangeFromList(QSharedPointer<RangeUpdater> range);
-    void updateRanges(quint64 streamTimeFrom, quint64 streamTimeTo);
     void applyInfo(const ArchiveStreamInfo &info);
     void readSequences();
     bool hasUnmeasuredRange() const;

@@ -140,10 +140,12 @@ private slots:
         range.setTo(at(2));
         range.setFrom(at(3));
         // A measurement made for the earlier bounds arrives late.
-        QMetaObject::invokeMethod(&range, "onSizeChanged", Q_ARG(qlonglong, 500), Q_ARG(QDateTime, at(1)),
-                                  Q_ARG(QDateTime, at(2)));
+        emit range.updater()->sizeChanged(500, at(1), at(2));
         QCOMPARE(range.size(), qlonglong(-1));
-        QMetaObject::invokeMethod(&range, "onSizeChanged", Q_ARG(qlonglong, 600), Q_ARG(QDateTime, at(3)),
+        emit range.updater()->sizeChanged(600, at(3), at(2));
+        QCOMPARE(range.size(), qlonglong(600));
+        // Not from its updater: not a measurement of this range.
+        QMetaObject::invokeMethod(&range, "onSizeChanged", Q_ARG(qlonglong, 700), Q_ARG(QDateTime, at(3)),
                                   Q_ARG(QDateTime, at(2)));
         QCOMPARE(range.size(), qlonglong(600));
 
@@ -244,6 +246,39 @@ private slots:
         QTRY_COMPARE(range.size(), qlonglong(512));
         QCOMPARE(server->rangeQueries().last().stream, streamA);
         QCOMPARE(sizes.count(), 4);
+    }
+
+    void reportOfThePreviousStreamIsDropped()
+    {
+        WorkerHarness h;
+        Stream a(server, storageId, streamA, false, "A", h.timer, h.thread);
+        Stream b(server, storageId, streamB, false, "B", h.timer, h.thread);
+        server->setRangeSize(streamA, 512);
+        Range range;
+        range.setFrom(at(1));
+        range.setTo(at(2));
+        range.setStream(&a);
+        QTRY_COMPARE(range.size(), qlonglong(512));
+
+        // Stream A measures new bounds; its report is still queued here when the range moves to B,
+        // which cannot be measured.
+        server->setRangeSize(streamA, 999);
+        range.setTo(at(3));
+        h.run([] {}); // the new bound, which requests a refresh
+        h.run([] {}); // the refresh: A's report is posted to this thread
+        QCOMPARE(server->rangeQueries().last().stream, streamA);
+        server->setRangeInfoOffered(false);
+        range.setStream(&b);
+        h.flush();
+        h.tick();
+        QCOMPARE(range.size(), qlonglong(-1));
+
+        server->setRangeInfoOffered(true);
+        server->setRangeSize(streamB, 64);
+        h.tick();
+        QTRY_COMPARE(range.size(), qlonglong(64));
+        QCOMPARE(rangeCount(h, a), 0);
+        QCOMPARE(rangeCount(h, b), 1);
     }
 
     void rangeMovesBetweenWorkerThreads()

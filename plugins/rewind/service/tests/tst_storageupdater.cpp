@@ -55,6 +55,15 @@ private slots:
         CRewindStorageStats stats{};
         stats.dataSizeOnDisk = 1234;
         server->setStorageStats(storageId, stats);
+        const auto text = [](const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); };
+        QTest::ignoreMessage(QtInfoMsg,
+                             qPrintable("StorageUpdater::updateStreams() : ADD Storage=" + text(storageId) +
+                                        ", Stream=" + text(cam1) + ", name=Cam1"));
+        QTest::ignoreMessage(QtInfoMsg,
+                             qPrintable("StorageUpdater::updateStreams() : ADD Storage=" + text(storageId) +
+                                        ", Stream=" + text(cam2) + ", name=Cam2"));
+        QTest::ignoreMessage(QtInfoMsg,
+                             qPrintable("Storage::Storage() : Storage=" + text(storageId) + ", name=Match"));
         Storage storage(server, storageId, "Match", h.timer, h.thread);
         QCOMPARE(storage.guid(), storageId);
         QCOMPARE(storage.name(), QStringLiteral("Match"));
@@ -76,6 +85,8 @@ private slots:
         h.tick();
         QCOMPARE(storage.dataSizeOnDisk(), qulonglong(1234));
 
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("^Storage::getStreamByName\\(\\) : Storage=Match, "
+                                                           "stream name=Cam2 Stream\\(0x[0-9a-f]+"));
         QCOMPARE(storage.getStreamByName("Cam2"), streams[2].data());
         QVERIFY(!storage.getStreamByName("cam2"));
         QVERIFY(!storage.getOrCreateStreamByName("Cam3"));
@@ -94,6 +105,8 @@ private slots:
         QCOMPARE(names.count() + sizes.count(), 0);
 
         server->setStoragePart(storageId, 1, {25, "D:"});
+        QTest::ignoreMessage(QtInfoMsg, "Storage::setDriveName() name=C:D:E:");
+        QTest::ignoreMessage(QtInfoMsg, "Storage::setSize() size=175");
         h.tick();
         QCOMPARE(storage.driveName(), QStringLiteral("C:D:E:"));
         QCOMPARE(storage.size(), qulonglong(175));
