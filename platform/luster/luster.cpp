@@ -89,6 +89,8 @@ bool Luster::makeCurrent()
         QObject::connect(context, &QOpenGLContext::aboutToBeDestroyed, context, [context] {
             // The framebuffer object goes with its context; delete it only where that is safe.
             State &st = state();
+            if (st.context != context)
+                return; // an earlier context: the state already belongs to its successor
             if (st.fbo && QOpenGLContext::currentContext() == context)
                 context->functions()->glDeleteFramebuffers(1, &st.fbo);
             st.fbo = 0;

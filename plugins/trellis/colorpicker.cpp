@@ -181,7 +181,9 @@ QVector2D ColorPicker::pickColor(QQuickItem *item, const QColor &color, const QR
     const qint64 h = m_lastRect.height();
     const qint64 column = best % w;
     const qint64 row = best / w;
-    const qint64 iw = qint64(item->width());
-    const qint64 ih = qint64(item->height());
+    // The read succeeded, so the item's size is finite; the clamp keeps a huge one a valid integer.
+    int iw = 0, ih = 0;
+    toTexel(item->width(), &iw);
+    toTexel(item->height(), &ih);
     return QVector2D(float(column * iw / w), float(row * ih / h));
 }

@@ -44,6 +44,9 @@ bool CustomMouseArea::eventFilter(QObject *watched, QEvent *event)
         qCInfo(lcTrellis) << "---send" << event->type() << mouse->localPos() << mouse->screenPos()
                           << mouse->buttons() << mouse->button() << mouse->modifiers();
     }
+    // A deferred delete is no input: swallowing it would keep a destroyed QML object alive for ever.
+    if (event->type() == QEvent::DeferredDelete)
+        return false;
     return true;
 }
 

@@ -60,7 +60,7 @@ void updateDynamicTexture(QSGTexture *texture)
         dynamic->updateTexture();
 }
 
-QImage readTextureImage(QSGTexture *texture, const char *context)
+QImage readTextureImage(QSGTexture *texture)
 {
     if (!texture || texture->textureSize().isEmpty() || !QOpenGLContext::currentContext())
         return QImage();
@@ -70,6 +70,5 @@ QImage readTextureImage(QSGTexture *texture, const char *context)
         image = qt_gl_read_framebuffer(size, true, true);
         Luster::disableRenderTarget();
     }
-    checkGlErrors(context);
     return image;
 }

@@ -19,5 +19,6 @@ QSGTexture *providerTexture(const QQuickItem *item);
 void updateDynamicTexture(QSGTexture *texture);
 
 // The whole texture as qt_gl_read_framebuffer delivers it (premultiplied, last texel row first);
-// a null image when it cannot be bound. The caller has made the shared context current.
-QImage readTextureImage(QSGTexture *texture, const char *context);
+// a null image when it cannot be bound. The caller has made the shared context current and checks
+// for OpenGL errors afterwards.
+QImage readTextureImage(QSGTexture *texture);

@@ -27,8 +27,9 @@ void ItemToQImage::update()
             qCWarning(lcTrellis) << "ItemToQImage: source should be textureProvider.";
     }
     updateDynamicTexture(texture);
-    m_image = readTextureImage(texture, "ItemToQImage::update");
+    m_image = readTextureImage(texture);
     emit imageChanged();
+    checkGlErrors("ItemToQImage::update");
 }
 
 QColor ItemToQImage::getPixel(int x, int y) const

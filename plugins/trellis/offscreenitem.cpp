@@ -57,8 +57,9 @@ QImage OffscreenItem::grabToImage()
     QSGTexture *texture = provider ? provider->texture() : nullptr;
     if (!texture || texture->textureId() == 0)
         return QImage();
-    QImage image = readTextureImage(texture, "grabToImage");
-    if (image.isNull())
-        return image;
-    return image.mirrored(false, true).convertToFormat(QImage::Format_RGBA8888);
+    QImage image = readTextureImage(texture);
+    if (!image.isNull())
+        image = image.mirrored(false, true).convertToFormat(QImage::Format_RGBA8888);
+    checkGlErrors("grabToImage");
+    return image;
 }

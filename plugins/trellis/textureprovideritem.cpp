@@ -1,5 +1,6 @@
 #include "textureprovideritem.h"
 
+#include "textureview.h"
 #include "trellislogging.h"
 
 TextureProviderItem::TextureProviderItem(QQuickItem *parent) : QQuickItem(parent) {}
@@ -20,5 +21,12 @@ QSGTextureProvider *TextureProviderItem::textureProvider() const
 {
     if (QQuickItem::isTextureProvider())
         return QQuickItem::textureProvider();
-    return m_textureProvider ? m_textureProvider->textureProvider() : nullptr;
+    // Items that forward to each other would ask one another for ever; a cycle has no provider.
+    static thread_local int depth = 0;
+    if (!m_textureProvider || depth >= TextureView::kMaxProviderChain)
+        return nullptr;
+    ++depth;
+    QSGTextureProvider *provider = m_textureProvider->textureProvider();
+    --depth;
+    return provider;
 }

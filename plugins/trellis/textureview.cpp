@@ -5,6 +5,7 @@
 
 #include <QQuickWindow>
 #include <QSGTextureProvider>
+#include <QScopedValueRollback>
 
 TextureView::TextureView(QQuickItem *parent) : QQuickItem(parent)
 {
@@ -66,6 +67,10 @@ void TextureView::setSourceRect(const QRectF &rect)
 
 void TextureView::onSourceTextureChanged()
 {
+    // Views that show each other would pass the change round for ever.
+    if (m_forwardingTextureChange)
+        return;
+    const QScopedValueRollback<bool> forwarding(m_forwardingTextureChange, true);
     updateImplicitSize();
     update();
     markNodeDirty();
@@ -75,7 +80,15 @@ void TextureView::onSourceTextureChanged()
 
 QSGTexture *TextureView::sourceTexture() const
 {
-    return m_sourceProvider ? m_sourceProvider->texture() : nullptr;
+    // Views that show each other (directly or through forwarding items) would ask one another for
+    // ever; the depth bound turns such a cycle into "no texture".
+    static thread_local int depth = 0;
+    if (!m_sourceProvider || depth >= kMaxProviderChain)
+        return nullptr;
+    ++depth;
+    QSGTexture *texture = m_sourceProvider->texture();
+    --depth;
+    return texture;
 }
 
 void TextureView::updateImplicitSize()

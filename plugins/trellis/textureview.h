@@ -18,6 +18,8 @@ class TextureView : public QQuickItem
 public:
     // A width or height of exactly this value selects the whole texture.
     static constexpr qreal kWholeTexture = -9999999;
+    // Longest chain of views and forwarding items followed to a texture.
+    static constexpr int kMaxProviderChain = 64;
 
     explicit TextureView(QQuickItem *parent = nullptr);
     ~TextureView() override;
@@ -53,4 +55,5 @@ private:
     QPointer<QSGTextureProvider> m_sourceProvider;
     mutable QPointer<TextureViewNode> m_node;
     QRectF m_sourceRect{0, 0, kWholeTexture, kWholeTexture};
+    bool m_forwardingTextureChange = false;
 };

@@ -229,6 +229,14 @@ void tst_ColorPicker::pickColorNearestAndNone()
     // Equal distances: the first pixel in row order wins (red over the rest of its quadrant).
     QCOMPARE(scene->call("findColor", view, QColor(Qt::red), QRectF(0, 0, 32, 64)).value<QVector2D>(),
              QVector2D(0, 0));
+
+    // A huge item keeps a sane scale: green's first column (16 of 32) lies at half the clamped width.
+    QQuickItem *item = scene->item("plainView");
+    item->setWidth(1e30);
+    const QVector2D huge =
+        scene->call("findColor", view, QColor(0, 200, 0), QRectF(0, 0, 1e30, 64)).value<QVector2D>();
+    item->setWidth(64);
+    QCOMPARE(huge, QVector2D(float(1 << 27), 0));
 }
 
 void tst_ColorPicker::notAProviderWarns()

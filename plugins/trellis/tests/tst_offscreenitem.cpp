@@ -1,9 +1,12 @@
 // Off-screen rendering: OffscreenItem grabs, the hidden window of ItemUpdater kept current after the
 // frames of a visible window, and ItemToQImage reading a provider's texture.
 
+#include "luster/luster.h"
 #include "quickscene.h"
 #include "testenvironment.h"
 
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QtTest>
 
 using namespace tundra::test;
@@ -58,6 +61,7 @@ private slots:
     void hiddenItemsUpdatedAfterVisibleFrames();
     void itemUpdaterAdoptsAndReleases();
     void itemToQImage();
+    void itemToQImageChecksErrorsAfterSignal();
 
 private:
     QImage grabOf(const char *name);
@@ -226,6 +230,56 @@ void tst_OffscreenItem::itemToQImage()
     QTest::ignoreMessage(QtWarningMsg, "ItemToQImage: source should be textureProvider.");
     QMetaObject::invokeMethod(reader, "update");
     QCOMPARE(changed.count(), 2);
+    QVERIFY(reader->property("image").value<QImage>().isNull());
+}
+
+namespace {
+QStringList &criticalLines()
+{
+    static QStringList lines;
+    return lines;
+}
+void recordCritical(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtCriticalMsg)
+        criticalLines().append(QLatin1String(context.category) + QLatin1Char('|') + message);
+}
+
+// Notes how many errors had been logged when the image was announced.
+class SignalProbe : public QObject
+{
+    Q_OBJECT
+public slots:
+    void note() { linesAtSignal = criticalLines().size(); }
+
+public:
+    int linesAtSignal = -1;
+};
+} // namespace
+
+void tst_OffscreenItem::itemToQImageChecksErrorsAfterSignal()
+{
+    QObject *reader = scene->find("toImage");
+    auto inject = [] {
+        QVERIFY(Luster::makeCurrent());
+        QOpenGLFunctions *f = QOpenGLContext::currentContext()->functions();
+        while (f->glGetError() != GL_NO_ERROR) {
+        }
+        f->glEnable(0x1234);
+    };
+    const QString expected =
+        QStringLiteral("Trellis|OpenGL error [ GL_INVALID_ENUM ]:  ItemToQImage::update");
+    SignalProbe probe;
+    QVERIFY(connect(reader, SIGNAL(imageChanged()), &probe, SLOT(note())));
+    // Without a source nothing is read, yet the pending error is still reported, after the signal.
+    reader->setProperty("source", QVariant::fromValue<QQuickItem *>(nullptr));
+    inject();
+    criticalLines().clear();
+    QtMessageHandler previous = qInstallMessageHandler(recordCritical);
+    QMetaObject::invokeMethod(reader, "update");
+    qInstallMessageHandler(previous);
+    QCOMPARE(probe.linesAtSignal, 0);
+    QCOMPARE(criticalLines(), QStringList(expected));
     QVERIFY(reader->property("image").value<QImage>().isNull());
 }
 

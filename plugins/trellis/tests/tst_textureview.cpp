@@ -56,6 +56,7 @@ private slots:
     void imageTextureSignalsEverySet();
     void uncreatableProviderCanBePassed();
     void layerItemSourceResolvedOnceInWindow();
+    void providerCyclesShowNothing();
 
 private:
     QImage grab();
@@ -222,6 +223,42 @@ Item {
     QCOMPARE(at(g, 20, 220), QColor(255, 0, 255));
     view->setParentItem(nullptr);
     outside->setParentItem(nullptr);
+}
+
+void tst_TextureView::providerCyclesShowNothing()
+{
+    QQmlComponent component(scene->view.engine());
+    component.setData(R"(
+import QtQuick 2.15
+import Trellis 1.0
+Item {
+    x: 0; y: 240; width: 100; height: 40
+    TextureView { objectName: "a"; width: 20; height: 20; source: b }
+    TextureView { id: b; objectName: "b"; x: 30; width: 20; height: 20 }
+    TextureProviderItem { id: c; objectName: "c"; textureProvider: d }
+    TextureProviderItem { id: d; objectName: "d"; textureProvider: c }
+    TextureView { objectName: "viaItems"; x: 60; width: 20; height: 20; source: c }
+}
+)",
+                      QUrl());
+    std::unique_ptr<QQuickItem> holder(qobject_cast<QQuickItem *>(component.create()));
+    QVERIFY2(holder, qPrintable(component.errorString()));
+    holder->setParentItem(scene->root);
+    auto *a = holder->findChild<QQuickItem *>(QStringLiteral("a"));
+    auto *b = holder->findChild<QQuickItem *>(QStringLiteral("b"));
+    auto *c = holder->findChild<QQuickItem *>(QStringLiteral("c"));
+    QVERIFY(a && b && c);
+    // Views showing each other, and items forwarding to each other, resolve to no texture.
+    b->setProperty("source", QVariant::fromValue(a));
+    QVERIFY(!a->textureProvider()->texture());
+    QVERIFY(!b->textureProvider()->texture());
+    QVERIFY(!c->textureProvider());
+    QCOMPARE(a->implicitWidth(), 0.0);
+    const QImage g = grab();
+    QCOMPARE(at(g, 10, 250), QColor(0, 0, 0));
+    QCOMPARE(at(g, 40, 250), QColor(0, 0, 0));
+    QCOMPARE(at(g, 70, 250), QColor(0, 0, 0));
+    holder->setParentItem(nullptr);
 }
 
 QTEST_MAIN(tst_TextureView)

@@ -118,7 +118,8 @@ void tst_TrellisRegistration::textureProviderIsUncreatable()
     QQmlEngine engine;
     QString error;
     QVERIFY(!create(engine, "import Trellis 1.0\nQSGTextureProvider {}", &error));
-    QVERIFY2(error.contains(QLatin1String("QSGTextureProvider")) || !error.isEmpty(), qPrintable(error));
+    // The engine substitutes its own text only for an empty reason.
+    QVERIFY2(error.endsWith(QLatin1String(" Element is not creatable.\n")), qPrintable(error));
     auto holder = create(engine,
                          "import QtQml 2.15\nimport Trellis 1.0\nQtObject { property QSGTextureProvider p: "
                          "QImageTexture {} }",

@@ -78,6 +78,7 @@ private slots:
     void sendEventPostsMouseAndWheelOnly();
     void sourceEventsAreSwallowed();
     void destroyedTargetReadsAsUnset();
+    void watchedSourceCanStillBeDestroyed();
     void fontMeashurerWithoutWindow();
     void imageFiles();
     void imageDifference();
@@ -198,6 +199,21 @@ void tst_Utilities::destroyedTargetReadsAsUnset()
     QMetaObject::invokeMethod(custom, "sendEvent", Q_RETURN_ARG(bool, sent), Q_ARG(int, QEvent::Wheel),
                               Q_ARG(double, 1), Q_ARG(double, 1), Q_ARG(int, 0), Q_ARG(int, 120));
     QVERIFY(!sent);
+}
+
+void tst_Utilities::watchedSourceCanStillBeDestroyed()
+{
+    QObject *custom = scene->find("custom");
+    QQmlComponent component(scene->view.engine());
+    component.setData("import QtQuick 2.15\nMouseArea {}", QUrl());
+    QPointer<QObject> source(component.create());
+    QVERIFY(source);
+    custom->setProperty("source", QVariant::fromValue(source.data()));
+    // Everything the source would receive is swallowed, but it can still be destroyed later (as
+    // QML's destroy() does).
+    source->deleteLater();
+    QTRY_VERIFY(source.isNull());
+    QCOMPARE(custom->property("source").value<QObject *>(), nullptr);
 }
 
 void tst_Utilities::fontMeashurerWithoutWindow()
