@@ -126,9 +126,17 @@ void Process::stopGracefully()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    // Until it runs its own program a child still carries the supervisor's Ctrl+C handler, and
+    // a Ctrl+C would stop the supervisor instead. One that does not get there is killed.
+    if (m_process.state() == QProcess::Starting)
+        m_process.waitForStarted(kStopTimeoutMs);
+    if (m_process.state() != QProcess::Running)
+        return;
     SetConsoleCtrlHandler(nullptr, TRUE);
     AttachConsole(static_cast<DWORD>(m_process.processId()));
     GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     FreeConsole();
+    // Only the child was signalled: the supervisor must answer the next Ctrl+C of its own.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     m_process.waitForFinished(kStopTimeoutMs);
 }

@@ -2,7 +2,8 @@
 // $FAKECHILD_DIR/<name>.script (the last line repeats) and records itself:
 //   <name>.argv   its arguments, one per line, from the latest start
 //   starts.log    "<name> <pid> <milliseconds since epoch>" per start, shared by all children
-// Script lines: "exit N", "crash", "run" (until Ctrl+C, then exit 0), "ignore" (ignores Ctrl+C).
+// Script lines: "exit N", "exit N after <name>" (once <name> has recorded a start), "crash",
+// "run" (until Ctrl+C, then exit 0), "ignore" (ignores Ctrl+C).
 
 #include "win32/console.h"
 
@@ -77,6 +78,20 @@ int main(int argc, char *argv[])
     if (verb == "exit") {
         int code = 0;
         words >> code;
+        std::string after, other;
+        if (words >> after >> other && after == "after") {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (std::chrono::steady_clock::now() < deadline) {
+                std::ifstream starts(dir + "/starts.log");
+                std::string line;
+                bool found = false;
+                while (!found && std::getline(starts, line))
+                    found = line.compare(0, other.size() + 1, other + " ") == 0;
+                if (found)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
         return code;
     }
     if (verb == "crash")

@@ -354,10 +354,18 @@ private slots:
         QCOMPARE(third.exitCode(), 0);
     }
 
+    void lockstepStartsWithItsWindow_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("from disk") << QStringList();
+        // The copy carried as resources, test session component included.
+        QTest::newRow("from resources") << QStringList{"--qml_file=qrc:/lockstep/qml/main.qml"};
+    }
     void lockstepStartsWithItsWindow()
     {
+        QFETCH(QStringList, arguments);
         ProgramRunner lockstep(tundra::test::binDir() + QStringLiteral("/Lockstep"));
-        QVERIFY(lockstep.start());
+        QVERIFY(lockstep.start(arguments));
         QVERIFY(ProgramRunner::waitForLogFile(QStringLiteral("Lockstep"), QStringLiteral("Lockstep"),
                                               lockstep.pid()));
         QTest::qWait(1000);

@@ -3,7 +3,10 @@
 #include "restartpolicy.h"
 #include "testenvironment.h"
 
+#include "win32/console.h"
+
 #include <QtTest>
+#include <atomic>
 
 namespace {
 struct Start
@@ -12,6 +15,14 @@ struct Start
     qint64 pid;
     qint64 ms;
 };
+
+std::atomic<int> g_ctrlEvents{0};
+
+BOOL WINAPI countCtrlEvent(DWORD)
+{
+    ++g_ctrlEvents;
+    return TRUE;
+}
 
 // Times divided by 20: 10 ms -> 1 ms, 1 s -> 50 ms, 5 s -> 250 ms, 30 s -> 1.5 s.
 constexpr int kScale = 20;
@@ -122,8 +133,8 @@ private slots:
     void stopCodesEndTheSupervisor_data()
     {
         QTest::addColumn<QString>("exit");
-        QTest::newRow("0") << "exit 0";
-        QTest::newRow("112234") << "exit 112234";
+        QTest::newRow("0") << "exit 0 after fakechild_a";
+        QTest::newRow("112234") << "exit 112234 after fakechild_a";
     }
     void stopCodesEndTheSupervisor()
     {
@@ -220,6 +231,25 @@ private slots:
         QVERIFY(!alive(starts().at(0).pid));
         QVERIFY(alive(starts().at(1).pid));
         QCOMPARE(process.crashCount(), 0);
+    }
+
+    // Between fork and exec a child still runs the supervisor's own Ctrl+C handler, which would
+    // make the supervisor stop itself; a child is signalled only once it runs its own program.
+    void stoppingAChildStillStartingLeavesTheSupervisorAlone()
+    {
+        script(QStringLiteral("fakechild_a"), {QStringLiteral("run")});
+        g_ctrlEvents = 0;
+        QVERIFY(SetConsoleCtrlHandler(countCtrlEvent, TRUE));
+        for (int i = 0; i < 5; ++i) {
+            Process process(QStringLiteral("fakechild_a"));
+            process.start();
+        }
+        QTest::qWait(300);
+        const int events = g_ctrlEvents;
+        QVERIFY(SetConsoleCtrlHandler(countCtrlEvent, FALSE));
+        QCOMPARE(events, 0);
+        for (const Start &start : starts())
+            QVERIFY(!alive(start.pid));
     }
 
     void childIgnoringCtrlCIsKilledAfterTheWait()
