@@ -1,5 +1,7 @@
 #include "win32/debugoutput.h"
 
+#include "win32/unicode.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -17,25 +19,6 @@ void deliver(const std::string &text)
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
 }
-
-void appendUtf8(std::string &out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 } // namespace
 
 void OutputDebugStringA(LPCSTR text)
@@ -46,20 +29,8 @@ void OutputDebugStringA(LPCSTR text)
 
 void OutputDebugStringW(LPCWSTR text)
 {
-    if (!text)
-        return;
-    std::string out;
-    for (const char16_t *p = text; *p; ++p) {
-        char32_t c = *p;
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD; // lone surrogate
-        }
-        appendUtf8(out, c);
-    }
-    deliver(out);
+    if (text)
+        deliver(nyx::win32::toUtf8(text));
 }
 
 namespace nyx::win32 {
