@@ -402,22 +402,27 @@ void tst_EventCollectionWorker::setCommentRewritesAndAppendsContinue()
 
 void tst_EventCollectionWorker::setCommentKeepsFileWhenRewriteImpossible()
 {
-    if (QFileInfo("/").isWritable())
-        QSKIP("running as a user who can write anywhere; a read-only folder cannot be simulated");
-    const QString dir = tundra::test::freshDir("readonly");
-    const QString path = dir + "/events.json";
+    // Move the folder away and put a plain file in its place: the rewrite cannot create its file
+    // there (even as root), while the append file, already open, still reaches the moved folder.
+    const QString dir = tundra::test::freshDir("rewrite-impossible");
+    const QString path = dir + "/events/events.json";
     EventCollectionWorker worker;
     worker.setFilters({filter("", "red", true)});
     worker.setFileUrl(QUrl::fromLocalFile(path));
     worker.addEvent(makeEvent(1, "A", -1, "old"));
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Can't write to "));
+    QVERIFY(QDir(dir).rename("events", "moved"));
+    writeFile(dir + "/events", "not a folder");
+
+    QSignalSpy changed(&worker, &EventCollectionWorker::commentChanged);
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Can't write to file://.*/events/events.json$"));
     worker.setComment(0, "new");
+    QCOMPARE(changed.count(), 1);
     worker.addEvent(makeEvent(2, "B"));
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray data = readAll(path);
-    QVERIFY(data.contains("\"comment\":\"old\""));
-    QVERIFY2(data.contains("\"type\":\"B\""), "the append file stays open");
+
+    QCOMPARE(readAll(dir + "/moved/events.json"),
+             QByteArray("\n{\"boardTime\":-1,\"color\":\"\",\"comment\":\"old\",\"time\":1,\"type\":\"A\"}"
+                        "\n{\"boardTime\":-1,\"color\":\"\",\"comment\":\"\",\"time\":2,\"type\":\"B\"}"));
+    QCOMPARE(readAll(dir + "/events"), QByteArray("not a folder"));
 }
 
 void tst_EventCollectionWorker::setEventsAfterFileUrlKeepsAppending()

@@ -79,7 +79,7 @@ void tst_EventModel::boardTime_data()
     QTest::newRow("small step back at end") << jitter << 10000.0 << 50000.0;
     QTest::newRow("after the last wraps past midnight")
         << QVector<EventTimestamp>{{0, 86399000}} << 2000.0 << 1000.0;
-    QTest::newRow("equal times take previous")
+    QTest::newRow("duplicate times use the first of them")
         << QVector<EventTimestamp>{{0, 100}, {1000, 2000}, {1000, 7000}} << 1000.0 << 2000.0;
 }
 
