@@ -17,6 +17,24 @@ bool readTime(const QJsonValue &value, QDateTime *time)
     return time->isValid();
 }
 
+// Archive names: 1 to 255 UTF-16 units, no NUL.
+bool isArchiveName(const QString &name)
+{
+    return !name.isEmpty() && name.size() <= 255 && !name.contains(QChar(0));
+}
+
+// A braced GUID names a stream by its id, anything else by its name.
+bool readStream(const QJsonValue &value, DeskCamera *camera)
+{
+    const QString text = value.toString();
+    if (text.startsWith(QLatin1Char('{')) && text.endsWith(QLatin1Char('}'))) {
+        camera->streamId = QUuid::fromString(text);
+        return !camera->streamId.isNull() && text.size() == 38;
+    }
+    camera->streamName = text;
+    return isArchiveName(text);
+}
+
 bool isHexColor(const QString &text)
 {
     static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,8}$"));
@@ -40,17 +58,24 @@ bool DeskConfig::load(const QString &path, QString *error)
     const QJsonObject root = document.object();
     cameras.clear();
     eventTypes.clear();
+    const QJsonValue storageValue = root.value(QLatin1String("storage"));
+    storage = storageValue.isUndefined() ? QStringLiteral("Station") : storageValue.toString();
+    if (!isArchiveName(storage)) {
+        *error = QStringLiteral("the storage needs a name of 1 to 255 characters");
+        return false;
+    }
     const QJsonArray cameraArray = root.value(QLatin1String("cameras")).toArray();
     for (int i = 0; i < cameraArray.size(); ++i) {
         const QJsonObject o = cameraArray.at(i).toObject();
         DeskCamera camera;
         camera.name = o.value(QLatin1String("name")).toString();
-        camera.stream = QUuid::fromString(o.value(QLatin1String("stream")).toString());
         camera.playAudio = o.value(QLatin1String("playAudio")).toBool();
-        if (camera.name.isEmpty() || camera.stream.isNull() ||
+        if (camera.name.isEmpty() || !readStream(o.value(QLatin1String("stream")), &camera) ||
             !readTime(o.value(QLatin1String("begin")), &camera.begin) ||
             !readTime(o.value(QLatin1String("end")), &camera.end)) {
-            *error = QStringLiteral("camera %1 needs a name, a stream id and valid times").arg(i + 1);
+            *error = QStringLiteral("camera %1 needs a name, a stream (a name of 1 to 255 characters or a "
+                                    "braced GUID) and valid times")
+                         .arg(i + 1);
             return false;
         }
         cameras.push_back(camera);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <utility>
 
 namespace wire = nyx::referee::wire;
 
@@ -14,6 +15,7 @@ DeskServer::DeskServer(RefereeDesk *desk, FaultControl *faults, QObject *parent)
     : QObject(parent), m_desk(desk), m_faults(faults)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &DeskServer::acceptConnections);
+    connect(m_desk, &RefereeDesk::answersReady, this, &DeskServer::handleWaiting);
 }
 
 bool DeskServer::listen(const QHostAddress &address, quint16 port)
@@ -49,8 +51,22 @@ void DeskServer::readRequests(QTcpSocket *socket)
         }
         if (taken == 0)
             return;
-        if (request.targetQueue == QLatin1String("JudgeDesk"))
+        if (request.targetQueue != QLatin1String("JudgeDesk"))
+            continue;
+        if (m_desk->isAnswerReady(request.text))
             handle(socket, request.number, request.replyQueue, request.text);
+        else
+            m_waiting.push_back(Waiting{socket, request.number, request.replyQueue, request.text});
+    }
+}
+
+void DeskServer::handleWaiting()
+{
+    // Answered now whatever the outcome: a failed archive gives the configured times.
+    const QVector<Waiting> waiting = std::exchange(m_waiting, {});
+    for (const Waiting &w : waiting) {
+        if (w.socket)
+            handle(w.socket, w.number, w.replyQueue, w.request);
     }
 }
 

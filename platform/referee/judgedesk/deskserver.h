@@ -6,7 +6,9 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
+#include <QVector>
 
 class RefereeDesk;
 class QTcpSocket;
@@ -25,10 +27,21 @@ private:
     void acceptConnections();
     void readRequests(QTcpSocket *socket);
     void handle(QTcpSocket *socket, qint32 number, const QString &replyQueue, const QString &request);
+    void handleWaiting();
     static void sendAnswer(QTcpSocket *socket, qint32 number, const QString &replyQueue, const QString &text);
+
+    // A request whose answer waits for the archive.
+    struct Waiting
+    {
+        QPointer<QTcpSocket> socket;
+        qint32 number;
+        QString replyQueue;
+        QString request;
+    };
 
     RefereeDesk *m_desk;
     FaultControl *m_faults;
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
+    QVector<Waiting> m_waiting;
 };

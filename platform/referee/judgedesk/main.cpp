@@ -1,15 +1,19 @@
 // JudgeDesk: a stand-in referee application that answers the referee link over TCP.
 
+#include "cameraarchive.h"
 #include "consolereader.h"
 #include "deskconfig.h"
 #include "deskserver.h"
 #include "faultcontrol.h"
 #include "refereedesk.h"
 
+#include "archive/archiveserver.h"
 #include "referee/messagewire.h"
+#include "win32/shellfolders.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostAddress>
 #include <QTextStream>
 #include <cstdio>
@@ -75,11 +79,18 @@ int main(int argc, char *argv[])
     if (parser.isSet(events))
         deskConfig.eventsFile = parser.value(events);
 
-    RefereeDesk desk(deskConfig);
+    // The referee application shares the station's archive, not one of its own.
+    if (qEnvironmentVariableIsEmpty(nyx::archive::kRootVariable))
+        qputenv(nyx::archive::kRootVariable,
+                QFile::encodeName(nyx::shell::applicationDataDirectory(QStringLiteral("TundraRecorder")) +
+                                  QStringLiteral("/Archive")));
+    CameraArchive archive(deskConfig.storage, deskConfig.cameras);
+    RefereeDesk desk(deskConfig, &archive);
     if (!desk.loadEvents(&error)) {
         err << "JudgeDesk: " << error << "\n";
         return 2;
     }
+    archive.open();
 
     Faults faults;
     faults.silent = parser.isSet(silent);

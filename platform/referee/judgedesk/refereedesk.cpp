@@ -1,6 +1,6 @@
 #include "refereedesk.h"
 
-#include "archivetimes.h"
+#include "cameraarchive.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -40,13 +40,24 @@ QString attribute(const QString &value)
 }
 } // namespace
 
-RefereeDesk::RefereeDesk(const DeskConfig &config, QObject *parent)
-    : QObject(parent), m_config(config), m_startTime(toFileTime(QDateTime::currentDateTimeUtc()))
+RefereeDesk::RefereeDesk(const DeskConfig &config, CameraArchive *archive, QObject *parent)
+    : QObject(parent), m_config(config), m_archive(archive),
+      m_startTime(toFileTime(QDateTime::currentDateTimeUtc()))
 {
+    if (m_archive)
+        connect(m_archive, &CameraArchive::settled, this, &RefereeDesk::answersReady);
     // A restarted desk must not repeat a StateChange that a link still remembers from before the
     // restart, or the link would take a changed list for the one it read: count on from the clock.
     const QDateTime base(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
     m_stateChange = static_cast<int>(std::max<qint64>(1, base.secsTo(QDateTime::currentDateTimeUtc())));
+}
+
+bool RefereeDesk::isAnswerReady(const QString &request)
+{
+    if (!m_archive || request != QLatin1String("CameraInfo"))
+        return true;
+    m_archive->open();
+    return !m_archive->isOpening();
 }
 
 bool RefereeDesk::loadEvents(QString *error)
@@ -162,7 +173,7 @@ QString RefereeDesk::timeInfo() const
         .arg(hex8(static_cast<quint32>(now >> 32)), hex8(static_cast<quint32>(now)));
 }
 
-QString RefereeDesk::cameraInfo() const
+QString RefereeDesk::cameraInfo()
 {
     int playAudioCam = 1;
     for (int i = 0; i < m_config.cameras.size(); ++i) {
@@ -172,22 +183,28 @@ QString RefereeDesk::cameraInfo() const
         }
     }
     const quint64 now = toFileTime(QDateTime::currentDateTimeUtc());
+    // The streams' recorded spans; a stream with nothing recorded reports 0 for both times. A camera
+    // whose stream cannot be read reports its configured times.
+    QVector<CameraTimes> times(m_config.cameras.size());
+    if (m_archive)
+        m_archive->readCameras(&times);
     QString text = QStringLiteral("<JudgeDesk><Cameras PlayAudioCam=\"%1\">").arg(playAudioCam);
     for (int i = 0; i < m_config.cameras.size(); ++i) {
         const DeskCamera &c = m_config.cameras[i];
-        quint64 begin = 0;
-        quint64 end = 0;
-        if (!readArchiveStreamTimes(c.stream, &begin, &end)) {
+        quint64 begin = times[i].begin;
+        quint64 end = times[i].end;
+        if (!times[i].fromArchive) {
             begin = c.begin.isValid() ? toFileTime(c.begin) : m_startTime;
             end = c.end.isValid() ? toFileTime(c.end) : now;
         }
+        const QUuid id = !times[i].id.isNull() ? times[i].id : c.streamId;
         text += QStringLiteral(
                     "<Cam Num=\"%1\" Name=\"%2\" Id=\"%3\" TBeginHi=\"%4\" TBeginLo=\"%5\" TEndHi=\"%6\" "
                     "TEndLo=\"%7\"/>")
                     .arg(i + 1)
-                    .arg(attribute(c.name), c.stream.toString().toUpper(),
-                         hex8(static_cast<quint32>(begin >> 32)), hex8(static_cast<quint32>(begin)),
-                         hex8(static_cast<quint32>(end >> 32)), hex8(static_cast<quint32>(end)));
+                    .arg(attribute(c.name), id.toString().toUpper(), hex8(static_cast<quint32>(begin >> 32)),
+                         hex8(static_cast<quint32>(begin)), hex8(static_cast<quint32>(end >> 32)),
+                         hex8(static_cast<quint32>(end)));
     }
     return text + QStringLiteral("</Cameras></JudgeDesk>");
 }

@@ -5,6 +5,8 @@
 
 #include "deskconfig.h"
 
+class CameraArchive;
+
 #include <QObject>
 #include <QStringList>
 #include <QVector>
@@ -22,8 +24,13 @@ class RefereeDesk : public QObject
     Q_OBJECT
 
 public:
-    explicit RefereeDesk(const DeskConfig &config, QObject *parent = nullptr);
+    // Without an archive the cameras report their configured times.
+    explicit RefereeDesk(const DeskConfig &config, CameraArchive *archive = nullptr,
+                         QObject *parent = nullptr);
 
+    // False while the answer to the request waits for the archive; answersReady() follows. A camera
+    // request binds the archive when it is not bound.
+    bool isAnswerReady(const QString &request);
     // Reads the events file (a missing file is an empty list).
     bool loadEvents(QString *error);
     // The answers to one request, in order; a range may be split into answers of at most
@@ -39,10 +46,12 @@ public:
 
 signals:
     void eventAdded(const QString &description);
+    // Answers that waited for the archive can be made now.
+    void answersReady();
 
 private:
     QString timeInfo() const;
-    QString cameraInfo() const;
+    QString cameraInfo();
     QString eventTypes() const;
     QString eventCount() const;
     QStringList eventRange(int first, int count, int splitSize) const;
@@ -51,6 +60,7 @@ private:
     bool saveEvents() const;
 
     DeskConfig m_config;
+    CameraArchive *m_archive;
     quint64 m_startTime;
     QVector<DeskEvent> m_events;
     int m_stateChange = 1; // moves on with every change

@@ -1,5 +1,7 @@
-// JudgeDesk's answers and its test faults, through its TCP end.
+// JudgeDesk's answers and its test faults, through its TCP end, with its cameras in a real archive.
 
+#include "archive/archiveserver.h"
+#include "com/com.h"
 #include "referee/messagewire.h"
 
 #include <QDir>
@@ -14,6 +16,10 @@
 
 #include "testenvironment.h"
 
+#include <cstring>
+#include <memory>
+#include <vector>
+
 namespace wire = nyx::referee::wire;
 
 namespace {
@@ -25,8 +31,16 @@ struct Desk
     QByteArray buffer;
     qint32 number = 0;
 
-    bool start(const QString &dir, const QStringList &extra)
+    // The archive root is <dir>/archive unless env names another; the server is ready at once
+    // unless env says otherwise.
+    bool start(const QString &dir, const QStringList &extra, const QMap<QString, QString> &env = {})
     {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(nyx::archive::kRootVariable, dir + "/archive");
+        environment.insert(nyx::archive::kStartupVariable, "0");
+        for (auto it = env.begin(); it != env.end(); ++it)
+            environment.insert(it.key(), it.value());
+        process.setProcessEnvironment(environment);
         process.setProgram(tundra::test::binDir() + "/JudgeDesk");
         process.setArguments(
             QStringList{"--config", dir + "/desk.json", "--listen", "127.0.0.1", "--port", "0"} + extra);
@@ -75,7 +89,160 @@ struct Desk
         const QStringList list = answers();
         return list.size() == 1 ? list[0] : QStringLiteral("<%1 answers>").arg(list.size());
     }
+    // The first n answers, waiting up to ms for them.
+    QStringList firstAnswers(int n, int ms = 10000)
+    {
+        QStringList list;
+        QElapsedTimer timer;
+        timer.start();
+        while (list.size() < n && timer.elapsed() < ms)
+            list += answers(20);
+        return list;
+    }
+    QString askFirst(const QString &text)
+    {
+        ask(text);
+        return firstAnswers(1).value(0, QStringLiteral("<no answer>"));
+    }
 };
+
+// One "Cam" element of a camera answer.
+struct Cam
+{
+    QString name;
+    QString id;
+    quint64 begin = 0;
+    quint64 end = 0;
+};
+
+QVector<Cam> cams(const QString &answer)
+{
+    static const QRegularExpression cam(
+        "<Cam Num=\"(\\d+)\" Name=\"([^\"]*)\" Id=\"([^\"]*)\" TBeginHi=\"([0-9A-F]{8})\" "
+        "TBeginLo=\"([0-9A-F]{8})\" TEndHi=\"([0-9A-F]{8})\" TEndLo=\"([0-9A-F]{8})\"/>");
+    QVector<Cam> list;
+    auto it = cam.globalMatch(answer);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        if (m.captured(1).toInt() != list.size() + 1)
+            return {};
+        const auto time = [&m](int hi) {
+            return (m.captured(hi).toULongLong(nullptr, 16) << 32) |
+                   m.captured(hi + 1).toULongLong(nullptr, 16);
+        };
+        list.push_back(Cam{m.captured(2), m.captured(3), time(4), time(6)});
+    }
+    return list;
+}
+
+// The test's own way into the archive that JudgeDesk uses.
+constexpr ULONGLONG kBase = 133000000000000000ULL; // a FILETIME in 2022
+constexpr ULONGLONG kFrame = 200000;               // 20 ms
+
+QString fromField(const WCHAR *field)
+{
+    int n = 0;
+    while (n < nyx::archive::kNameUnits && field[n])
+        ++n;
+    return QString::fromUtf16(field, n);
+}
+
+void toField(const QString &name, WCHAR *field)
+{
+    std::memset(field, 0, nyx::archive::kNameUnits * sizeof(WCHAR));
+    std::memcpy(field, name.utf16(), std::size_t(name.size()) * sizeof(WCHAR));
+}
+
+CComPtr<IRewindServer> openArchive(const QString &root)
+{
+    qputenv(nyx::archive::kRootVariable, root.toLocal8Bit());
+    qputenv(nyx::archive::kStartupVariable, "0");
+    CComPtr<IRewindServer> server;
+    server.CoCreateInstance(CLSID_RewindServer);
+    return server;
+}
+
+// Storage name -> id.
+QMap<QString, GUID> storagesOf(IRewindServer *server)
+{
+    QMap<QString, GUID> map;
+    std::vector<ArchiveStorageRecord> list(64);
+    DWORD n = 0;
+    if (SUCCEEDED(server->GetStorages(list.data(), DWORD(list.size()), &n)))
+        for (DWORD i = 0; i < n; ++i)
+            map.insert(fromField(list[i].name), list[i].storageId);
+    return map;
+}
+
+// Stream name -> id, with every stream's type checked to be 3.
+QMap<QString, QString> streamsOf(IRewindServer *server, const GUID &storage)
+{
+    QMap<QString, QString> map;
+    std::vector<ArchiveStreamHead> list(64);
+    DWORD n = 0;
+    if (SUCCEEDED(server->GetStreams(storage, list.data(), DWORD(list.size()), &n)))
+        for (DWORD i = 0; i < n; ++i)
+            map.insert(fromField(list[i].name), list[i].streamType == 3
+                                                    ? nyx::com::toString(list[i].streamId)
+                                                    : QStringLiteral("type %1").arg(list[i].streamType));
+    return map;
+}
+
+GUID createStorage(IRewindServer *server, const QString &name)
+{
+    auto block = std::make_unique<CreateStorageBlock>();
+    std::memset(block.get(), 0, sizeof *block);
+    toField(name, block->name);
+    block->version = 1;
+    block->size = 1LL << 30;
+    return SUCCEEDED(server->CreateStorage(block.get(), nullptr)) ? block->storageId : GUID_NULL;
+}
+
+GUID createStream(IRewindServer *server, const GUID &storage, const QString &name)
+{
+    auto record = std::make_unique<ArchiveStreamRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->head.storageId = storage;
+    toField(name, record->head.name);
+    record->head.streamType = 3;
+    return SUCCEEDED(server->CreateStream(record.get(), nullptr)) ? record->head.streamId : GUID_NULL;
+}
+
+// Opens a writer on the stream and starts a sequence at kBase.
+CComPtr<IArchiveWriter> startWriter(IRewindServer *server, const GUID &stream, DWORD *channel)
+{
+    CComPtr<IArchiveStream> object;
+    CComPtr<IArchiveWriter> writer;
+    CComBSTR name(QStringLiteral("Video_H264"));
+    if (FAILED(server->OpenStream(stream, &object)) || FAILED(object->CreateChannel(name, 0, channel)) ||
+        FAILED(server->CreateWriter(stream, &writer)) || FAILED(writer->Start(kBase)))
+        return {};
+    return writer;
+}
+
+// Frames first .. first+count-1, at kBase + n * kFrame.
+bool writeFrames(IArchiveWriter *writer, DWORD channel, int first, int count)
+{
+    const QByteArray bytes(100, 'x');
+    for (int n = first; n < first + count; ++n) {
+        const LONGLONG t = LONGLONG(kBase + ULONGLONG(n) * kFrame);
+        if (FAILED(writer->BeginSample(t, t, 0)) ||
+            FAILED(writer->Data(int(channel), reinterpret_cast<const BYTE *>(bytes.data()),
+                                DWORD(bytes.size()))) ||
+            FAILED(writer->EndSample()))
+            return false;
+    }
+    return true;
+}
+
+void writeConfig(const QString &dir, const QJsonObject &config)
+{
+    QFile file(dir + "/desk.json");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(config).toJson());
+}
+
+const QString kNullId = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
 // StateChange and Count of an "Events" header, {-1, -1} for any other text.
 QPair<qint64, int> header(const QString &text)
 {
@@ -128,12 +295,14 @@ private slots:
         QCOMPARE(desk.askOne("EventTypes"),
                  QStringLiteral("<JudgeDesk><EventTypes><Type Name=\"Goal\" Txt=\"FFFFFF\" "
                                 "Bg=\"FF\"/></EventTypes></JudgeDesk>"));
-        const QString cams = desk.askOne("CameraInfo");
+        // The configured ids are not in the archive: the configured times, or JudgeDesk's start and now.
+        const QString cams = desk.askFirst("CameraInfo");
         QVERIFY2(
             cams.startsWith(
                 "<JudgeDesk><Cameras PlayAudioCam=\"2\"><Cam Num=\"1\" Name=\"Main &amp; &lt;1&gt;\" "
                 "Id=\"{0A1B2C3D-0000-4000-8000-000000000001}\" TBeginHi=\"01DC7AB1\" TBeginLo=\"92810000\" "
-                "TEndHi=\"01DC7AB1\" TEndLo=\"93199680\"/><Cam Num=\"2\""),
+                "TEndHi=\"01DC7AB1\" TEndLo=\"93199680\"/><Cam Num=\"2\" Name=\"Two\" "
+                "Id=\"{0A1B2C3D-0000-4000-8000-000000000002}\""),
             qPrintable(cams));
         const auto first = header(desk.askOne("EventCount"));
         QVERIFY(first.first > 0);
@@ -231,17 +400,220 @@ private slots:
                  qPrintable(QStringLiteral("%1 after %2").arg(after.first).arg(before)));
     }
 
+    void camerasLiveInTheArchive()
+    {
+        writeConfig(m_dir, QJsonObject{
+                               {"cameras", QJsonArray{QJsonObject{{"name", "Main"}, {"stream", "Camera 1"}},
+                                                      QJsonObject{{"name", "Wide"},
+                                                                  {"stream", "Camera 2"},
+                                                                  {"begin", "2026-01-01T00:00:00Z"}}}},
+                           });
+        Desk desk;
+        QVERIFY(desk.start(m_dir, {}));
+        auto list = cams(desk.askFirst("CameraInfo"));
+        QCOMPARE(list.size(), 2);
+
+        // JudgeDesk made the storage and both streams; the answer carries their ids and, with
+        // nothing recorded yet, 0 for the times.
+        const auto archive = openArchive(m_dir + "/archive");
+        QVERIFY(archive);
+        const auto storages = storagesOf(archive);
+        QCOMPARE(storages.keys(), QStringList{"Station"});
+        const auto streams = streamsOf(archive, storages["Station"]);
+        QCOMPARE(streams.keys(), (QStringList{"Camera 1", "Camera 2"}));
+        QCOMPARE(list[0].id, streams["Camera 1"]);
+        QCOMPARE(list[1].id, streams["Camera 2"]);
+        QVERIFY(list[0].id != list[1].id);
+        for (const Cam &c : list) {
+            QCOMPARE(c.begin, 0ULL);
+            QCOMPARE(c.end, 0ULL);
+        }
+
+        // Frames written into Camera 1 show up in the next answers, the end growing while recording.
+        GUID stream{};
+        QVERIFY(nyx::com::parseGuid(streams["Camera 1"], &stream));
+        DWORD channel = 0;
+        const auto writer = startWriter(archive, stream, &channel);
+        QVERIFY(writer);
+        QVERIFY(writeFrames(writer, channel, 0, 3));
+        QTRY_COMPARE(cams(desk.askFirst("CameraInfo")).value(0).end, kBase + 2 * kFrame);
+        QVERIFY(writeFrames(writer, channel, 3, 2));
+        QTRY_COMPARE(cams(desk.askFirst("CameraInfo")).value(0).end, kBase + 4 * kFrame);
+        QCOMPARE(writer->Stop(), S_OK);
+        list = cams(desk.askFirst("CameraInfo"));
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0].id, streams["Camera 1"]);
+        QCOMPARE(list[0].begin, kBase);
+        QCOMPARE(list[0].end, kBase + 4 * kFrame);
+        QCOMPARE(list[1].begin, 0ULL);
+        QCOMPARE(list[1].end, 0ULL);
+        QVERIFY2(desk.process.readAllStandardError().isEmpty(), "no warnings with a working archive");
+    }
+
+    void existingStreamsAreTakenNotDuplicated()
+    {
+        const QString root = m_dir + "/archive";
+        const auto archive = openArchive(root);
+        const GUID yard = createStorage(archive, "Yard");
+        const QString existing = nyx::com::toString(createStream(archive, yard, "Camera 1"));
+        QVERIFY(existing != kNullId);
+        writeConfig(m_dir, QJsonObject{
+                               {"storage", "Yard"},
+                               {"cameras", QJsonArray{QJsonObject{{"name", "Main"}, {"stream", "Camera 1"}},
+                                                      QJsonObject{{"name", "Wide"}, {"stream", "Camera 2"}}}},
+                           });
+        QVector<Cam> first;
+        {
+            Desk desk;
+            QVERIFY(desk.start(m_dir, {}));
+            first = cams(desk.askFirst("CameraInfo"));
+        }
+        QCOMPARE(first.size(), 2);
+        QCOMPARE(first[0].id, existing);
+        QCOMPARE(storagesOf(archive).keys(), QStringList{"Yard"});
+        auto streams = streamsOf(archive, yard);
+        QCOMPARE(streams.keys(), (QStringList{"Camera 1", "Camera 2"}));
+        QCOMPARE(first[1].id, streams["Camera 2"]);
+
+        // A restarted desk finds the same streams; one deleted while it runs is made again.
+        Desk desk;
+        QVERIFY(desk.start(m_dir, {}));
+        auto again = cams(desk.askFirst("CameraInfo"));
+        QCOMPARE(again.size(), 2);
+        QCOMPARE(again[0].id, first[0].id);
+        QCOMPARE(again[1].id, first[1].id);
+        GUID second{};
+        QVERIFY(nyx::com::parseGuid(first[1].id, &second));
+        QCOMPARE(archive->DeleteStream(second), S_OK);
+        again = cams(desk.askFirst("CameraInfo"));
+        QCOMPARE(again.size(), 2);
+        QCOMPARE(again[0].id, first[0].id);
+        streams = streamsOf(archive, yard);
+        QCOMPARE(streams.keys(), (QStringList{"Camera 1", "Camera 2"}));
+        QCOMPARE(again[1].id, streams["Camera 2"]);
+        QVERIFY(again[1].id != first[1].id);
+    }
+
+    void aBracedGuidNamesAStreamById()
+    {
+        const auto archive = openArchive(m_dir + "/archive");
+        const GUID other = createStorage(archive, "Other");
+        const GUID legacy = createStream(archive, other, "Legacy");
+        DWORD channel = 0;
+        const auto writer = startWriter(archive, legacy, &channel);
+        QVERIFY(writer);
+        QVERIFY(writeFrames(writer, channel, 10, 2));
+        QCOMPARE(writer->Stop(), S_OK);
+        const QString missing = "{0A1B2C3D-0000-4000-8000-000000000009}";
+        writeConfig(
+            m_dir,
+            QJsonObject{
+                {"cameras",
+                 QJsonArray{
+                     QJsonObject{{"name", "Old"}, {"stream", nyx::com::toString(legacy)}},
+                     QJsonObject{{"name", "Gone"}, {"stream", missing}, {"begin", "2026-01-01T00:00:00Z"}}}},
+            });
+        Desk desk;
+        QVERIFY(desk.start(m_dir, {}));
+        const auto list = cams(desk.askFirst("CameraInfo"));
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0].id, nyx::com::toString(legacy));
+        QCOMPARE(list[0].begin, kBase + 10 * kFrame);
+        QCOMPARE(list[0].end, kBase + 11 * kFrame);
+        // An id that is not in the archive keeps the configured begin; its end is now.
+        QCOMPARE(list[1].id, missing);
+        QCOMPARE(list[1].begin, 0x01DC7AB192810000ULL);
+        QVERIFY(list[1].end > 0x01DC7AB192810000ULL);
+        // Streams named by id need no storage of JudgeDesk's own.
+        QCOMPARE(storagesOf(archive).keys(), QStringList{"Other"});
+        QByteArray errors;
+        QTRY_VERIFY((errors += desk.process.readAllStandardError()).contains("not in the archive"));
+    }
+
+    void withoutAnArchiveTheConfiguredTimesAreReported()
+    {
+        // A root that is a file cannot be opened.
+        QFile blocker(m_dir + "/not-a-folder");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QJsonObject config = QJsonDocument::fromJson([this] {
+                                 QFile f(m_dir + "/desk.json");
+                                 return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+                             }())
+                                 .object();
+        QJsonArray cameras = config["cameras"].toArray();
+        cameras.append(QJsonObject{{"name", "Named"}, {"stream", "Camera 3"}});
+        config["cameras"] = cameras;
+        writeConfig(m_dir, config);
+        Desk desk;
+        QVERIFY(desk.start(m_dir, {}, {{nyx::archive::kRootVariable, blocker.fileName()}}));
+        const QString answer = desk.askFirst("CameraInfo");
+        QVERIFY2(
+            answer.startsWith(
+                "<JudgeDesk><Cameras PlayAudioCam=\"2\"><Cam Num=\"1\" Name=\"Main &amp; &lt;1&gt;\" "
+                "Id=\"{0A1B2C3D-0000-4000-8000-000000000001}\" TBeginHi=\"01DC7AB1\" TBeginLo=\"92810000\" "
+                "TEndHi=\"01DC7AB1\" TEndLo=\"93199680\"/><Cam Num=\"2\""),
+            qPrintable(answer));
+        const auto list = cams(answer);
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list[2].id, kNullId);
+        QVERIFY(list[2].begin > 0 && list[2].begin <= list[2].end);
+        QByteArray errors;
+        QTRY_VERIFY((errors += desk.process.readAllStandardError()).contains("configured times"));
+        // Still answering, still falling back.
+        QCOMPARE(cams(desk.askFirst("CameraInfo")).value(0).begin, list[0].begin);
+    }
+
+    void camerasWaitForTheArchiveWithoutHoldingOtherAnswers()
+    {
+        writeConfig(m_dir, QJsonObject{{"cameras",
+                                        QJsonArray{QJsonObject{{"name", "Main"}, {"stream", "Camera 1"}}}}});
+        Desk desk;
+        QVERIFY(desk.start(m_dir, {}, {{nyx::archive::kStartupVariable, "1500"}}));
+        desk.ask("CameraInfo");
+        desk.ask("TimeInfo");
+        const QStringList answers = desk.firstAnswers(2);
+        QCOMPARE(answers.size(), 2);
+        QVERIFY2(answers[0].startsWith("<JudgeDesk><TimeInfo "), qPrintable(answers[0]));
+        const auto list = cams(answers[1]);
+        QCOMPARE(list.size(), 1);
+        const auto archive = openArchive(m_dir + "/archive");
+        QCOMPARE(list[0].id, streamsOf(archive, storagesOf(archive)["Station"])["Camera 1"]);
+        QCOMPARE(list[0].begin, 0ULL);
+    }
+
+    void badConfigurationIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("bad guid") << QByteArray(
+                                         "{\"cameras\": [{\"name\": \"x\", \"stream\": \"{not a guid}\"}]}")
+                                  << QByteArray("camera 1");
+        QTest::newRow("no stream") << QByteArray("{\"cameras\": [{\"name\": \"x\"}]}")
+                                   << QByteArray("camera 1");
+        QTest::newRow("empty stream")
+            << QByteArray("{\"cameras\": [{\"name\": \"x\", \"stream\": \"\"}]}") << QByteArray("camera 1");
+        QTest::newRow("long stream") << QByteArray("{\"cameras\": [{\"name\": \"x\", \"stream\": \"" +
+                                                   QByteArray(256, 's') + "\"}]}")
+                                     << QByteArray("camera 1");
+        QTest::newRow("empty storage")
+            << QByteArray("{\"storage\": \"\", \"cameras\": []}") << QByteArray("storage");
+        QTest::newRow("storage not a text") << QByteArray("{\"storage\": 5}") << QByteArray("storage");
+    }
+
     void badConfigurationIsRefused()
     {
+        QFETCH(QByteArray, json);
+        QFETCH(QByteArray, message);
         QFile file(m_dir + "/desk.json");
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{\"cameras\": [{\"name\": \"x\", \"stream\": \"not a guid\"}]}");
+        file.write(json);
         file.close();
         QProcess p;
         p.start(tundra::test::binDir() + "/JudgeDesk", {"--config", m_dir + "/desk.json", "--port", "0"});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardError().contains("camera 1"));
+        QVERIFY(p.readAllStandardError().contains(message));
     }
 
 private:
