@@ -1,0 +1,7 @@
+#include "playbacktuning.h"
+
+PlaybackTuning &PlaybackTuning::current()
+{
+    static PlaybackTuning tuning;
+    return tuning;
+}

@@ -1,0 +1,246 @@
+// RewindService as QML sees it: the singleton in a real engine, its properties and notifications,
+// the Status enumeration, and the invokables called from JavaScript.
+
+#include "servicefixture.h"
+
+#include "drive.h"
+#include "rewindconfiguration.h"
+#include "rewindstats.h"
+#include "storage.h"
+#include "storagestats.h"
+#include "stream.h"
+
+#include <QPointer>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QtTest>
+#include <memory>
+#include <testenvironment.h>
+
+using namespace svc;
+
+namespace {
+const char kQml[] =
+    "import QtQml 2.15\n"
+    "import Rewind 1.0\n"
+    "QtObject {\n"
+    "  property int status: RewindService.status\n"
+    "  property bool enumValues: RewindService.Reading === 0 && RewindService.Writing === 1"
+    " && RewindService.Closing === 2\n"
+    "  property int storageCount: RewindService.storages.length\n"
+    "  property int driveCount: RewindService.drives.length\n"
+    "  property string firstStorage: RewindService.storages.length > 0 ?"
+    " RewindService.storages[0].name : ''\n"
+    "  property var version: RewindService.version\n"
+    "  property var startTime: RewindService.startTime\n"
+    "  property real diskSize: RewindService.diskSize\n"
+    "  property real duration: RewindService.duration\n"
+    "  property int typeCount: RewindService.eventTypes.length\n"
+    "  property int eventCount: RewindService.eventList.length\n"
+    "  property bool hasStats: RewindService.memoryStats !== null\n"
+    "  property int archiveSignals: 0\n"
+    "  property Connections watcher: Connections {\n"
+    "    target: RewindService\n"
+    "    function onArchiveChanged() { archiveSignals++ }\n"
+    "  }\n"
+    "  function createAndDelete() {\n"
+    "    var s = RewindService.createStorage('FromQml', RewindService.drives[0], 4096)\n"
+    "    if (!s) return 'null'\n"
+    "    return s.name + ':' + RewindService.deleteStorage(s) + ':' + RewindService.deleteStorage(null)\n"
+    "  }\n"
+    "  function lookup() {\n"
+    "    var st = RewindService.getStreamByName('kx:///KX788 Board 1 Input 1')\n"
+    "    return st ? st.name : ''\n"
+    "  }\n"
+    "  function archives() { return RewindService.getArchiveCollection().archives.length }\n"
+    "  function firstType() { var t = RewindService.getAvailableTypes()[0]; return t.name + ' ' + t.color }\n"
+    "  function videos() { return RewindService.getAvailableVideos().map(function(v) { return v.name "
+    "}).join(',') }\n"
+    "  function audios() { return RewindService.getAvailableAudios()[0].source.toString() }\n"
+    "  function writeStatus() { RewindService.status = RewindService.Writing }\n"
+    "  function addEvent() { RewindService.setEvent({type: 'Goal', comment: 'from qml', time: 2500}) }\n"
+    "}\n";
+
+QPointer<RewindService> g_service;
+} // namespace
+
+class TestRewindServiceQml : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<DebugCapture> m_debug;
+    std::unique_ptr<ScriptedReferee> m_referee;
+    std::unique_ptr<ArchiveRegistration> m_archive;
+    std::unique_ptr<fake::AttributeStoreRegistration> m_store;
+    QUuid m_cam1;
+
+private slots:
+    void initTestCase()
+    {
+        qmlRegisterSingletonType<RewindService>("Rewind", 1, 0, "RewindService",
+                                                [](QQmlEngine *, QJSEngine *) -> QObject * {
+                                                    auto *service = new RewindService(fastTiming());
+                                                    g_service = service;
+                                                    return service;
+                                                });
+        const QString reason = QStringLiteral("Use RewindService enumeration");
+        qmlRegisterUncreatableType<Stream>("Rewind", 1, 0, "Stream", reason);
+        qmlRegisterUncreatableType<Storage>("Rewind", 1, 0, "Storage", reason);
+        qmlRegisterUncreatableType<Drive>("Rewind", 1, 0, "Drive", reason);
+        qmlRegisterUncreatableType<StorageStats>("Rewind", 1, 0, "StorageStats", reason);
+        qmlRegisterUncreatableType<RewindStats>("Rewind", 1, 0, "RewindStats", reason);
+    }
+
+    void init()
+    {
+        const QString data = tundra::test::freshDir(QString::fromLatin1(QTest::currentTestFunction()));
+        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+        m_clock = std::make_unique<FakeClock>();
+        m_debug = std::make_unique<DebugCapture>();
+        m_referee = std::make_unique<ScriptedReferee>();
+        m_archive = std::make_unique<ArchiveRegistration>();
+        m_store = std::make_unique<fake::AttributeStoreRegistration>();
+        fake::Server &server = *m_archive->server.p;
+        server.setDriveMask(1);
+        server.setDrive(0, fake::DriveInfo{1000000, 600000, 400000, QStringLiteral("D0")});
+        const QUuid station = server.addStorage(QStringLiteral("Station"));
+        m_cam1 = server.addStream(station, QStringLiteral("Cam1"));
+        CRewindStorageStats stats{};
+        stats.dataSizeOnDisk = 4321;
+        server.setStorageStats(station, stats);
+        m_referee->setCameras({Camera{QStringLiteral("A"), m_cam1, kT0, kT0 + 8000 * kMs}});
+        m_referee->setTypes({QStringLiteral("Goal"), QStringLiteral("Foul")});
+        m_referee->setEvents({Event{QStringLiteral("Goal"), QStringLiteral("one"), kT0 + 1000 * kMs}});
+    }
+    void cleanup()
+    {
+        m_store.reset();
+        m_archive.reset();
+        m_referee.reset();
+        m_debug.reset();
+        m_clock.reset();
+    }
+
+    void propertiesAndInvokables()
+    {
+        m_referee->setSilent(true);
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData(kQml, QUrl(QStringLiteral("qrc:/face.qml")));
+        std::unique_ptr<QObject> face(component.create());
+        QVERIFY2(face, qPrintable(component.errorString()));
+        QVERIFY(g_service);
+
+        QCOMPARE(face->property("status").toInt(), int(RewindService::Closing));
+        QVERIFY(face->property("enumValues").toBool());
+        QCOMPARE(face->property("version").toULongLong(), 1000ULL);
+        QVERIFY(face->property("hasStats").toBool());
+        QCOMPARE(face->property("storageCount").toInt(), 0);
+        QCOMPARE(face->property("typeCount").toInt(), 4);
+        QCOMPARE(face->property("eventCount").toInt(), 0);
+        QCOMPARE(face->property("diskSize").toDouble(), 0.0);
+        QCOMPARE(g_service->minimumStorageSize(), 0ULL);
+        QVariant result;
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "archives", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toInt(), 0);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "firstType", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("Type 1 #000000"));
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "videos", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("KX788 Board 1 Input 1,KX788 Board 1 Input 2,"
+                                                   "KX788 Board 1 Input 3,KX788 Board 1 Input 4"));
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "audios", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("kx:///KX322 Board 1 Stereo 1"));
+
+        // The referee answers: the bindings follow the notifications.
+        m_referee->setSilent(false);
+        QTRY_COMPARE_WITH_TIMEOUT(face->property("status").toInt(), int(RewindService::Reading), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(face->property("diskSize").toDouble(), 4321.0, kWait);
+        QCOMPARE(face->property("storageCount").toInt(), 1);
+        QCOMPARE(face->property("firstStorage").toString(), QStringLiteral("Station"));
+        QCOMPARE(face->property("driveCount").toInt(), 1);
+        QCOMPARE(face->property("startTime").toDateTime(), g_service->startTime());
+        QVERIFY(g_service->startTime().isValid());
+        QCOMPARE(face->property("duration").toDouble(), 8000.0);
+        QTRY_COMPARE_WITH_TIMEOUT(face->property("typeCount").toInt(), 2, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(face->property("eventCount").toInt(), 1, kWait);
+        QTRY_VERIFY(face->property("archiveSignals").toInt() >= 1);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "archives", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toInt(), 1);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "firstType", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("Goal #1f0000"));
+
+        // Objects handed to QML stay the service's, through garbage collection too.
+        QTRY_VERIFY_WITH_TIMEOUT(g_service->getStreamByGuid(m_cam1), kWait);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "lookup", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("Cam1"));
+        QPointer<Stream> stream = g_service->getStreamByGuid(m_cam1);
+        engine.collectGarbage();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(stream);
+
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to delete 'null' storage");
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "createAndDelete", Q_RETURN_ARG(QVariant, result)));
+        QCOMPARE(result.toString(), QStringLiteral("FromQml:true:false"));
+        QCOMPARE(m_archive->server->deletedStorages().size(), 1);
+        QCOMPARE(face->property("storageCount").toInt(), 1);
+
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "addEvent"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_referee->requests(QStringLiteral("CreateEvent1_Goal")).isEmpty(), kWait);
+        QVERIFY(
+            m_referee->requests(QStringLiteral("CreateEvent1_Goal"))[0].endsWith(QStringLiteral("from qml")));
+
+        // A status written from QML holds until the next poll corrects it.
+        QSignalSpy status(g_service.data(), &RewindService::statusChanged);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "writeStatus"));
+        QCOMPARE(status.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(face->property("status").toInt(), int(RewindService::Reading), kWait);
+
+        face.reset();
+    }
+
+    void theEngineOwnsTheSingleton()
+    {
+        {
+            QQmlEngine engine;
+            QQmlComponent component(&engine);
+            component.setData(kQml, QUrl(QStringLiteral("qrc:/face.qml")));
+            std::unique_ptr<QObject> face(component.create());
+            QVERIFY2(face, qPrintable(component.errorString()));
+            QTRY_COMPARE_WITH_TIMEOUT(face->property("storageCount").toInt(), 1, kWait);
+            QVERIFY(g_service);
+        }
+        QVERIFY(!g_service);
+    }
+
+    void twoEnginesTwoServices()
+    {
+        QQmlEngine first, second;
+        QQmlComponent a(&first), b(&second);
+        a.setData(kQml, QUrl(QStringLiteral("qrc:/face.qml")));
+        b.setData(kQml, QUrl(QStringLiteral("qrc:/face.qml")));
+        std::unique_ptr<QObject> fa(a.create());
+        QPointer<RewindService> serviceA = g_service;
+        std::unique_ptr<QObject> fb(b.create());
+        QPointer<RewindService> serviceB = g_service;
+        QVERIFY(fa && fb);
+        QVERIFY(serviceA && serviceB && serviceA != serviceB);
+        QVERIFY(serviceA->link().ownQueueName() != serviceB->link().ownQueueName());
+        QTRY_COMPARE_WITH_TIMEOUT(fa->property("diskSize").toDouble(), 4321.0, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(fb->property("diskSize").toDouble(), 4321.0, kWait);
+    }
+
+    void uncreatableTypes()
+    {
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.15\nimport Rewind 1.0\nStorage {}\n",
+                          QUrl(QStringLiteral("qrc:/bad.qml")));
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY(!object);
+        QVERIFY(component.errorString().contains(QStringLiteral("Use RewindService enumeration")));
+    }
+};
+
+QTEST_MAIN(TestRewindServiceQml)
+#include "tst_rewindserviceqml.moc"
