@@ -482,6 +482,14 @@ QString ArchiveEngine::streamFolder(const StreamRow &row)
     return storageFolder(storage) + QLatin1Char('/') + guidFolderName(row.guid);
 }
 
+HRESULT ArchiveEngine::findStreamStore(const GUID &guid, StreamRow *row, std::shared_ptr<FrameStore> *store)
+{
+    const HRESULT hr = findStream(guid, row);
+    if (FAILED(hr))
+        return hr;
+    return frameStore(row->storage, store);
+}
+
 HRESULT ArchiveEngine::frameStore(std::int64_t storage, std::shared_ptr<FrameStore> *store)
 {
     StorageRow row;

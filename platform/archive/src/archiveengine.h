@@ -107,6 +107,8 @@ public:
     HRESULT channelFlag(std::int64_t stream, std::uint32_t id, std::uint8_t *flag);
 
     HRESULT frameStore(std::int64_t storage, std::shared_ptr<FrameStore> *store);
+    // A stream's row and the frame store of its storage.
+    HRESULT findStreamStore(const GUID &guid, StreamRow *row, std::shared_ptr<FrameStore> *store);
     QString storageFolder(const StorageRow &row) const;
     QString streamFolder(const StreamRow &row);
     StorageCounters &counters(std::int64_t storage);

@@ -19,11 +19,8 @@ HRESULT ArchiveReader::Open(GUID streamId, DWORD mode)
     if (mode != 1 && mode != ReaderModeShared)
         return E_INVALIDARG;
     StreamRow row;
-    HRESULT hr = m_engine->findStream(streamId, &row);
-    if (FAILED(hr))
-        return hr;
     std::shared_ptr<FrameStore> store;
-    hr = m_engine->frameStore(row.storage, &store);
+    const HRESULT hr = m_engine->findStreamStore(streamId, &row, &store);
     if (FAILED(hr))
         return hr;
     const QString folder = m_engine->streamFolder(row);

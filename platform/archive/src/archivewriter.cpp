@@ -34,10 +34,7 @@ HRESULT ArchiveWriter::Start(ULONGLONG startTime)
         stopLocked();
     // The stream may have been deleted since the writer was made.
     StreamRow row;
-    HRESULT hr = m_engine->findStream(m_row.guid, &row);
-    if (FAILED(hr))
-        return hr;
-    hr = m_engine->frameStore(row.storage, &m_store);
+    HRESULT hr = m_engine->findStreamStore(m_row.guid, &row, &m_store);
     if (FAILED(hr))
         return hr;
     const QString folder = m_engine->streamFolder(row);

@@ -447,11 +447,8 @@ HRESULT RewindServer::GetStreamInfo(GUID streamId, ArchiveStreamInfo *info)
     if (!info)
         return E_POINTER;
     StreamRow row;
-    HRESULT hr = m_engine->findStream(streamId, &row);
-    if (FAILED(hr))
-        return hr;
     std::shared_ptr<FrameStore> store;
-    hr = m_engine->frameStore(row.storage, &store);
+    HRESULT hr = m_engine->findStreamStore(streamId, &row, &store);
     if (FAILED(hr))
         return hr;
     StreamStatus status;
