@@ -1,6 +1,6 @@
 #include "driveinfoupdater.h"
 
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "rewindservicelogging.h"
 
 DriveInfoUpdater::DriveInfoUpdater(IRewindServer *server, int index) : m_server(server), m_index(index)
@@ -12,10 +12,10 @@ void DriveInfoUpdater::updateInfo()
 {
     try {
         if (!m_server)
-            throw rewindservice::ComException(E_POINTER);
+            throw ComException(E_POINTER);
         LONGLONG size = 0, freeSize = 0, usedSize = 0;
         CComBSTR name;
-        rewindservice::throwIfFailed(m_server->GetDriveInfo(m_index, &size, &freeSize, &usedSize, &name));
+        throwIfFailed(m_server->GetDriveInfo(m_index, &size, &freeSize, &usedSize, &name));
         if (size != m_size) {
             m_size = size;
             emit sizeChanged(size);
@@ -33,7 +33,7 @@ void DriveInfoUpdater::updateInfo()
             m_name = text;
             emit nameChanged(text);
         }
-    } catch (const rewindservice::ComException &e) {
+    } catch (const ComException &e) {
         qCCritical(lcRewindService) << "Failed to update drive info:" << e;
     }
 }

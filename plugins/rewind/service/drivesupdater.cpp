@@ -1,7 +1,7 @@
 #include "drivesupdater.h"
 
 #include "archivemetatypes.h"
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "drive.h"
 #include "objectdeleter.h"
 #include "rewindservicelogging.h"
@@ -39,7 +39,7 @@ void DrivesUpdater::updateDrives()
     }
     try {
         ULONGLONG mask = 0;
-        rewindservice::throwIfFailed(m_server->GetDriveMask(&mask));
+        throwIfFailed(m_server->GetDriveMask(&mask));
         if (mask == m_driveMask)
             return;
 
@@ -65,7 +65,7 @@ void DrivesUpdater::updateDrives()
         m_drives = drives;
         m_driveMask = mask;
         emit drivesChanged(m_drives);
-    } catch (const rewindservice::ComException &e) {
+    } catch (const ComException &e) {
         qCWarning(lcRewindService) << "Failed to update drives info:" << e;
     }
 }

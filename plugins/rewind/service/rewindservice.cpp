@@ -2,7 +2,7 @@
 
 #include "archivemetatypes.h"
 #include "archivetime.h"
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "drive.h"
 #include "drivesupdater.h"
 #include "objectdeleter.h"
@@ -29,7 +29,6 @@
 #include <QTimer>
 #include <cmath>
 
-using rewindservice::ComException;
 
 namespace {
 constexpr DWORD kServerContext = 23;

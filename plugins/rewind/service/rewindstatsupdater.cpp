@@ -1,7 +1,7 @@
 #include "rewindstatsupdater.h"
 
 #include "archivemetatypes.h"
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "rewindservicelogging.h"
 
 #include <cstring>
@@ -26,12 +26,12 @@ void RewindStatsUpdater::updateMemoryStatus()
     try {
         CRewindMemoryStatus status;
         std::memset(&status, 0, sizeof status);
-        rewindservice::throwIfFailed(m_server->GetMemoryStatus(&status));
+        throwIfFailed(m_server->GetMemoryStatus(&status));
         if (std::memcmp(&status, &m_stats, sizeof status) == 0)
             return;
         m_stats = status;
         emit statsUpdated(m_stats);
-    } catch (const rewindservice::ComException &e) {
+    } catch (const ComException &e) {
         qCCritical(lcRewindService) << "Failed to update memory stats:" << e;
     }
 }

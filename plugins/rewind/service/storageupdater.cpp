@@ -2,7 +2,7 @@
 
 #include "archivelists.h"
 #include "archivemetatypes.h"
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "objectdeleter.h"
 #include "rewindservicelogging.h"
 #include "stream.h"
@@ -17,8 +17,6 @@
 #include <memory>
 #include <vector>
 
-using rewindservice::ComException;
-using rewindservice::throwIfFailed;
 
 namespace {
 constexpr DWORD kClassContext = 23;

@@ -1,7 +1,7 @@
 #include "streamupdater.h"
 
 #include "archivemetatypes.h"
-#include "comexception.h"
+#include "multimedia/comexception.h"
 #include "rangeupdater.h"
 #include "rewindservicelogging.h"
 
@@ -48,10 +48,10 @@ void StreamUpdater::updateInfo()
 {
     try {
         if (!m_server)
-            throw rewindservice::ComException(E_POINTER);
+            throw ComException(E_POINTER);
         ArchiveStreamInfo info;
         std::memset(&info, 0, sizeof info);
-        rewindservice::throwIfFailed(m_server->GetStreamInfo(nyx::com::fromQUuid(m_guid), &info));
+        throwIfFailed(m_server->GetStreamInfo(nyx::com::fromQUuid(m_guid), &info));
 
         const bool moved = !m_info || info.startTime != m_info->startTime ||
                            info.endTime != m_info->endTime || info.frameCount != m_info->frameCount ||
@@ -66,7 +66,7 @@ void StreamUpdater::updateInfo()
             m_pending = false;
         }
         applyInfo(info);
-    } catch (const rewindservice::ComException &e) {
+    } catch (const ComException &e) {
         qCCritical(lcRewindService) << "Failed to update stream info:" << e;
     }
 }

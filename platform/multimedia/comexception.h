@@ -1,19 +1,23 @@
 #pragma once
-// A failing archive call as the updaters throw it and catch it at their slot boundary.
+// A failing COM call as the media library and its users throw it: an HRESULT with a text.
 
 #include "win32/winerror.h"
 
+#include <QByteArray>
 #include <QDebug>
+#include <QMetaType>
 #include <QString>
 #include <exception>
 
-namespace rewindservice {
 class ComException : public std::exception
 {
 public:
+    // S_OK: no error (the value an Activator hands on with a successful result).
+    ComException() : ComException(S_OK) {}
+    // An empty text becomes "Null pointer" for E_POINTER and "Error" for any other value.
     explicit ComException(HRESULT hr, QString text = QString());
 
-    HRESULT hr() const { return m_hr; }
+    HRESULT getErrorCode() const { return m_hr; }
     QString text() const { return m_text; }
     const char *what() const noexcept override { return m_what.constData(); }
 
@@ -27,4 +31,5 @@ private:
 void throwIfFailed(HRESULT hr);
 
 QDebug operator<<(QDebug debug, const ComException &e);
-} // namespace rewindservice
+
+Q_DECLARE_METATYPE(ComException)

@@ -1,6 +1,5 @@
-#include "comexception.h"
+#include "multimedia/comexception.h"
 
-namespace rewindservice {
 ComException::ComException(HRESULT hr, QString text) : m_hr(hr), m_text(std::move(text))
 {
     if (m_text.isEmpty())
@@ -23,4 +22,3 @@ QDebug operator<<(QDebug debug, const ComException &e)
     debug.noquote() << e.what();
     return debug;
 }
-} // namespace rewindservice
