@@ -5,7 +5,6 @@
 #include "drive.h"
 #include "drivesupdater.h"
 #include "multimedia/comexception.h"
-#include "objectdeleter.h"
 #include "playbacktuning.h"
 #include "rewindconfiguration.h"
 #include "rewindservicelogging.h"
