@@ -439,7 +439,8 @@ void tst_MfAttributes::concurrentCopyIsAtomic()
     std::atomic<bool> stop{false};
     std::atomic<int> mixed{0}, reads{0};
     std::thread writer([&] {
-        for (int i = 0; i < 2000; ++i)
+        // Enough copies, and enough reads while copying, however the threads are scheduled.
+        for (int i = 0; i < 2000 || reads < 200; ++i)
             (i % 2 ? ones : twos)->CopyAllItems(target);
         stop = true;
     });
