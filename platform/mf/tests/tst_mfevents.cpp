@@ -60,8 +60,14 @@ private:
                 events.emplace_back(type, value.vt == VT_I8 ? value.hVal.QuadPart : -1);
             }
         }
-        if (SUCCEEDED(hr))
-            begin();
+        // A reader that can no longer ask has ended too (the queue shut down meanwhile).
+        if (SUCCEEDED(hr)) {
+            const HRESULT again = begin();
+            if (FAILED(again)) {
+                std::lock_guard<std::mutex> lock(mutex);
+                endErrors.push_back(again);
+            }
+        }
     }
 
     CComPtr<IMFMediaEventQueue> m_queue;
@@ -79,6 +85,7 @@ private slots:
     void oneReaderAtATime();
     void callbacksDeliverEveryEventInOrder();
     void shutdownReleasesReaders();
+    void shutdownRacesDelivery();
 };
 
 void tst_MfEvents::eventCarriesItsFields()
@@ -199,6 +206,26 @@ void tst_MfEvents::shutdownReleasesReaders()
     QCOMPARE(second->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);
     QCOMPARE(second->Shutdown(), S_OK);
     QVERIFY(reader.events.empty());
+}
+
+// Shutdown at any moment of a running delivery: the reader always hears of the end exactly once
+// (from its callback or from its next BeginGetEvent), so a session never waits forever.
+void tst_MfEvents::shutdownRacesDelivery()
+{
+    for (int round = 0; round < 200; ++round) {
+        CComPtr<IMFMediaEventQueue> queue = newQueue();
+        Reader reader(queue);
+        QCOMPARE(reader.begin(), S_OK);
+        std::thread producer([&] {
+            while (SUCCEEDED(queue->QueueEventParamVar(MEMediaSample, GUID_NULL, S_OK, nullptr))) {
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 10));
+        QCOMPARE(queue->Shutdown(), S_OK);
+        producer.join();
+        QTRY_COMPARE_WITH_TIMEOUT(reader.errorCount(), 1, 10000);
+        QCOMPARE(reader.endErrors.front(), MF_E_SHUTDOWN);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_MfEvents)
