@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace {
 // A time source the test moves by hand.
@@ -65,6 +66,7 @@ private slots:
     void needsTimeSource();
     void removedSinkHearsNothing();
     void systemClockAdvances();
+    void sinkLockAgainstClockTime();
 };
 
 void tst_MfClock::script_data()
@@ -183,6 +185,75 @@ void tst_MfClock::systemClockAdvances()
     clock->GetState(0, &state);
     QCOMPARE(state, MFCLOCK_STATE_RUNNING);
     clock->Stop();
+}
+
+namespace {
+// A sink with a lock of its own, taken in its clock calls, as media sinks have.
+class LockingSink final : public nyx::com::ComObject<IMFClockStateSink>
+{
+public:
+    std::mutex mutex;
+    std::atomic<int> starts{0};
+    HRESULT OnClockStart(MFTIME, LONGLONG) override
+    {
+        return locked([&] { ++starts; });
+    }
+    HRESULT OnClockStop(MFTIME) override
+    {
+        return locked([] {});
+    }
+    HRESULT OnClockPause(MFTIME) override
+    {
+        return locked([] {});
+    }
+    HRESULT OnClockRestart(MFTIME) override
+    {
+        return locked([] {});
+    }
+    HRESULT OnClockSetRate(MFTIME, float) override
+    {
+        return locked([] {});
+    }
+
+private:
+    template <class F> HRESULT locked(F f)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        f();
+        return S_OK;
+    }
+};
+} // namespace
+
+// A sink that reads the clock's time under its own lock (as a stream sink does for quality
+// reports) while another thread changes the clock's state: no deadlock.
+void tst_MfClock::sinkLockAgainstClockTime()
+{
+    CComPtr<IMFPresentationClock> clock;
+    CComPtr<IMFPresentationTimeSource> source;
+    MFCreatePresentationClock(&clock);
+    MFCreateSystemTimeSource(&source);
+    clock->SetTimeSource(source);
+    CComPtr<LockingSink> sink;
+    sink.Attach(new LockingSink);
+    clock->AddClockStateSink(sink);
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            std::lock_guard<std::mutex> lock(sink->mutex);
+            MFTIME time;
+            clock->GetTime(&time);
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        clock->Start(i);
+        clock->Pause();
+        clock->Stop();
+    }
+    stop = true;
+    reader.join();
+    QCOMPARE(sink->starts.load(), 2000);
+    clock->RemoveClockStateSink(sink);
 }
 
 QTEST_GUILESS_MAIN(tst_MfClock)
