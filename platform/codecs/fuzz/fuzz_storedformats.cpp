@@ -4,8 +4,15 @@
 #include "codecs/storedformats.h"
 #include "codecs/vfw.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+namespace {
+constexpr std::size_t kGuard = 4096;
+constexpr BYTE kGuardByte = 0xA5;
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -43,10 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!codec)
         return 0;
     if (ICDecompressBegin(codec, in, &out) == ICERR_OK) {
-        std::vector<BYTE> yuy2(static_cast<std::size_t>(out.biWidth) * out.biHeight * 2);
+        // libavcodec and libswscale carry no sanitizer checks: a guard behind the output catches their
+        // writes past it.
+        const std::size_t outputSize = static_cast<std::size_t>(out.biWidth) * out.biHeight * 2;
+        std::vector<BYTE> yuy2(outputSize + kGuard, kGuardByte);
         std::vector<BYTE> bytes(frame, frame + frameSize);
         in->biSizeImage = static_cast<DWORD>(bytes.size());
         ICDecompress(codec, 0, in, bytes.data(), &out, yuy2.data());
+        for (std::size_t i = outputSize; i < yuy2.size(); ++i)
+            if (yuy2[i] != kGuardByte) {
+                if (getenv("FUZZ_DEBUG"))
+                    fprintf(stderr, "guard byte %zu of output %zu (%dx%d) changed\n", i, outputSize,
+                            out.biWidth, out.biHeight);
+                std::abort();
+            }
     }
     ICClose(codec);
     return 0;

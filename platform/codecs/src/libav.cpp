@@ -1,7 +1,10 @@
 #include "libav.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
 
@@ -85,7 +88,105 @@ HRESULT Scaler::convert(const uint8_t *const src[4], const int srcPitch[4], AVPi
         }
         m_key = key;
     }
-    const int rows = sws_scale(m_context, src, srcPitch, 0, height, dst, dstPitch);
-    return rows == height ? S_OK : E_FAIL;
+
+    // libswscale reads and writes rows in blocks of several pixels, past the end of a row whose bytes are
+    // not a multiple of the block: rows that do not leave room for that go through padded copies.
+    const uint8_t *source[4] = {src[0], src[1], src[2], src[3]};
+    int sourcePitch[4] = {srcPitch[0], srcPitch[1], srcPitch[2], srcPitch[3]};
+    if (!PaddedPicture::roomy(src, srcPitch, from, width, height)) {
+        if (!m_sourceCopy.allocate(from, width, height))
+            return E_OUTOFMEMORY;
+        m_sourceCopy.copyIn(src, srcPitch);
+        m_sourceCopy.planes(source, sourcePitch);
+    }
+    const bool direct = PaddedPicture::roomy(dst, dstPitch, to, width, height);
+    uint8_t *target[4] = {dst[0], dst[1], dst[2], dst[3]};
+    int targetPitch[4] = {dstPitch[0], dstPitch[1], dstPitch[2], dstPitch[3]};
+    if (!direct) {
+        if (!m_targetCopy.allocate(to, width, height))
+            return E_OUTOFMEMORY;
+        m_targetCopy.planes(target, targetPitch);
+    }
+    const int rows = sws_scale(m_context, source, sourcePitch, 0, height, target, targetPitch);
+    if (rows != height)
+        return E_FAIL;
+    if (!direct)
+        m_targetCopy.copyOut(dst, dstPitch);
+    return S_OK;
+}
+
+bool PaddedPicture::layout(AVPixelFormat format, int width, int height, int bytes[4], int rows[4])
+{
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    if (!descriptor || av_image_fill_linesizes(bytes, format, width) < 0)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        rows[i] =
+            bytes[i] ? ((i == 1 || i == 2) ? AV_CEIL_RSHIFT(height, descriptor->log2_chroma_h) : height) : 0;
+    return true;
+}
+
+bool PaddedPicture::roomy(const uint8_t *const planes[4], const int pitches[4], AVPixelFormat format,
+                          int width, int height)
+{
+    int bytes[4], rows[4];
+    if (!layout(format, width, height, bytes, rows))
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (bytes[i] && (!planes[i] || pitches[i] < FFALIGN(bytes[i], kBlock)))
+            return false;
+    return true;
+}
+
+bool PaddedPicture::allocate(AVPixelFormat format, int width, int height)
+{
+    if (!layout(format, width, height, m_bytes, m_rows))
+        return false;
+    std::size_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+        m_pitches[i] = m_bytes[i] ? FFALIGN(m_bytes[i], kBlock) + kBlock : 0;
+        m_offsets[i] = total;
+        total += static_cast<std::size_t>(m_pitches[i]) * (m_rows[i] + 1);
+    }
+    try {
+        m_buffer.resize(total + kBlock);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void PaddedPicture::planes(const uint8_t *planes[4], int pitches[4])
+{
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = m_bytes[i] ? m_buffer.data() + m_offsets[i] : nullptr;
+        pitches[i] = m_pitches[i];
+    }
+}
+
+void PaddedPicture::planes(uint8_t *planes[4], int pitches[4])
+{
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = m_bytes[i] ? m_buffer.data() + m_offsets[i] : nullptr;
+        pitches[i] = m_pitches[i];
+    }
+}
+
+void PaddedPicture::copyIn(const uint8_t *const planes[4], const int pitches[4])
+{
+    for (int i = 0; i < 4; ++i)
+        for (int row = 0; row < m_rows[i]; ++row)
+            std::memcpy(m_buffer.data() + m_offsets[i] + static_cast<std::size_t>(row) * m_pitches[i],
+                        planes[i] + static_cast<std::ptrdiff_t>(row) * pitches[i],
+                        static_cast<std::size_t>(m_bytes[i]));
+}
+
+void PaddedPicture::copyOut(uint8_t *const planes[4], const int pitches[4]) const
+{
+    for (int i = 0; i < 4; ++i)
+        for (int row = 0; row < m_rows[i]; ++row)
+            std::memcpy(planes[i] + static_cast<std::ptrdiff_t>(row) * pitches[i],
+                        m_buffer.data() + m_offsets[i] + static_cast<std::size_t>(row) * m_pitches[i],
+                        static_cast<std::size_t>(m_bytes[i]));
 }
 } // namespace nyx::codecs

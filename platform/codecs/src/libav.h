@@ -5,6 +5,7 @@
 
 #include <QLoggingCategory>
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,6 +37,31 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 HRESULT fromAvError(int error);
 QString avErrorText(int error);
 
+// A picture in a buffer of its own whose rows leave room for libswscale's block reads and writes.
+class PaddedPicture
+{
+public:
+    static constexpr int kBlock = 64;
+
+    // True when every plane of the picture is given and its pitch holds its row rounded up to a block.
+    static bool roomy(const uint8_t *const planes[4], const int pitches[4], AVPixelFormat format, int width,
+                      int height);
+    bool allocate(AVPixelFormat format, int width, int height);
+    void planes(const uint8_t *planes[4], int pitches[4]);
+    void planes(uint8_t *planes[4], int pitches[4]);
+    void copyIn(const uint8_t *const planes[4], const int pitches[4]);
+    void copyOut(uint8_t *const planes[4], const int pitches[4]) const;
+
+private:
+    static bool layout(AVPixelFormat format, int width, int height, int bytes[4], int rows[4]);
+
+    std::vector<uint8_t> m_buffer;
+    std::size_t m_offsets[4] = {};
+    int m_bytes[4] = {};
+    int m_rows[4] = {};
+    int m_pitches[4] = {};
+};
+
 // One conversion context reused while the sizes and formats stay the same. Not thread-safe.
 class Scaler
 {
@@ -65,5 +91,7 @@ private:
     };
     SwsContext *m_context = nullptr;
     Key m_key{};
+    PaddedPicture m_sourceCopy;
+    PaddedPicture m_targetCopy;
 };
 } // namespace nyx::codecs
