@@ -15,6 +15,8 @@ void setDecodeHook(DecodeHook hook);
 
 // Pictures libavcodec has produced for the H.264 decoders of this process.
 std::uint64_t decodedPictures();
+// Access units the H.264 decoders of this process have handed to libavcodec to decode.
+std::uint64_t decodedAccessUnits();
 
 class ScopedDecodeHook
 {

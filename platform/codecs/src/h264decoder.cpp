@@ -65,6 +65,8 @@ void H264Decoder::dropDecoding()
     m_active = false;
     m_drained = false;
     m_anyOut = false;
+    m_flushAtTarget = false;
+    m_lastWasKeyJump = false;
     m_fed.clear();
     m_current.reset();
     m_hasCurrent = false;
@@ -273,6 +275,7 @@ void H264Decoder::restartAt(const FrameRef &key)
     m_nextFeedTime = key.time;
     m_lastFedNumber = key.number - 1;
     m_anyOut = false;
+    m_flushAtTarget = false;
     m_fed.clear();
 }
 
@@ -289,10 +292,16 @@ HRESULT H264Decoder::decodeTarget(const FrameRef &target)
     const HRESULT hr = findKeyFrame(target, ahead ? m_lastFedNumber : LLONG_MIN, &key, &haveKey);
     if (FAILED(hr))
         return hr;
-    if (haveKey && (!ahead || key.number > m_lastFedNumber))
+    const bool keyJump = haveKey && key.number == target.number && (!ahead || key.number > m_lastFedNumber);
+    if (haveKey && (!ahead || key.number > m_lastFedNumber)) {
         restartAt(key); // jump to the key frame rather than decode the frames before it
-    else if (!ahead)
+        // Key frame after key frame (key-frame-only play): the picture is flushed out at once instead of
+        // decoding the frames behind it that the decoder would otherwise wait for.
+        m_flushAtTarget = keyJump && m_lastWasKeyJump;
+    } else if (!ahead) {
         return S_FALSE; // nothing to decode it from
+    }
+    m_lastWasKeyJump = keyJump;
     return decodeForward(target);
 }
 
@@ -330,6 +339,7 @@ HRESULT H264Decoder::feedNext(bool *ended)
                 return E_OUTOFMEMORY;
             continue;
         }
+        hooks::countAccessUnit();
         m_fed.push_back(next);
         return S_OK;
     }
@@ -376,6 +386,11 @@ HRESULT H264Decoder::decodeForward(const FrameRef &target)
             return fromAvError(received);
         if (m_drained)
             return S_FALSE;
+        if (m_flushAtTarget && m_lastFedNumber >= target.number) {
+            avcodec_send_packet(m_context.get(), nullptr);
+            m_drained = true;
+            continue;
+        }
         bool ended = false;
         const HRESULT hr = feedNext(&ended);
         if (FAILED(hr))

@@ -78,6 +78,8 @@ private:
     LONGLONG m_nextFeedTime = 0;
     LONGLONG m_lastFedNumber = 0;
     bool m_anyOut = false;
+    bool m_flushAtTarget = false;  // drain as soon as the target is fed
+    bool m_lastWasKeyJump = false; // the last decode restarted at its own key frame
     LONGLONG m_lastOutNumber = 0;
     std::deque<FrameRef> m_fed; // frames fed whose pictures have not come out yet
 

@@ -8,6 +8,7 @@ namespace {
 std::mutex g_mutex;
 DecodeHook g_hook;
 std::atomic<std::uint64_t> g_pictures{0};
+std::atomic<std::uint64_t> g_accessUnits{0};
 } // namespace
 
 void setDecodeHook(DecodeHook hook)
@@ -19,6 +20,11 @@ void setDecodeHook(DecodeHook hook)
 std::uint64_t decodedPictures()
 {
     return g_pictures.load();
+}
+
+std::uint64_t decodedAccessUnits()
+{
+    return g_accessUnits.load();
 }
 
 HRESULT consultDecodeHook(LONGLONG time)
@@ -34,5 +40,10 @@ HRESULT consultDecodeHook(LONGLONG time)
 void countPicture()
 {
     ++g_pictures;
+}
+
+void countAccessUnit()
+{
+    ++g_accessUnits;
 }
 } // namespace nyx::codecs::hooks
