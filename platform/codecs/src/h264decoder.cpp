@@ -26,17 +26,29 @@ constexpr int kMaxKeyFrameScan = 1000;
 constexpr int kRateFrames = 10;
 constexpr double kFallbackFrameRate = 25.0;
 
-// True when the Annex-B access unit holds an IDR slice.
-bool holdsIdrSlice(const uint8_t *data, int size)
+// True when the Annex-B access unit holds a NAL unit of a type from first to last.
+bool holdsNalUnit(const uint8_t *data, int size, int first, int last)
 {
     for (int i = 0; i + 3 < size; ++i) {
         if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            if ((data[i + 3] & 0x1F) == 5)
+            const int type = data[i + 3] & 0x1F;
+            if (type >= first && type <= last)
                 return true;
             i += 2;
         }
     }
     return false;
+}
+
+bool holdsIdrSlice(const uint8_t *data, int size)
+{
+    return holdsNalUnit(data, size, 5, 5);
+}
+
+// Coded slices (types 1 to 5): an access unit without one gives no picture.
+bool holdsSlice(const uint8_t *data, int size)
+{
+    return holdsNalUnit(data, size, 1, 5);
 }
 
 bool validRate(AVRational rate)
@@ -326,9 +338,13 @@ HRESULT H264Decoder::feedNext(bool *ended)
         if (FAILED(hr))
             return hr;
         m_nextFeedTime = next.time + 1;
-        if (next.number <= m_lastFedNumber || m_packet->size == 0)
+        if (next.number <= m_lastFedNumber)
             continue;
         m_lastFedNumber = next.number;
+        if (!holdsSlice(m_packet->data, m_packet->size)) {
+            av_packet_unref(m_packet.get());
+            continue; // no picture comes of it: the frame keeps no place among the pictures
+        }
         const int sent = avcodec_send_packet(m_context.get(), m_packet.get());
         av_packet_unref(m_packet.get());
         if (sent < 0) {
@@ -519,6 +535,7 @@ HRESULT H264Decoder::getStreamInfo(H264StreamInfo *info)
         }
         m_info = result;
         m_haveInfo = true;
+        m_lastWasKeyJump = false; // the caller's first frame is no key-frame-only play
     }
     *info = m_info;
     return S_OK;

@@ -280,6 +280,33 @@ private slots:
         QTest::newRow("IDR found in the data") << 0;
     }
 
+    // A record without a picture in it (damaged data, or parameter sets only) has no picture to show; its
+    // group shows what decodes, and the groups after it their own frames.
+    void recordWithoutPicture_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("no start code") << QByteArray(700, '\x3C');
+        const QByteArray &key = m_encoded.packets[0];
+        const int sei = key.indexOf(QByteArray("\x00\x00\x01\x06", 4));
+        QVERIFY(sei > 8);
+        QTest::newRow("parameter sets only") << key.left(sei);
+    }
+    void recordWithoutPicture()
+    {
+        QFETCH(QByteArray, record);
+        std::vector<Record> all = records(m_encoded);
+        all[30].video = record;
+        const GUID stream = createStream(m_server, {QStringLiteral("Damaged ") + QTest::currentDataTag()});
+        QCOMPARE(writeRecords(m_server, stream, all), S_OK);
+        Decoder d(stream);
+        checkFrame(d, 24);
+        DecodedFrame frame{};
+        for (int n = 25; n < 50; ++n)
+            QCOMPARE(d.decoder->decodeFrame(frameTime(n), &frame), n == 30 ? S_FALSE : S_OK);
+        for (int n = 50; n < 64; ++n)
+            checkFrame(d, n);
+    }
+
     // While the stream is recorded, a frame whose picture needs frames not yet written is pending;
     // once recording stops it decodes.
     void recordedStreamIsPending()
