@@ -64,7 +64,10 @@ GUID createStream(IRewindServer *server, const StreamSpec &spec)
     if (spec.storedFrameRate >= 0)
         store->SetDouble(u"FrameRate", spec.storedFrameRate);
     CComPtr<IUnknown> created;
-    if (FAILED(server->CreateStream(record.get(), &created)))
+    CComPtr<IArchiveStream> stream;
+    DWORD video = 0;
+    if (FAILED(server->CreateStream(record.get(), &created)) || FAILED(created.QueryInterface(&stream)) ||
+        FAILED(stream->CreateChannel(CComBSTR(QStringLiteral("Video_1")), spec.videoFlag, &video)))
         return GUID_NULL;
     return record->head.streamId;
 }

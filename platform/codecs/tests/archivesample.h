@@ -20,6 +20,7 @@ struct StreamSpec
     QString name;
     DWORD type = 7;
     double storedFrameRate = -1; // "FrameRate" attribute; below 0: none stored
+    BYTE videoFlag = 1;          // flag of the "Video_1" channel: 0 a record in every frame, 1 sparse
 };
 // Creates a stream (in a storage named "Storage", made on first use); its id.
 GUID createStream(IRewindServer *server, const StreamSpec &spec);

@@ -173,11 +173,23 @@ private slots:
     }
 
     // Forward play decodes every frame exactly once and shows each frame's own picture.
+    void sequentialPlayDecodesEachFrameOnce_data()
+    {
+        QTest::addColumn<bool>("dense");
+        QTest::newRow("sparse video channel") << false;
+        QTest::newRow("dense video channel") << true;
+    }
     void sequentialPlayDecodesEachFrameOnce()
     {
+        QFETCH(bool, dense);
+        GUID stream = m_stream;
+        if (dense) {
+            stream = createStream(m_server, {QStringLiteral("Dense"), 7, -1, 0});
+            QCOMPARE(writeRecords(m_server, stream, records(m_encoded)), S_OK);
+        }
         const auto before = hooks::decodedPictures();
         const auto unitsBefore = hooks::decodedAccessUnits();
-        Decoder d(m_stream);
+        Decoder d(stream);
         QCOMPARE(d.configured, S_OK);
         H264StreamInfo info{};
         QCOMPARE(d.decoder->getStreamInfo(&info), S_OK);
