@@ -37,7 +37,7 @@ CComPtr<IRewindServer> server()
     return s;
 }
 
-GUID createStream(IRewindServer *server, const StreamSpec &spec)
+GUID createStream(IRewindServer *server, const StreamSetup &setup)
 {
     if (g_storage == GUID_NULL) {
         auto block = std::make_unique<CreateStorageBlock>();
@@ -56,18 +56,18 @@ GUID createStream(IRewindServer *server, const StreamSpec &spec)
     auto record = std::make_unique<ArchiveStreamRecord>();
     std::memset(record.get(), 0, sizeof *record);
     record->head.storageId = g_storage;
-    setName(record->head.name, spec.name);
-    record->head.streamType = spec.type;
+    setName(record->head.name, setup.name);
+    record->head.streamType = setup.type;
     CComPtr<IAttributeStore> store;
     store.CoCreateInstance(CLSID_AttributeStore);
     store->Bind(record->attributes, 4096, TRUE);
-    if (spec.storedFrameRate >= 0)
-        store->SetDouble(u"FrameRate", spec.storedFrameRate);
+    if (setup.storedFrameRate >= 0)
+        store->SetDouble(u"FrameRate", setup.storedFrameRate);
     CComPtr<IUnknown> created;
     CComPtr<IArchiveStream> stream;
     DWORD video = 0;
     if (FAILED(server->CreateStream(record.get(), &created)) || FAILED(created.QueryInterface(&stream)) ||
-        FAILED(stream->CreateChannel(CComBSTR(QStringLiteral("Video_1")), spec.videoFlag, &video)))
+        FAILED(stream->CreateChannel(CComBSTR(QStringLiteral("Video_1")), setup.videoFlag, &video)))
         return GUID_NULL;
     return record->head.streamId;
 }

@@ -15,7 +15,7 @@ constexpr LONGLONG kBase = 133000000000000000LL; // a FILETIME in 2022
 void useRoot(const QString &root);
 CComPtr<IRewindServer> server();
 
-struct StreamSpec
+struct StreamSetup
 {
     QString name;
     DWORD type = 7;
@@ -23,7 +23,7 @@ struct StreamSpec
     BYTE videoFlag = 1;          // flag of the "Video_1" channel: 0 a record in every frame, 1 sparse
 };
 // Creates a stream (in a storage named "Storage", made on first use); its id.
-GUID createStream(IRewindServer *server, const StreamSpec &spec);
+GUID createStream(IRewindServer *server, const StreamSetup &setup);
 
 struct Record
 {
