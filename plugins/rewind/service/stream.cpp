@@ -40,6 +40,15 @@ Stream::Stream(IRewindServer *server, const QUuid &storageGuid, const QUuid &gui
 
 Stream::~Stream() = default;
 
+void Stream::moveWithSequences(QThread *target)
+{
+    if (!target || target == QObject::thread())
+        return;
+    for (const auto &range : qAsConst(m_sequences))
+        range->moveToThread(target);
+    moveToThread(target);
+}
+
 QQmlListProperty<Range> Stream::sequences()
 {
     return QQmlListProperty<Range>(this, nullptr, &Stream::sequenceCount, &Stream::sequenceAt);
