@@ -104,6 +104,12 @@ TextureViewNode *TextureView::textureNode() const
 {
     if (!m_node)
         m_node = new TextureViewNode;
+    // Not in the scene graph yet (asked for before the first frame): nobody renders it, so it follows
+    // the view here; once drawn, it follows at each synchronisation.
+    if (!m_node->QSGNode::parent()) {
+        m_node->setSourceProvider(m_sourceProvider);
+        m_node->setSourceRect(m_sourceRect);
+    }
     return m_node;
 }
 
