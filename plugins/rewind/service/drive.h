@@ -28,6 +28,9 @@ public:
     qlonglong freeSize() const { return m_freeSize; }
     qlonglong usedSize() const { return m_usedSize; }
 
+    // Lives on the worker thread; only that thread may read its state.
+    QSharedPointer<DriveInfoUpdater> updater() const { return m_updater; }
+
 signals:
     void nameChanged();
     void sizeChanged();
