@@ -84,7 +84,11 @@ private slots:
     void glErrorsDrainedWhenCategoryOff();
 
 private:
-    bool threadedLoop() const { return scene->view.openglContext()->thread() != QThread::currentThread(); }
+    bool threadedLoop() const
+    {
+        QOpenGLContext *context = scene->view.openglContext();
+        return context && context->thread() != QThread::currentThread();
+    }
     void inReadContext(const std::function<void(QOpenGLFunctions *)> &f);
     std::unique_ptr<QuickScene> scene;
 };
