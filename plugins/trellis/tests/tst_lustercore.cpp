@@ -15,6 +15,8 @@ private slots:
         Luster::init();
         Luster::init();
         QVERIFY(!Luster::makeCurrent());
+        QVERIFY(!Luster::makeOwnCurrent());
+        QVERIFY(!Luster::makeCurrentFor(nullptr));
         QVERIFY(!Luster::setRenderTarget(nullptr, 0));
         Luster::disableRenderTarget();
     }
