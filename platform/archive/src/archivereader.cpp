@@ -2,6 +2,7 @@
 
 #include "archive/archivefaults.h"
 #include "archiveerrors.h"
+#include "segmentformat.h"
 
 namespace nyx::archive {
 using faults::Operation;
@@ -130,8 +131,8 @@ HRESULT ArchiveReader::read(DWORD channelId, std::uint8_t kind, const BYTE **byt
     const std::vector<std::uint8_t> &frame = m_frames.back();
     const std::uint8_t *data = nullptr;
     std::uint32_t size = 0;
-    if (!FrameStore::parseRecords(frame.data() + FrameStore::kFrameHeader,
-                                  frame.size() - FrameStore::kFrameHeader, channelId, kind, &data, &size))
+    if (!segment::findRecord(frame.data() + segment::kHeaderSize, frame.size() - segment::kHeaderSize,
+                             channelId, kind, &data, &size))
         return kNotFound;
     *bytes = size ? data : kEmpty;
     *length = size;
