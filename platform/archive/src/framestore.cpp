@@ -573,10 +573,15 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     // The committer takes frames in queue order, so each stream's rows land in order.
     enqueue(pending.get());
     state.inFlight.push_back(std::move(pending));
-    const HRESULT committed = settle(state, kMaxInFlight);
+    HRESULT committed = settle(state, kMaxInFlight);
     if (FAILED(committed)) {
-        // The index cannot take frames now. The frames whose bytes are whole in the segment are
-        // taken into the index when the writer resumes (a new sequence), or by the next recovery.
+        // The index cannot take frames now. The frames answered S_OK before are whole in the segment
+        // and are taken into the index when the writer resumes (a new sequence) or by the next
+        // recovery; this one is answered with the failure, so its header is undone: no recovery
+        // takes it, and a caller that writes it again does not find it twice.
+        settle(state, 0);
+        const std::uint32_t none = 0;
+        writeAll(state.frameFd, reinterpret_cast<const std::uint8_t *>(&none), sizeof none, state.frameStart);
         abandonFrame(state);
         return committed;
     }
@@ -635,10 +640,21 @@ void FrameStore::commitLoop()
         m_commitWake.wait(lock, [this] { return m_commitStop || !m_pending.empty(); });
         if (m_pending.empty() && m_commitStop)
             return;
-        std::vector<PendingCommit *> batch;
-        batch.swap(m_pending);
+        std::vector<PendingCommit *> batch, refused;
+        for (PendingCommit *p : m_pending) {
+            // Nothing of a sequence is committed after one of its frames failed: the index must not
+            // skip a frame that recovery would then never take back from the segment.
+            const auto failed = m_failedSequences.find({p->stream, p->seq});
+            if (failed != m_failedSequences.end()) {
+                p->result = failed->second;
+                refused.push_back(p);
+            } else {
+                batch.push_back(p);
+            }
+        }
+        m_pending.clear();
         lock.unlock();
-        const HRESULT result = writeBatch(batch);
+        const HRESULT result = batch.empty() ? S_OK : writeBatch(batch);
         if (FAILED(result))
             qCWarning(lcFrameStore) << "Committing" << batch.size() << "frames to the index of" << m_folder
                                     << "failed:" << Qt::hex << static_cast<unsigned>(result) << Qt::dec
@@ -647,7 +663,11 @@ void FrameStore::commitLoop()
         for (PendingCommit *p : batch) {
             p->result = result;
             p->done = true;
+            if (FAILED(result))
+                m_failedSequences.emplace(std::make_pair(p->stream, p->seq), result);
         }
+        for (PendingCommit *p : refused)
+            p->done = true;
         m_commitDone.notify_all();
     }
 }

@@ -175,6 +175,7 @@ private:
     std::vector<PendingCommit *> m_pending;
     bool m_commitStop = false;
     std::thread m_committer;
+    std::map<std::pair<std::int64_t, std::int64_t>, HRESULT> m_failedSequences;
     // Checkpoints run on their own thread and connection, so no commit waits for their syncs.
     void checkpointLoop();
     static int walHook(void *self, sqlite3 *db, const char *name, int pages);
