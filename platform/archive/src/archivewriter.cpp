@@ -75,6 +75,8 @@ HRESULT ArchiveWriter::resume(ULONGLONG time)
     m_state = std::move(fresh);
     const HRESULT hr = m_store->beginSequence(m_state, time);
     if (FAILED(hr)) {
+        qCWarning(lcFrameStore).nospace() << "Writer of " << m_state.folder << " cannot resume yet (0x"
+                                          << Qt::hex << static_cast<unsigned>(hr) << ")";
         if (m_state.fd >= 0)
             m_store->endSequence(m_state);
         m_state.failed = true;
@@ -97,6 +99,7 @@ HRESULT ArchiveWriter::BeginSample(LONGLONG time, LONGLONG displayTime, DWORD fl
         abandonSample(); // a sample that failed may be left without EndSample
     if (!m_started || m_inSample)
         return E_NOT_VALID_STATE;
+    m_store->checkCommits(m_state);
     if (m_state.failed) {
         const HRESULT hr = resume(static_cast<ULONGLONG>(time));
         if (FAILED(hr))

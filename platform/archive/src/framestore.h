@@ -119,6 +119,9 @@ public:
     HRESULT commitFrame(WriterState &state, std::int64_t time,
                         const std::vector<std::uint32_t> &sparseChannels, std::uint64_t mask,
                         std::uint32_t *frameBytes);
+    // Takes in the results of the writer's commits done so far, without waiting: a failed one sets
+    // state.failed.
+    void checkCommits(WriterState &state) { settle(state, state.inFlight.size()); }
     // Forgets the open frame; its bytes are overwritten by the next one.
     void abandonFrame(WriterState &state);
     HRESULT endSequence(WriterState &state);
