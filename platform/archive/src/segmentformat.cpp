@@ -115,7 +115,8 @@ void forEachRecord(const std::uint8_t *payload, std::size_t size,
     }
 }
 
-HRESULT readFrame(int fd, std::int64_t offset, FrameHeader *header, std::vector<std::uint8_t> *frame)
+HRESULT readFrame(int fd, std::int64_t offset, FrameHeader *header, std::vector<std::uint8_t> *frame,
+                  std::int64_t fileSize)
 {
     frame->resize(kHeaderSize);
     bool failed = false;
@@ -125,6 +126,8 @@ HRESULT readFrame(int fd, std::int64_t offset, FrameHeader *header, std::vector<
     if (got == 0)
         return kEndOfFile;
     if (got < kHeaderSize || !readHeader(frame->data(), got, header))
+        return kFileCorrupt;
+    if (fileSize >= 0 && fileSize - offset < static_cast<std::int64_t>(kHeaderSize + header->length))
         return kFileCorrupt;
     frame->resize(kHeaderSize + header->length);
     const std::size_t body =
@@ -151,7 +154,7 @@ ScanResult scan(int fd, const std::function<bool(const FrameHeader &, std::int64
     std::vector<std::uint8_t> frame;
     while (result.end < result.size) {
         FrameHeader header;
-        const HRESULT hr = readFrame(fd, result.end, &header, &frame);
+        const HRESULT hr = readFrame(fd, result.end, &header, &frame, result.size);
         if (hr == kFileCorrupt || hr == kEndOfFile) {
             result.damaged = hr == kFileCorrupt;
             break;

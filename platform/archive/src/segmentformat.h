@@ -43,7 +43,9 @@ void forEachRecord(const std::uint8_t *payload, std::size_t size,
 // Reads the whole frame (header and payload) at offset of an open segment file and checks it.
 // S_OK, ERROR_HANDLE_EOF when no frame starts there (end of the written data), ERROR_FILE_CORRUPT
 // when the bytes there are not a whole, intact frame, ERROR_READ_FAULT when reading fails.
-HRESULT readFrame(int fd, std::int64_t offset, FrameHeader *header, std::vector<std::uint8_t> *frame);
+// fileSize, when known, refuses a frame that would reach past the file before reading it.
+HRESULT readFrame(int fd, std::int64_t offset, FrameHeader *header, std::vector<std::uint8_t> *frame,
+                  std::int64_t fileSize = -1);
 
 struct ScanResult
 {
