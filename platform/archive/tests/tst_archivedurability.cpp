@@ -366,4 +366,48 @@ TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
     EXPECT_EQ(ULONGLONG(acked), streamInfo.frameCount);
     s.Release();
 }
+// The databases run out of space before any segment does (a disk filled by something else): creating
+// storages and starting a writer say "disk full", and work again once there is room.
+TEST(ArchiveDurabilityDisk, DatabasesOnAFullDiskSayDiskFull)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("fullcatalog"));
+    Mount disk(QStringLiteral("tundra-test"), root, "tmpfs", 0, "size=4m");
+    if (!disk.ok)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    useRoot(root);
+    auto s = server();
+    GUID storage{}, stream{};
+    ASSERT_EQ(S_OK, createStorage(s, QStringLiteral("Main"), &storage));
+    ASSERT_EQ(S_OK, createStream(s, storage, QStringLiteral("Cam"), &stream));
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(stream, &obj));
+    const DWORD video = channel(obj, QStringLiteral("Video_H264"), 0);
+    // Fill what is left.
+    QFile filler(root + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 2000 && hr == S_OK; ++i) {
+        GUID other{};
+        hr = createStorage(s, QStringLiteral("Extra%1").arg(i), &other);
+    }
+    EXPECT_EQ(kDiskFull, hr);
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    EXPECT_EQ(kDiskFull, writer->Start(ULONGLONG(kBase)));
+
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/filler")));
+    GUID more{};
+    EXPECT_EQ(S_OK, createStorage(s, QStringLiteral("More"), &more));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+    const auto bytes = payload(0, 1000);
+    ASSERT_EQ(S_OK, writer->BeginSample(kBase, kBase, 0));
+    ASSERT_EQ(S_OK, writer->Data(int(video), bytes.data(), DWORD(bytes.size())));
+    EXPECT_EQ(S_OK, writer->EndSample());
+    EXPECT_EQ(S_OK, writer->Stop());
+}
 } // namespace
