@@ -209,7 +209,7 @@ bool FrameStore::indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t 
     return true;
 }
 
-HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder)
+HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken)
 {
     // Frames written whole after the last commit of a writer that is gone (or whose commits failed)
     // continue its last sequence: they follow its committed end, frame number by frame number,
@@ -225,7 +225,8 @@ HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder)
     std::int64_t seg = q.int64(1), end = q.int64(2), next = q.int64(3), frames = q.int64(4);
     std::int64_t first = q.int64(5), last = q.int64(6), subsequences = q.int64(7);
     q.reset();
-    std::int64_t taken = 0, bytes = 0;
+    *taken = 0;
+    std::int64_t bytes = 0;
     std::map<std::uint32_t, std::uint8_t> flags;
     bool flagsRead = false;
     std::vector<std::uint8_t> frame;
@@ -252,7 +253,7 @@ HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder)
             first = frames ? std::min(first, h.time) : h.time;
             last = frames ? std::max(last, h.time) : h.time;
             ++frames;
-            ++taken;
+            ++*taken;
             ++next;
             any = true;
             bytes += static_cast<std::int64_t>(frame.size());
@@ -264,7 +265,7 @@ HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder)
         if (!any && n != seg)
             break;
     }
-    if (!taken)
+    if (!*taken)
         return S_OK;
     Statement &u =
         m_db.cached("UPDATE sequences SET first=?3, last=?4, frames=?5, bytes=bytes+?6, subseq=?7, "
@@ -273,8 +274,6 @@ HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder)
     u.bind(7, subsequences).bind(8, seg).bind(9, end).bind(10, next);
     if (u.step() != SQLITE_DONE)
         return m_db.failure();
-    qCWarning(lcFrameStore) << "Took" << taken << "frames written after the last commit into the index of"
-                            << folder;
     return S_OK;
 }
 
@@ -382,7 +381,8 @@ HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
     Transaction tx(m_db);
     if (!tx.ok())
         return tx.failure();
-    const HRESULT tail = takeTail(stream, folder);
+    std::int64_t taken = 0;
+    const HRESULT tail = takeTail(stream, folder, &taken);
     if (FAILED(tail))
         return tail;
     Statement &close = m_db.cached("UPDATE sequences SET open=0 WHERE stream=?1 AND open=1");
@@ -396,10 +396,13 @@ HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
     const bool changed = m_db.changes() > 0;
     std::int64_t seg = 1, segEnd = 0, nextFno = 1;
     position(stream, &seg, &segEnd, &nextFno);
-    if (changed && !bumpChanges(stream))
+    if ((changed || taken) && !bumpChanges(stream))
         return m_db.failure();
     if (!tx.commit())
         return tx.failure();
+    if (taken)
+        qCWarning(lcFrameStore) << "Took" << taken << "frames written after the last commit into the index of"
+                                << folder;
     // Cut what was appended but never committed: the tail of the current segment and later segments.
     const QByteArray current = QFile::encodeName(segmentPath(folder, seg));
     struct stat st

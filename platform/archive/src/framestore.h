@@ -161,7 +161,7 @@ private:
     bool indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
                     const segment::FrameHeader &header, const std::vector<std::uint8_t> &frame,
                     const std::map<std::uint32_t, std::uint8_t> &flags);
-    HRESULT takeTail(std::int64_t stream, const QString &folder);
+    HRESULT takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken);
     HRESULT rebuildStream(std::int64_t stream, const QString &folder);
     bool bumpChanges(std::int64_t stream);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
@@ -285,8 +286,20 @@ TEST_P(ArchiveReadOnly, RecordingsPlayAndWritingIsDenied)
 
 INSTANTIATE_TEST_SUITE_P(Mounts, ArchiveReadOnly, ::testing::Values("root", "drive"));
 
-// A 64 MB disk filled by a recording: the failure says "disk full", no frame answered S_OK is lost,
-// a new process can list, read and delete, and the same writer records again once there is room.
+// Fills what is left of the file system of `folder` with a file of its own.
+void fill(const QString &file)
+{
+    QFile filler(file);
+    if (!filler.open(QIODevice::WriteOnly))
+        return;
+    const QByteArray block(64 * 1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+}
+
+// A 64 MB disk filled by a recording: the failure says "disk full", no frame answered S_OK is lost, the
+// same writer records again once there is room; with the disk full and the archive closed, new
+// processes list, dump, read and delete, and deleting makes room for recording.
 TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
 {
     const QString root = tundra::test::freshDir(QStringLiteral("fulldisk"));
@@ -295,6 +308,11 @@ TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     useRoot(root);
     Recorded old = record(root, 400); // about 5.6 MB, deleted later to make room
+    {
+        QFile reserve(root + QStringLiteral("/reserve"));
+        ASSERT_TRUE(reserve.open(QIODevice::WriteOnly));
+        ASSERT_EQ(4 << 20, reserve.write(QByteArray(4 << 20, 'r')));
+    }
     auto s = server();
     GUID stream{};
     ASSERT_EQ(S_OK, createStream(s, old.storage, QStringLiteral("Live"), &stream));
@@ -309,7 +327,6 @@ TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
     // Frames are numbered by time; a frame that fails is retried at the same time, so the acknowledged
     // frames are 0..acked-1 whatever failed in between.
     LONGLONG acked = 0;
-    int failures = 0;
     const auto writeOne = [&](LONGLONG i) {
         const LONGLONG t = kBase + i * kFrame;
         const auto bytes = payload(i, sizeOf(i));
@@ -321,50 +338,69 @@ TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
             hr = end;
         return hr;
     };
-    HRESULT hr = S_OK;
-    while (failures < 20 && acked < 100000) {
-        hr = writeOne(acked);
-        if (hr == S_OK) {
-            ++acked;
-            continue;
+    const auto writeUntilFull = [&] {
+        int failures = 0;
+        while (failures < 20 && acked < 100000) {
+            const HRESULT hr = writeOne(acked);
+            if (hr == S_OK) {
+                ++acked;
+                continue;
+            }
+            EXPECT_EQ(kDiskFull, hr) << "frame " << acked;
+            ++failures;
         }
-        EXPECT_EQ(kDiskFull, hr) << "frame " << acked;
-        ++failures;
-    }
-    ASSERT_EQ(20, failures) << "the disk never filled";
+        return failures;
+    };
+    ASSERT_EQ(20, writeUntilFull()) << "the disk never filled";
     EXPECT_GT(acked, 1000);
-
-    // Another process lists, dumps and reads while the disk is full.
-    const Ctl list = archivectl(root, {"list"});
-    EXPECT_EQ(0, list.code) << qPrintable(list.err);
-    EXPECT_TRUE(list.out.contains(QStringLiteral("Live"))) << qPrintable(list.out);
-    const Ctl info = archivectl(root, {"info", "Main", "Cam"});
-    EXPECT_EQ(0, info.code) << qPrintable(info.err);
-    EXPECT_TRUE(info.out.contains(QStringLiteral("frames 400")));
-    const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "5"});
-    EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
     GUID another{};
     const HRESULT create = createStorage(s, QStringLiteral("More"), &another);
     EXPECT_TRUE(create == kDiskFull || create == S_OK) << std::hex << create;
-    EXPECT_NE(kFileCorrupt, create);
 
-    // The operator makes room from another process; the same writer goes on.
+    // Room returns: the same writer goes on, and fills the disk again.
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/reserve")));
+    const LONGLONG before = acked;
+    ASSERT_EQ(S_OK, writeOne(acked)) << "the writer resumes at once";
+    ++acked;
+    ASSERT_EQ(20, writeUntilFull());
+    EXPECT_GT(acked, before + 100);
+    writer->Stop();
+    writer.Release();
+    obj.Release();
+    s.Release();
+    fill(root + QStringLiteral("/filler"));
+
+    // The archive is closed and the disk full: new processes list, read and delete.
+    const Ctl list = archivectl(root, {"list"});
+    EXPECT_EQ(0, list.code) << qPrintable(list.err);
+    EXPECT_TRUE(list.out.contains(QStringLiteral("Live"))) << qPrintable(list.out);
+    const Ctl info = archivectl(root, {"info", "Main", "Live"});
+    EXPECT_EQ(0, info.code) << qPrintable(info.err);
+    // Frames answered S_OK whose commit failed when the disk filled wait in the segment until the index
+    // can take them (below); at most the writer's window of 8 is not listed yet.
+    const LONGLONG listed =
+        QRegularExpression(QStringLiteral("frames (\\d+)")).match(info.out).captured(1).toLongLong();
+    EXPECT_LE(listed, acked) << qPrintable(info.out);
+    EXPECT_GE(listed, acked - 8) << qPrintable(info.out);
+    const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "500"});
+    EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
+    EXPECT_EQ(400, dump.out.count(QStringLiteral("frame ")));
     const Ctl removed = archivectl(root, {"delete-stream", "Main", "Cam"});
     EXPECT_EQ(0, removed.code) << qPrintable(removed.err);
+
+    // As a restarted recorder: every frame answered S_OK is there, and recording goes on.
+    s = server();
+    EXPECT_EQ(acked, verify(s, live)) << "every frame answered S_OK is stored";
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase + acked * kFrame)));
     for (LONGLONG i = acked; i < acked + 50; ++i)
         ASSERT_EQ(S_OK, writeOne(i)) << "frame " << i;
     acked += 50;
     ASSERT_EQ(S_OK, writer->Stop());
-    writer.Release();
-    obj.Release();
-    s.Release();
-
-    s = server(); // as a new process would open it
-    EXPECT_EQ(acked, verify(s, live)) << "every frame answered S_OK is stored";
+    EXPECT_EQ(acked, verify(s, live));
     ArchiveStreamInfo streamInfo{};
     ASSERT_EQ(S_OK, s->GetStreamInfo(stream, &streamInfo));
     EXPECT_EQ(ULONGLONG(acked), streamInfo.frameCount);
-    s.Release();
 }
 // The databases run out of space before any segment does (a disk filled by something else): creating
 // storages and starting a writer say "disk full", and work again once there is room.
@@ -382,13 +418,7 @@ TEST(ArchiveDurabilityDisk, DatabasesOnAFullDiskSayDiskFull)
     CComPtr<IArchiveStream> obj;
     ASSERT_EQ(S_OK, s->OpenStream(stream, &obj));
     const DWORD video = channel(obj, QStringLiteral("Video_H264"), 0);
-    // Fill what is left.
-    QFile filler(root + QStringLiteral("/filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(64 * 1024, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
+    fill(root + QStringLiteral("/filler"));
 
     HRESULT hr = S_OK;
     for (int i = 0; i < 2000 && hr == S_OK; ++i) {
