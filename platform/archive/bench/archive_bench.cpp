@@ -176,15 +176,23 @@ int main(int argc, char **argv)
                                     ? qEnvironmentVariableIntValue("ARCHIVE_BENCH_DURABLE_MB")
                                     : 2048;
     if (durableMb > 0) {
-        // Both sides start from a clean page cache and stop their clocks when their bytes are on the disk.
+        // Both sides start from a clean page cache and stop their clocks when their bytes are on the disk;
+        // two rounds each, taking turns, so that a passing load on the shared disk hits both alike.
         const int perStream = int(durableMb * 1024 * 1024 / std::int64_t(frameSize) / streams);
-        syncFolder(base);
-        const double plain = plainWrite(base + QStringLiteral("/plain"), streams, perStream, frameSize, true);
-        syncFolder(base);
-        const double archive =
-            archiveWrite(base + QStringLiteral("/durable"), streams, perStream, frameSize, true);
-        QDir(base + QStringLiteral("/durable")).removeRecursively();
-        if (archive <= 0 || plain <= 0) {
+        double plain = 0, archive = 0;
+        bool failed = false;
+        for (int round = 0; round < 2; ++round) {
+            syncFolder(base);
+            const double p = plainWrite(base + QStringLiteral("/plain"), streams, perStream, frameSize, true);
+            syncFolder(base);
+            const double a =
+                archiveWrite(base + QStringLiteral("/durable"), streams, perStream, frameSize, true);
+            QDir(base + QStringLiteral("/durable")).removeRecursively();
+            failed = failed || p <= 0 || a <= 0;
+            plain = std::max(plain, p);
+            archive = std::max(archive, a);
+        }
+        if (failed) {
             std::printf("durable run failed\n");
             return 1;
         }
