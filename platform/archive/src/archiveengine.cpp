@@ -264,7 +264,7 @@ HRESULT ArchiveEngine::lockStreams(const StorageRow &storage, const std::vector<
     for (const StreamRow &stream : streams) {
         auto lock = std::make_unique<StreamLock>();
         if (!lock->tryLock(storageFolder(storage) + QLatin1Char('/') + guidFolderName(stream.guid)))
-            return kSharingViolation;
+            return QFileInfo(storageFolder(storage)).isWritable() ? kSharingViolation : E_ACCESSDENIED;
         locks->push_back(std::move(lock));
     }
     return S_OK;

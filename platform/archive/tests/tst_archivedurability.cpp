@@ -279,6 +279,7 @@ TEST_P(ArchiveReadOnly, RecordingsPlayAndWritingIsDenied)
         EXPECT_EQ(E_ACCESSDENIED, createStorage(s, QStringLiteral("Other"), &other));
     }
     EXPECT_EQ(E_ACCESSDENIED, s->DeleteStream(r.stream));
+    EXPECT_EQ(E_ACCESSDENIED, s->DeleteStorage(r.storage));
     const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "1000"});
     EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
     EXPECT_EQ(100, dump.out.count(QStringLiteral("frame ")));
