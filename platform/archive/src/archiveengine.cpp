@@ -59,6 +59,13 @@ bool removeTree(const QString &path)
     QDir dir(path);
     return !dir.exists() || dir.removeRecursively();
 }
+
+void removeSegments(const QString &folder)
+{
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("seg-*.dat")}, QDir::Files))
+        QFile::remove(dir.filePath(name));
+}
 } // namespace
 
 QString guidFolderName(const GUID &guid)
@@ -114,14 +121,40 @@ HRESULT ArchiveEngine::forRoot(const QString &root, std::shared_ptr<ArchiveEngin
 HRESULT ArchiveEngine::open(const QString &root)
 {
     m_root = root;
-    if (!QDir().mkpath(root))
+    if (!QDir(root).exists() && !QDir().mkpath(root))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     loadDrives();
-    if (!m_catalog.open(root + QStringLiteral("/catalog.db")) || !m_catalog.exec(kCatalogSchema)) {
+    const QString catalog = root + QStringLiteral("/catalog.db");
+    const QFileInfo info(catalog);
+    if (!info.exists() || info.size() == 0) {
+        // A new catalog over storages already on disk would orphan all of them.
+        const QStringList orphans = storageFolders();
+        if (!orphans.isEmpty()) {
+            qCCritical(lcFrameStore).noquote()
+                << "The archive catalog" << catalog
+                << "is missing or empty, but storage folders exist:" << orphans.join(QStringLiteral(", "))
+                << "- not starting a new catalog over them; restore catalog.db or move the folders away";
+            return kFileCorrupt;
+        }
+    }
+    if (!m_catalog.open(catalog) || (!m_catalog.readOnly() && !m_catalog.exec(kCatalogSchema))) {
         qCWarning(lcFrameStore) << "Archive catalog in" << root << "cannot be used:" << m_catalog.error();
-        return kFileCorrupt;
+        return m_catalog.failure();
     }
     return S_OK;
+}
+
+QStringList ArchiveEngine::storageFolders() const
+{
+    QStringList found;
+    for (const DriveConfig &drive : m_drives) {
+        const QDir dir(drive.path);
+        for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (!QUuid::fromString(name).isNull())
+                found << dir.filePath(name);
+        }
+    }
+    return found;
 }
 
 void ArchiveEngine::loadDrives()
@@ -174,7 +207,7 @@ HRESULT ArchiveEngine::listStorages(std::vector<StorageRow> *rows)
     while ((rc = s.step()) == SQLITE_ROW)
         rows->push_back({s.int64(0), blobGuid(s, 1), blobName(s, 2), int(s.int64(3)), s.int64(4)});
     s.reset();
-    return rc == SQLITE_DONE ? S_OK : kFileCorrupt;
+    return rc == SQLITE_DONE ? S_OK : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::findStorage(const GUID &guid, StorageRow *row)
@@ -186,7 +219,7 @@ HRESULT ArchiveEngine::findStorage(const GUID &guid, StorageRow *row)
     if (rc == SQLITE_ROW)
         *row = {s.int64(0), blobGuid(s, 1), blobName(s, 2), int(s.int64(3)), s.int64(4)};
     s.reset();
-    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : kFileCorrupt;
+    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::findStorageById(std::int64_t id, StorageRow *row)
@@ -198,7 +231,7 @@ HRESULT ArchiveEngine::findStorageById(std::int64_t id, StorageRow *row)
     if (rc == SQLITE_ROW)
         *row = {s.int64(0), blobGuid(s, 1), blobName(s, 2), int(s.int64(3)), s.int64(4)};
     s.reset();
-    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : kFileCorrupt;
+    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::createStorage(const std::u16string &name, int drive, std::int64_t size,
@@ -213,10 +246,10 @@ HRESULT ArchiveEngine::createStorage(const std::u16string &name, int drive, std:
         s.bind(5, attributes, 4096);
         const int rc = s.step();
         s.reset();
-        if (rc == SQLITE_CONSTRAINT)
+        if ((rc & 0xFF) == SQLITE_CONSTRAINT)
             return kAlreadyExists;
         if (rc != SQLITE_DONE)
-            return kFileCorrupt;
+            return m_catalog.failure();
     }
     StorageRow row;
     if (SUCCEEDED(findStorage(id, &row)))
@@ -231,7 +264,7 @@ HRESULT ArchiveEngine::lockStreams(const StorageRow &storage, const std::vector<
     for (const StreamRow &stream : streams) {
         auto lock = std::make_unique<StreamLock>();
         if (!lock->tryLock(storageFolder(storage) + QLatin1Char('/') + guidFolderName(stream.guid)))
-            return kSharingViolation;
+            return QFileInfo(storageFolder(storage)).isWritable() ? kSharingViolation : E_ACCESSDENIED;
         locks->push_back(std::move(lock));
     }
     return S_OK;
@@ -247,15 +280,17 @@ HRESULT ArchiveEngine::deleteStorage(const GUID &guid)
     hr = listStreams(storage.id, &streams);
     if (FAILED(hr))
         return hr;
+    if (m_catalog.readOnly())
+        return E_ACCESSDENIED;
     std::vector<std::unique_ptr<StreamLock>> locks;
     hr = lockStreams(storage, streams, &locks);
     if (FAILED(hr))
         return hr;
-    {
+    const auto forget = [&] {
         std::lock_guard<std::mutex> lock(m_catalogMutex);
         Transaction tx(m_catalog);
         if (!tx.ok())
-            return kFileCorrupt;
+            return tx.failure();
         static const char *const kDeletes[] = {
             "DELETE FROM channels WHERE stream IN (SELECT id FROM streams WHERE storage=?1)",
             "DELETE FROM streams WHERE storage=?1", "DELETE FROM storages WHERE id=?1"};
@@ -263,11 +298,21 @@ HRESULT ArchiveEngine::deleteStorage(const GUID &guid)
             Statement &d = m_catalog.cached(sql);
             d.bind(1, storage.id);
             if (d.step() != SQLITE_DONE)
-                return kFileCorrupt;
+                return m_catalog.failure();
         }
-        if (!tx.commit())
-            return kFileCorrupt;
+        return tx.commit() ? S_OK : tx.failure();
+    };
+    hr = forget();
+    if (hr == kDiskFull) {
+        // Deleting must work on a full disk: the storage's frames go first to make room for the catalog.
+        qCWarning(lcFrameStore) << "Disk full: removing the frames of storage" << storageFolder(storage)
+                                << "before its catalog entry";
+        for (const StreamRow &stream : streams)
+            removeSegments(storageFolder(storage) + QLatin1Char('/') + guidFolderName(stream.guid));
+        hr = forget();
     }
+    if (FAILED(hr))
+        return hr;
     {
         std::lock_guard<std::mutex> lock(m_storesMutex);
         auto it = m_stores.find(storage.id);
@@ -310,7 +355,7 @@ HRESULT ArchiveEngine::listStreams(std::int64_t storage, std::vector<StreamRow> 
         rows->push_back(std::move(row));
     }
     s.reset();
-    return rc == SQLITE_DONE ? S_OK : kFileCorrupt;
+    return rc == SQLITE_DONE ? S_OK : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::findStream(const GUID &guid, StreamRow *row)
@@ -324,7 +369,7 @@ HRESULT ArchiveEngine::findStream(const GUID &guid, StreamRow *row)
     if (rc == SQLITE_ROW)
         readStream(s, row);
     s.reset();
-    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : kFileCorrupt;
+    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::createStream(const GUID &storage, const std::u16string &name, std::uint32_t type,
@@ -342,10 +387,10 @@ HRESULT ArchiveEngine::createStream(const GUID &storage, const std::u16string &n
     s.bind(5, attributes, 4096);
     const int rc = s.step();
     s.reset();
-    if (rc == SQLITE_CONSTRAINT)
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT)
         return kAlreadyExists;
     if (rc != SQLITE_DONE)
-        return kFileCorrupt;
+        return m_catalog.failure();
     *guid = id;
     return S_OK;
 }
@@ -361,26 +406,37 @@ HRESULT ArchiveEngine::deleteStream(const GUID &guid)
     if (FAILED(hr))
         return hr;
     const QString folder = streamFolder(stream);
+    if (m_catalog.readOnly())
+        return E_ACCESSDENIED;
     StreamLock writerLock;
     if (!writerLock.tryLock(folder))
-        return kSharingViolation;
-    {
+        return QFileInfo(storageFolder(storage)).isWritable() ? kSharingViolation : E_ACCESSDENIED;
+    const auto forget = [&] {
         std::lock_guard<std::mutex> lock(m_catalogMutex);
         Transaction tx(m_catalog);
         if (!tx.ok())
-            return kFileCorrupt;
+            return tx.failure();
         for (const char *sql : {"DELETE FROM channels WHERE stream=?1", "DELETE FROM streams WHERE id=?1"}) {
             Statement &d = m_catalog.cached(sql);
             d.bind(1, stream.id);
             if (d.step() != SQLITE_DONE)
-                return kFileCorrupt;
+                return m_catalog.failure();
         }
-        if (!tx.commit())
-            return kFileCorrupt;
+        return tx.commit() ? S_OK : tx.failure();
+    };
+    hr = forget();
+    if (hr == kDiskFull) {
+        // Deleting must work on a full disk: the stream's frames go first to make room for the catalog.
+        qCWarning(lcFrameStore) << "Disk full: removing the frames of" << folder
+                                << "before its catalog entry";
+        removeSegments(folder);
+        hr = forget();
     }
+    if (FAILED(hr))
+        return hr;
     std::shared_ptr<FrameStore> store;
-    if (SUCCEEDED(frameStore(stream.storage, &store)))
-        store->deleteStream(stream.id);
+    if (SUCCEEDED(frameStore(stream.storage, &store)) && FAILED(store->deleteStream(stream.id)))
+        qCWarning(lcFrameStore) << "The index rows of the deleted stream" << folder << "stay behind";
     writerLock.unlock();
     removeTree(folder);
     return S_OK;
@@ -392,9 +448,9 @@ HRESULT ArchiveEngine::writeAttributes(std::int64_t stream, const std::uint8_t *
     Statement &s = m_catalog.cached("UPDATE streams SET attrs=?2 WHERE id=?1");
     s.bind(1, stream).bind(2, attributes, 4096);
     const int rc = s.step();
-    s.reset();
     if (rc != SQLITE_DONE)
-        return kFileCorrupt;
+        return m_catalog.failure();
+    s.reset();
     return m_catalog.changes() == 1 ? S_OK : kNotFound;
 }
 
@@ -404,7 +460,7 @@ HRESULT ArchiveEngine::createChannel(std::int64_t stream, const std::u16string &
     std::lock_guard<std::mutex> lock(m_catalogMutex);
     Transaction tx(m_catalog);
     if (!tx.ok())
-        return kFileCorrupt;
+        return tx.failure();
     Statement &exists = m_catalog.cached("SELECT id FROM streams WHERE id=?1");
     exists.bind(1, stream);
     if (exists.step() != SQLITE_ROW) {
@@ -424,7 +480,7 @@ HRESULT ArchiveEngine::createChannel(std::int64_t stream, const std::u16string &
     Statement &next = m_catalog.cached("SELECT COALESCE(MAX(id), 0) + 1 FROM channels WHERE stream=?1");
     next.bind(1, stream);
     if (next.step() != SQLITE_ROW)
-        return kFileCorrupt;
+        return m_catalog.failure();
     const std::int64_t newId = next.int64(0);
     next.reset();
     if (newId > 0x7FFFFFFF)
@@ -432,8 +488,10 @@ HRESULT ArchiveEngine::createChannel(std::int64_t stream, const std::u16string &
     Statement &insert =
         m_catalog.cached("INSERT INTO channels(stream, id, name, flag) VALUES(?1, ?2, ?3, ?4)");
     insert.bind(1, stream).bind(2, newId).bind(3, name.data(), int(name.size() * 2)).bind(4, flag);
-    if (insert.step() != SQLITE_DONE || !tx.commit())
-        return kFileCorrupt;
+    if (insert.step() != SQLITE_DONE)
+        return m_catalog.failure();
+    if (!tx.commit())
+        return tx.failure();
     *id = static_cast<std::uint32_t>(newId);
     *existed = false;
     return S_OK;
@@ -451,7 +509,7 @@ HRESULT ArchiveEngine::findChannel(std::int64_t stream, const std::u16string &na
         *flag = static_cast<std::uint8_t>(s.int64(1));
     }
     s.reset();
-    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : kFileCorrupt;
+    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_catalog.failure();
 }
 
 HRESULT ArchiveEngine::channelFlag(std::int64_t stream, std::uint32_t id, std::uint8_t *flag)
@@ -463,7 +521,7 @@ HRESULT ArchiveEngine::channelFlag(std::int64_t stream, std::uint32_t id, std::u
     if (rc == SQLITE_ROW)
         *flag = static_cast<std::uint8_t>(s.int64(0));
     s.reset();
-    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : kFileCorrupt;
+    return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_catalog.failure();
 }
 
 QString ArchiveEngine::storageFolder(const StorageRow &row) const
@@ -502,7 +560,19 @@ HRESULT ArchiveEngine::frameStore(std::int64_t storage, std::shared_ptr<FrameSto
         *store = it->second;
         return S_OK;
     }
-    hr = FrameStore::open(storageFolder(row), store);
+    hr = FrameStore::open(
+        storageFolder(row),
+        [this](std::int64_t stream) {
+            std::map<std::uint32_t, std::uint8_t> flags;
+            std::lock_guard<std::mutex> lock(m_catalogMutex);
+            Statement &s = m_catalog.cached("SELECT id, flag FROM channels WHERE stream=?1");
+            s.bind(1, stream);
+            while (s.step() == SQLITE_ROW)
+                flags[static_cast<std::uint32_t>(s.int64(0))] = static_cast<std::uint8_t>(s.int64(1));
+            s.reset();
+            return flags;
+        },
+        store);
     if (FAILED(hr))
         return hr;
     m_stores[storage] = *store;

@@ -9,6 +9,7 @@
 #include "com/guid.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -119,6 +120,8 @@ private:
     ArchiveEngine() = default;
     HRESULT open(const QString &root);
     void loadDrives();
+    // Folders on the drives named like storages.
+    QStringList storageFolders() const;
     HRESULT readStream(Statement &s, StreamRow *row);
     // Takes every writer lock of the storage's streams, or fails with a sharing violation.
     HRESULT lockStreams(const StorageRow &storage, const std::vector<StreamRow> &streams,

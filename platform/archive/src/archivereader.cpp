@@ -2,6 +2,7 @@
 
 #include "archive/archivefaults.h"
 #include "archiveerrors.h"
+#include "segmentformat.h"
 
 namespace nyx::archive {
 using faults::Operation;
@@ -54,6 +55,7 @@ void ArchiveReader::makeCurrent(const FrameLocation &location)
     m_current = location;
     m_hasCurrent = true;
     m_loaded = false;
+    m_loadResult = S_OK;
 }
 
 HRESULT ArchiveReader::FindFrame(LONGLONG time, DWORD mode, LONGLONG *frameTime, DWORD *frameSize,
@@ -116,11 +118,17 @@ HRESULT ArchiveReader::read(DWORD channelId, std::uint8_t kind, const BYTE **byt
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open || !m_hasCurrent)
         return E_NOT_VALID_STATE;
+    if (m_loaded && FAILED(m_loadResult))
+        return m_loadResult;
     if (!m_loaded) {
         std::vector<std::uint8_t> frame;
         const HRESULT hr = m_store->readFrame(m_row.id, m_folder, m_current, &frame);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            m_loaded = true;
+            m_loadResult = hr;
             return hr;
+        }
+        m_loadResult = S_OK;
         StorageCounters &c = m_engine->counters(m_row.storage);
         c.framesRead++;
         c.bytesRead += frame.size();
@@ -130,8 +138,8 @@ HRESULT ArchiveReader::read(DWORD channelId, std::uint8_t kind, const BYTE **byt
     const std::vector<std::uint8_t> &frame = m_frames.back();
     const std::uint8_t *data = nullptr;
     std::uint32_t size = 0;
-    if (!FrameStore::parseRecords(frame.data() + FrameStore::kFrameHeader,
-                                  frame.size() - FrameStore::kFrameHeader, channelId, kind, &data, &size))
+    if (!segment::findRecord(frame.data() + segment::kHeaderSize, frame.size() - segment::kHeaderSize,
+                             channelId, kind, &data, &size))
         return kNotFound;
     *bytes = size ? data : kEmpty;
     *length = size;

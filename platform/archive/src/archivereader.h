@@ -37,6 +37,7 @@ private:
     bool m_hasCurrent = false;
     FrameLocation m_current;
     bool m_loaded = false;
+    HRESULT m_loadResult = S_OK; // a frame that failed to load answers this until the next find
     // Frames handed out since the last release; their bytes stay put until ReleaseFrame.
     std::list<std::vector<std::uint8_t>> m_frames;
     std::map<DWORD, bool> m_dense;

@@ -3,7 +3,11 @@
 #include "archive/archivefaults.h"
 #include "archiveerrors.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(lcFrameStore)
 
 namespace nyx::archive {
 using faults::Operation;
@@ -40,6 +44,8 @@ HRESULT ArchiveWriter::Start(ULONGLONG startTime)
     const QString folder = m_engine->streamFolder(row);
     if (folder.isEmpty())
         return kNotFound;
+    if (m_store->readOnly())
+        return E_ACCESSDENIED;
     if (!m_lock.tryLock(folder))
         return kSharingViolation;
     m_state = WriterState();
@@ -54,6 +60,31 @@ HRESULT ArchiveWriter::Start(ULONGLONG startTime)
     }
     m_started = true;
     m_inSample = false;
+    m_sampleFailure = S_OK;
+    return S_OK;
+}
+
+HRESULT ArchiveWriter::resume(ULONGLONG time)
+{
+    // A frame could not be stored (disk full, say): the writer goes on in a new sequence from the
+    // committed end, as soon as the index and the segment can be written again.
+    m_store->endSequence(m_state);
+    WriterState fresh;
+    fresh.stream = m_state.stream;
+    fresh.folder = m_state.folder;
+    m_state = std::move(fresh);
+    const HRESULT hr = m_store->beginSequence(m_state, time);
+    if (FAILED(hr)) {
+        qCWarning(lcFrameStore).nospace() << "Writer of " << m_state.folder << " cannot resume yet (0x"
+                                          << Qt::hex << static_cast<unsigned>(hr) << ")";
+        if (m_state.fd >= 0)
+            m_store->endSequence(m_state);
+        m_state.failed = true;
+        return hr;
+    }
+    qCWarning(lcFrameStore).nospace()
+        << "Writer of " << m_state.folder << " resumes in a new sequence after losing " << m_lostFrames
+        << " frame(s)";
     return S_OK;
 }
 
@@ -64,9 +95,18 @@ HRESULT ArchiveWriter::BeginSample(LONGLONG time, LONGLONG displayTime, DWORD fl
     if (time < 0 || displayTime < 0 || flags != 0)
         return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_inSample && FAILED(m_sampleFailure))
+        abandonSample(); // a sample that failed may be left without EndSample
     if (!m_started || m_inSample)
         return E_NOT_VALID_STATE;
+    m_store->checkCommits(m_state);
+    if (m_state.failed) {
+        const HRESULT hr = resume(static_cast<ULONGLONG>(time));
+        if (FAILED(hr))
+            return hr;
+    }
     m_inSample = true;
+    m_sampleFailure = S_OK;
     m_sampleTime = time;
     m_sampleBytes = 0;
     m_records.clear();
@@ -84,6 +124,8 @@ HRESULT ArchiveWriter::add(int channelId, std::uint8_t kind, const BYTE *bytes, 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_inSample)
         return E_NOT_VALID_STATE;
+    if (FAILED(m_sampleFailure))
+        return m_sampleFailure;
     const auto channel = static_cast<std::uint32_t>(channelId);
     auto known = m_channelFlags.find(channel);
     if (known == m_channelFlags.end()) {
@@ -100,8 +142,12 @@ HRESULT ArchiveWriter::add(int channelId, std::uint8_t kind, const BYTE *bytes, 
     if (m_sampleBytes + length > kMaxSampleBytes)
         return E_INVALIDARG;
     const HRESULT hr = m_store->appendRecord(m_state, channel, kind, bytes, length);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        // The sample cannot be stored any more; EndSample reports it, the next sample starts afresh.
+        m_store->abandonFrame(m_state);
+        m_sampleFailure = hr;
         return hr;
+    }
     m_records.emplace_back(channel, kind);
     if (channel < 64)
         m_mask |= 1ULL << channel;
@@ -133,6 +179,12 @@ HRESULT ArchiveWriter::EndSample()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_inSample)
         return E_NOT_VALID_STATE;
+    if (FAILED(m_sampleFailure)) {
+        const HRESULT failure = m_sampleFailure;
+        abandonSample();
+        countLost(failure);
+        return failure;
+    }
     m_inSample = false;
     std::uint32_t bytes = 0;
     const HRESULT hr = m_store->commitFrame(m_state, m_sampleTime, m_sparse, m_mask, &bytes);
@@ -141,7 +193,27 @@ HRESULT ArchiveWriter::EndSample()
     m_mask = 0;
     if (SUCCEEDED(hr))
         m_engine->counters(m_row.storage).commits++;
+    else
+        countLost(hr);
     return hr;
+}
+
+void ArchiveWriter::abandonSample()
+{
+    m_store->abandonFrame(m_state);
+    m_inSample = false;
+    m_sampleFailure = S_OK;
+    m_records.clear();
+    m_sparse.clear();
+    m_mask = 0;
+}
+
+void ArchiveWriter::countLost(HRESULT why)
+{
+    ++m_lostFrames;
+    qCWarning(lcFrameStore).nospace()
+        << "Frame at " << m_sampleTime << " of " << m_state.folder << " not stored (0x" << Qt::hex
+        << static_cast<unsigned>(why) << Qt::dec << "); " << m_lostFrames << " frame(s) lost by this writer";
 }
 
 HRESULT ArchiveWriter::Stop()

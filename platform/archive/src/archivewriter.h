@@ -25,6 +25,9 @@ public:
 private:
     HRESULT add(int channelId, std::uint8_t kind, const BYTE *bytes, DWORD length);
     HRESULT stopLocked();
+    HRESULT resume(ULONGLONG time);
+    void abandonSample();
+    void countLost(HRESULT why);
 
     std::mutex m_mutex;
     std::shared_ptr<ArchiveEngine> m_engine;
@@ -34,6 +37,8 @@ private:
     WriterState m_state;
     bool m_started = false;
     bool m_inSample = false;
+    HRESULT m_sampleFailure = S_OK; // why the open sample cannot be stored
+    std::uint64_t m_lostFrames = 0;
     std::int64_t m_sampleTime = 0;
     std::size_t m_sampleBytes = 0;
     std::vector<std::pair<std::uint32_t, std::uint8_t>> m_records; // channel and kind of each record

@@ -29,10 +29,13 @@ std::uint32_t software(const std::uint8_t *data, std::size_t size, std::uint32_t
 }
 
 #if defined(__x86_64__)
-__attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *data, std::size_t size,
-                                                         std::uint32_t crc)
+// The CRC instruction has a latency of three cycles and a throughput of one: three blocks are run at
+// once and joined. Joining shifts a CRC state over a block of zeros, a linear map kept as four tables.
+constexpr std::size_t kBlock = 4096;
+
+__attribute__((target("sse4.2"))) std::uint64_t run(std::uint64_t c, const std::uint8_t *data,
+                                                    std::size_t size)
 {
-    std::uint64_t c = ~crc;
     while (size >= 8) {
         std::uint64_t word;
         std::memcpy(&word, data, 8);
@@ -43,7 +46,63 @@ __attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *dat
     auto c32 = static_cast<std::uint32_t>(c);
     while (size--)
         c32 = __builtin_ia32_crc32qi(c32, *data++);
-    return ~c32;
+    return c32;
+}
+
+struct ShiftTables
+{
+    std::uint32_t t[4][256];
+};
+
+// The state after kBlock zero bytes, as a function of the state before, by bytes of the state.
+ShiftTables makeShift()
+{
+    ShiftTables shift{};
+    static const std::uint8_t zeros[kBlock] = {};
+    std::uint32_t basis[32];
+    for (int bit = 0; bit < 32; ++bit)
+        basis[bit] = static_cast<std::uint32_t>(run(std::uint64_t(1) << bit, zeros, kBlock));
+    for (int byte = 0; byte < 4; ++byte) {
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint32_t r = 0;
+            for (int bit = 0; bit < 8; ++bit) {
+                if (v & (1u << bit))
+                    r ^= basis[byte * 8 + bit];
+            }
+            shift.t[byte][v] = r;
+        }
+    }
+    return shift;
+}
+
+std::uint32_t shifted(const ShiftTables &s, std::uint32_t c)
+{
+    return s.t[0][c & 0xFF] ^ s.t[1][(c >> 8) & 0xFF] ^ s.t[2][(c >> 16) & 0xFF] ^ s.t[3][c >> 24];
+}
+
+__attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *data, std::size_t size,
+                                                         std::uint32_t crc)
+{
+    static const ShiftTables shift = makeShift();
+    std::uint64_t c = static_cast<std::uint32_t>(~crc);
+    while (size >= 3 * kBlock) {
+        std::uint64_t a = c, b = 0, d = 0;
+        const std::uint8_t *p = data;
+        for (std::size_t i = 0; i < kBlock; i += 8) {
+            std::uint64_t wa, wb, wd;
+            std::memcpy(&wa, p + i, 8);
+            std::memcpy(&wb, p + kBlock + i, 8);
+            std::memcpy(&wd, p + 2 * kBlock + i, 8);
+            a = __builtin_ia32_crc32di(a, wa);
+            b = __builtin_ia32_crc32di(b, wb);
+            d = __builtin_ia32_crc32di(d, wd);
+        }
+        c = shifted(shift, shifted(shift, static_cast<std::uint32_t>(a)) ^ static_cast<std::uint32_t>(b)) ^
+            static_cast<std::uint32_t>(d);
+        data += 3 * kBlock;
+        size -= 3 * kBlock;
+    }
+    return ~static_cast<std::uint32_t>(run(c, data, size));
 }
 #endif
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "archiveerrors.h"
 #include "crc32c.h"
+#include "segmentformat.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,7 @@ Q_LOGGING_CATEGORY(lcFrameStore, "nyx.archive")
 namespace nyx::archive {
 namespace {
 constexpr std::int64_t kSegmentLimit = 256LL * 1024 * 1024;
-constexpr std::size_t kMaxFrame = 64u * 1024 * 1024;
+constexpr std::size_t kMaxFrame = segment::kMaxFrame;
 constexpr std::int64_t kGap = 10000000; // 1 s: a longer pause starts a new subsequence
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
@@ -39,6 +40,8 @@ CREATE TABLE IF NOT EXISTS sequences(stream INTEGER NOT NULL, seq INTEGER NOT NU
   subseq INTEGER NOT NULL DEFAULT 0, open INTEGER NOT NULL DEFAULT 1, seg INTEGER NOT NULL DEFAULT 1,
   segend INTEGER NOT NULL DEFAULT 0, nextfno INTEGER NOT NULL DEFAULT 1, PRIMARY KEY(stream, seq));
 CREATE TABLE IF NOT EXISTS streamstate(stream INTEGER PRIMARY KEY, changes INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS rebuilt(stream INTEGER PRIMARY KEY, seg INTEGER NOT NULL, segend INTEGER NOT NULL,
+  nextfno INTEGER NOT NULL);
 )";
 
 template <class T> void put(std::uint8_t *p, T v)
@@ -50,11 +53,6 @@ template <class T> T get(const std::uint8_t *p)
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
-}
-
-HRESULT dbError()
-{
-    return kFileCorrupt;
 }
 
 void readLocation(Statement &s, FrameLocation *location)
@@ -132,18 +130,37 @@ void FrameStore::checkpointLoop()
     }
 }
 
-HRESULT FrameStore::open(const QString &folder, std::shared_ptr<FrameStore> *store)
+HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::shared_ptr<FrameStore> *store)
 {
     std::shared_ptr<FrameStore> s(new FrameStore());
     s->m_folder = folder;
-    if (!QDir().mkpath(folder))
+    s->m_channelFlags = std::move(flags);
+    if (!QDir(folder).exists() && !QDir().mkpath(folder))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    if (!s->m_db.open(folder + QStringLiteral("/index.db")) || !s->m_db.exec(kSchema)) {
+    const QString index = folder + QStringLiteral("/index.db");
+    const QFileInfo info(index);
+    if ((!info.exists() || info.size() == 0) && QFileInfo(folder).isWritable()) {
+        // A log or shared-memory file left beside a missing or empty index belongs to the lost one.
+        for (const char *suffix : {"-wal", "-shm"}) {
+            if (QFile::exists(index + QLatin1String(suffix))) {
+                qCWarning(lcFrameStore)
+                    << "Removing" << (index + QLatin1String(suffix)) << "of a missing or empty frame index";
+                QFile::remove(index + QLatin1String(suffix));
+            }
+        }
+        if (info.exists())
+            QFile::remove(index);
+    }
+    if (!s->m_db.open(index) || (!s->m_db.readOnly() && !s->m_db.exec(kSchema))) {
         qCWarning(lcFrameStore) << "Frame index" << folder << "cannot be used:" << s->m_db.error();
-        return kFileCorrupt;
+        return s->m_db.failure();
+    }
+    if (s->m_db.readOnly()) {
+        // Nothing is written to a read-only storage: no committer, no checkpoints.
+        *store = std::move(s);
+        return S_OK;
     }
     sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
-    s->m_db.exec("PRAGMA journal_size_limit=67108864");
     sqlite3_wal_hook(s->m_db.handle(), &FrameStore::walHook, s.get());
     s->m_checkpointer = std::thread([raw = s.get()] { raw->checkpointLoop(); });
     s->m_committer = std::thread([raw = s.get()] { raw->commitLoop(); });
@@ -164,27 +181,228 @@ void FrameStore::closeFiles()
     m_readFds.clear();
 }
 
-HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
+bool FrameStore::indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
+                            const segment::FrameHeader &h, const std::vector<std::uint8_t> &frame,
+                            const std::map<std::uint32_t, std::uint8_t> &flags)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::uint64_t mask = 0;
+    std::vector<std::uint32_t> sparse;
+    segment::forEachRecord(frame.data() + kFrameHeader, h.length, [&](std::uint32_t c, std::uint8_t) {
+        if (c < 64)
+            mask |= 1ULL << c;
+        const auto flag = flags.find(c);
+        if ((c >= 64 || (flag != flags.end() && flag->second != 0)) &&
+            std::find(sparse.begin(), sparse.end(), c) == sparse.end())
+            sparse.push_back(c);
+    });
+    Statement &f = m_db.cached("INSERT OR IGNORE INTO frames VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    f.bind(1, stream).bind(2, h.time).bind(3, h.fno).bind(4, seq).bind(5, seg).bind(6, offset);
+    f.bind(7, static_cast<std::int64_t>(frame.size())).bind(8, static_cast<std::int64_t>(mask));
+    if (f.step() != SQLITE_DONE)
+        return false;
+    for (std::uint32_t c : sparse) {
+        Statement &m = m_db.cached("INSERT OR IGNORE INTO marks VALUES(?1, ?2, ?3, ?4)");
+        m.bind(1, stream).bind(2, c).bind(3, h.time).bind(4, h.fno);
+        if (m.step() != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
+HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken)
+{
+    // Frames written whole after the last commit of a writer that is gone (or whose commits failed)
+    // continue its last sequence: they follow its committed end, frame number by frame number,
+    // possibly into the next segment.
+    Statement &q = m_db.cached("SELECT seq, seg, segend, nextfno, frames, first, last, subseq FROM sequences "
+                               "WHERE stream=?1 ORDER BY seq DESC LIMIT 1");
+    q.bind(1, stream);
+    if (q.step() != SQLITE_ROW) {
+        q.reset();
+        return S_OK;
+    }
+    const std::int64_t seq = q.int64(0);
+    std::int64_t seg = q.int64(1), end = q.int64(2), next = q.int64(3), frames = q.int64(4);
+    std::int64_t first = q.int64(5), last = q.int64(6), subsequences = q.int64(7);
+    q.reset();
+    *taken = 0;
+    std::int64_t bytes = 0;
+    std::map<std::uint32_t, std::uint8_t> flags;
+    bool flagsRead = false;
+    std::vector<std::uint8_t> frame;
+    for (std::int64_t n = seg, offset = end;; ++n, offset = 0) {
+        const QByteArray path = QFile::encodeName(segmentPath(folder, n));
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            break;
+        bool any = false;
+        for (;;) {
+            segment::FrameHeader h;
+            if (segment::readFrame(fd, offset, &h, &frame) != S_OK || h.fno != next)
+                break;
+            if (!flagsRead && m_channelFlags) {
+                flags = m_channelFlags(stream);
+                flagsRead = true;
+            }
+            if (!indexFrame(stream, seq, n, offset, h, frame, flags)) {
+                ::close(fd);
+                return m_db.failure();
+            }
+            if (!frames || h.time - last > kGap)
+                ++subsequences;
+            first = frames ? std::min(first, h.time) : h.time;
+            last = frames ? std::max(last, h.time) : h.time;
+            ++frames;
+            ++*taken;
+            ++next;
+            any = true;
+            bytes += static_cast<std::int64_t>(frame.size());
+            offset += static_cast<std::int64_t>(frame.size());
+            seg = n;
+            end = offset;
+        }
+        ::close(fd);
+        if (!any && n != seg)
+            break;
+    }
+    if (!*taken)
+        return S_OK;
+    Statement &u =
+        m_db.cached("UPDATE sequences SET first=?3, last=?4, frames=?5, bytes=bytes+?6, subseq=?7, "
+                    "seg=?8, segend=?9, nextfno=?10 WHERE stream=?1 AND seq=?2");
+    u.bind(1, stream).bind(2, seq).bind(3, first).bind(4, last).bind(5, frames).bind(6, bytes);
+    u.bind(7, subsequences).bind(8, seg).bind(9, end).bind(10, next);
+    if (u.step() != SQLITE_DONE)
+        return m_db.failure();
+    return S_OK;
+}
+
+bool FrameStore::knowsStream(std::int64_t stream)
+{
+    Statement &s = m_db.cached("SELECT 1 FROM streamstate WHERE stream=?1 UNION ALL "
+                               "SELECT 1 FROM sequences WHERE stream=?1 LIMIT 1");
+    s.bind(1, stream);
+    const bool known = s.step() == SQLITE_ROW;
+    s.reset();
+    return known;
+}
+
+HRESULT FrameStore::rebuildStream(std::int64_t stream, const QString &folder)
+{
+    // Every intact frame of every segment, in order, goes back into the index as one closed sequence;
+    // the walk of a segment stops at its first damaged frame and leaves the file as it is.
+    const std::map<std::uint32_t, std::uint8_t> flags =
+        m_channelFlags ? m_channelFlags(stream) : std::map<std::uint32_t, std::uint8_t>();
     Transaction tx(m_db);
     if (!tx.ok())
-        return dbError();
+        return tx.failure();
+    std::int64_t frames = 0, bytes = 0, first = 0, last = 0, lastTime = 0, subsequences = 0, lastFno = 0;
+    std::int64_t seg = 1, segEnd = 0, damagedFrames = 0;
+    HRESULT failure = S_OK;
+    for (std::int64_t n = 1;; ++n) {
+        const QByteArray path = QFile::encodeName(segmentPath(folder, n));
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            break;
+        const segment::ScanResult scanned =
+            segment::scan(fd, [&](const segment::FrameHeader &h, std::int64_t offset,
+                                  const std::vector<std::uint8_t> &frame) {
+                if (h.fno <= lastFno)
+                    return false; // not this stream's order: stale bytes
+                if (!indexFrame(stream, 1, n, offset, h, frame, flags)) {
+                    failure = m_db.failure();
+                    return false;
+                }
+                if (!frames || h.time - lastTime > kGap)
+                    ++subsequences;
+                first = frames ? std::min(first, h.time) : h.time;
+                last = frames ? std::max(last, h.time) : h.time;
+                lastTime = h.time;
+                lastFno = h.fno;
+                ++frames;
+                bytes += static_cast<std::int64_t>(frame.size());
+                return true;
+            });
+        ::close(fd);
+        if (FAILED(failure))
+            return failure;
+        if (FAILED(scanned.error))
+            return scanned.error;
+        seg = n;
+        segEnd = scanned.end;
+        if (scanned.end < scanned.size) {
+            ++damagedFrames;
+            qCWarning(lcFrameStore) << "Rebuilding the index of" << folder << "stopped at damaged bytes at"
+                                    << scanned.end << "of" << path << "(" << (scanned.size - scanned.end)
+                                    << "bytes kept as they are)";
+        }
+    }
+    if (segEnd > 0 || damagedFrames) {
+        // New frames go to a fresh segment when the last one ends in bytes that are not a frame.
+        if (damagedFrames && segEnd < QFileInfo(segmentPath(folder, seg)).size()) {
+            ++seg;
+            segEnd = 0;
+        }
+    }
+    if (frames) {
+        Statement &q =
+            m_db.cached("INSERT INTO sequences(stream, seq, start, first, last, frames, bytes, subseq, "
+                        "open, seg, segend, nextfno) VALUES(?1, 1, ?2, ?2, ?3, ?4, ?5, ?6, 0, ?7, ?8, ?9)");
+        q.bind(1, stream).bind(2, first).bind(3, last).bind(4, frames).bind(5, bytes).bind(6, subsequences);
+        q.bind(7, seg).bind(8, segEnd).bind(9, lastFno + 1);
+        if (q.step() != SQLITE_DONE)
+            return m_db.failure();
+    }
+    Statement &r = m_db.cached("INSERT OR REPLACE INTO rebuilt VALUES(?1, ?2, ?3, ?4)");
+    r.bind(1, stream).bind(2, seg).bind(3, segEnd).bind(4, lastFno + 1);
+    if (r.step() != SQLITE_DONE || !bumpChanges(stream))
+        return m_db.failure();
+    if (!tx.commit())
+        return tx.failure();
+    if (frames || damagedFrames)
+        qCWarning(lcFrameStore) << "Rebuilt the index of" << folder << "from its segments:" << frames
+                                << "frames";
+    return S_OK;
+}
+
+HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
+{
+    if (readOnly())
+        return S_OK; // nothing can be repaired here, and readers do not need it
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!knowsStream(stream)) {
+        const HRESULT rebuilt = rebuildStream(stream, folder);
+        if (FAILED(rebuilt)) {
+            qCWarning(lcFrameStore) << "The index of" << folder
+                                    << "cannot be rebuilt now; its segments are kept";
+            return rebuilt;
+        }
+    }
+    Transaction tx(m_db);
+    if (!tx.ok())
+        return tx.failure();
+    std::int64_t taken = 0;
+    const HRESULT tail = takeTail(stream, folder, &taken);
+    if (FAILED(tail))
+        return tail;
     Statement &close = m_db.cached("UPDATE sequences SET open=0 WHERE stream=?1 AND open=1");
     close.bind(1, stream);
     if (close.step() != SQLITE_DONE)
-        return dbError();
+        return m_db.failure();
     Statement &drop = m_db.cached("DELETE FROM sequences WHERE stream=?1 AND frames=0");
     drop.bind(1, stream);
     if (drop.step() != SQLITE_DONE)
-        return dbError();
+        return m_db.failure();
     const bool changed = m_db.changes() > 0;
     std::int64_t seg = 1, segEnd = 0, nextFno = 1;
     position(stream, &seg, &segEnd, &nextFno);
-    if (changed)
-        bumpChanges(stream);
+    if ((changed || taken) && !bumpChanges(stream))
+        return m_db.failure();
     if (!tx.commit())
-        return dbError();
+        return tx.failure();
+    if (taken)
+        qCWarning(lcFrameStore) << "Took" << taken << "frames written after the last commit into the index of"
+                                << folder;
     // Cut what was appended but never committed: the tail of the current segment and later segments.
     const QByteArray current = QFile::encodeName(segmentPath(folder, seg));
     struct stat st
@@ -206,31 +424,36 @@ HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
 
 HRESULT FrameStore::beginSequence(WriterState &state, std::uint64_t startTime)
 {
+    if (readOnly())
+        return E_ACCESSDENIED;
     const HRESULT recovered = recoverStream(state.stream, state.folder);
     if (FAILED(recovered))
         return recovered;
     std::lock_guard<std::mutex> lock(m_mutex);
     Transaction tx(m_db);
     if (!tx.ok())
-        return dbError();
+        return tx.failure();
     position(state.stream, &state.seg, &state.segEnd, &state.nextFno);
     Statement &last = m_db.cached("SELECT COALESCE(MAX(seq), 0) FROM sequences WHERE stream=?1");
     last.bind(1, state.stream);
     if (last.step() != SQLITE_ROW)
-        return dbError();
+        return m_db.failure();
     state.seq = last.int64(0) + 1;
     last.reset();
     Statement &insert = m_db.cached(
         "INSERT INTO sequences(stream, seq, start, seg, segend, nextfno) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     insert.bind(1, state.stream).bind(2, state.seq).bind(3, static_cast<std::int64_t>(startTime));
     insert.bind(4, state.seg).bind(5, state.segEnd).bind(6, state.nextFno);
-    if (insert.step() != SQLITE_DONE || !bumpChanges(state.stream) || !tx.commit())
-        return dbError();
+    if (insert.step() != SQLITE_DONE || !bumpChanges(state.stream))
+        return m_db.failure();
+    if (!tx.commit())
+        return tx.failure();
     QDir().mkpath(state.folder);
     const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg));
     state.fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (state.fd < 0)
-        return kWriteFault;
+        return errno == ENOSPC ? kDiskFull : errno == EROFS || errno == EACCES ? E_ACCESSDENIED : kWriteFault;
+    state.failed = false;
     state.hasFrames = false;
     state.subsequences = 0;
     return S_OK;
@@ -246,7 +469,7 @@ HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
         const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg + 1));
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
-            return kWriteFault;
+            return errno == ENOSPC ? kDiskFull : kWriteFault;
         state.frameFd = fd;
         state.frameSeg = state.seg + 1;
         state.frameStart = 0;
@@ -322,12 +545,13 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
             return hr;
     }
     std::uint8_t header[kFrameHeader];
-    put<std::uint32_t>(header, kFrameMagic);
-    put<std::uint32_t>(header + 4, static_cast<std::uint32_t>(state.frameBytes));
-    put<std::int64_t>(header + 8, time);
-    put<std::int64_t>(header + 16, state.nextFno);
-    put<std::uint32_t>(header + 24, state.frameCrc);
-    put<std::uint32_t>(header + 28, state.frameRecords);
+    segment::FrameHeader head;
+    head.length = static_cast<std::uint32_t>(state.frameBytes);
+    head.time = time;
+    head.fno = state.nextFno;
+    head.crc = state.frameCrc;
+    head.records = state.frameRecords;
+    segment::writeHeader(head, header);
     // The header goes last: a frame is whole on disk before the index row that points at it.
     if (!writeAll(state.frameFd, header, sizeof header, state.frameStart)) {
         const HRESULT hr = errno == ENOSPC ? kDiskFull : kWriteFault;
@@ -352,7 +576,18 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     // The committer takes frames in queue order, so each stream's rows land in order.
     enqueue(pending.get());
     state.inFlight.push_back(std::move(pending));
-    const HRESULT previous = settle(state, kMaxInFlight);
+    HRESULT committed = settle(state, kMaxInFlight);
+    if (FAILED(committed)) {
+        // The index cannot take frames now. The frames answered S_OK before are whole in the segment
+        // and are taken into the index when the writer resumes (a new sequence) or by the next
+        // recovery; this one is answered with the failure, so its header is undone: no recovery
+        // takes it, and a caller that writes it again does not find it twice.
+        settle(state, 0);
+        const std::uint32_t none = 0;
+        writeAll(state.frameFd, reinterpret_cast<const std::uint8_t *>(&none), sizeof none, state.frameStart);
+        abandonFrame(state);
+        return committed;
+    }
     if (state.frameFd != state.fd) {
         ::close(state.fd);
         state.fd = state.frameFd;
@@ -367,7 +602,7 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     state.hasFrames = true;
     if (frameBytes)
         *frameBytes = static_cast<std::uint32_t>(size);
-    return previous;
+    return S_OK;
 }
 
 void FrameStore::enqueue(PendingCommit *pending)
@@ -386,12 +621,16 @@ HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
     while (!state.inFlight.empty()) {
         PendingCommit &oldest = *state.inFlight.front();
         if (!oldest.done) {
-            if (state.inFlight.size() <= keep)
+            // Once a commit has failed, every frame is waited for: its own result is its answer.
+            if (state.inFlight.size() <= keep && !state.failed)
                 break;
             m_commitDone.wait(lock, [&] { return oldest.done; });
         }
-        if (!oldest.ok && SUCCEEDED(result))
-            result = dbError();
+        if (FAILED(oldest.result)) {
+            if (SUCCEEDED(result))
+                result = oldest.result;
+            state.failed = true;
+        }
         state.inFlight.pop_front();
     }
     return result;
@@ -404,15 +643,34 @@ void FrameStore::commitLoop()
         m_commitWake.wait(lock, [this] { return m_commitStop || !m_pending.empty(); });
         if (m_pending.empty() && m_commitStop)
             return;
-        std::vector<PendingCommit *> batch;
-        batch.swap(m_pending);
+        std::vector<PendingCommit *> batch, refused;
+        for (PendingCommit *p : m_pending) {
+            // Nothing of a sequence is committed after one of its frames failed: the index must not
+            // skip a frame that recovery would then never take back from the segment.
+            const auto failed = m_failedSequences.find({p->stream, p->seq});
+            if (failed != m_failedSequences.end()) {
+                p->result = failed->second;
+                refused.push_back(p);
+            } else {
+                batch.push_back(p);
+            }
+        }
+        m_pending.clear();
         lock.unlock();
-        const bool ok = writeBatch(batch);
+        const HRESULT result = batch.empty() ? S_OK : writeBatch(batch);
+        if (FAILED(result))
+            qCWarning(lcFrameStore) << "Committing" << batch.size() << "frames to the index of" << m_folder
+                                    << "failed:" << Qt::hex << static_cast<unsigned>(result) << Qt::dec
+                                    << m_db.error();
         lock.lock();
         for (PendingCommit *p : batch) {
-            p->ok = ok;
+            p->result = result;
             p->done = true;
+            if (FAILED(result))
+                m_failedSequences.emplace(std::make_pair(p->stream, p->seq), result);
         }
+        for (PendingCommit *p : refused)
+            p->done = true;
         m_commitDone.notify_all();
     }
 }
@@ -430,8 +688,12 @@ bool FrameStore::bumpChanges(std::int64_t stream)
 
 void FrameStore::position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno)
 {
-    Statement &s = m_db.cached("SELECT seg, segend, nextfno FROM sequences WHERE stream=?1 AND frames>0 "
-                               "ORDER BY seq DESC LIMIT 1");
+    // The last sequence with frames holds the committed end; a stream rebuilt without any keeps the
+    // position its rebuild found.
+    Statement &s =
+        m_db.cached("SELECT seg, segend, nextfno FROM (SELECT seg, segend, nextfno, 1 AS k, seq FROM "
+                    "sequences WHERE stream=?1 AND frames>0 UNION ALL SELECT seg, segend, nextfno, 0, 0 "
+                    "FROM rebuilt WHERE stream=?1) ORDER BY k DESC, seq DESC LIMIT 1");
     s.bind(1, stream);
     if (s.step() == SQLITE_ROW) {
         *seg = s.int64(0);
@@ -445,11 +707,13 @@ void FrameStore::position(std::int64_t stream, std::int64_t *seg, std::int64_t *
     s.reset();
 }
 
-bool FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
+HRESULT FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Transaction tx(m_db);
-    bool ok = tx.ok();
+    if (!tx.ok())
+        return tx.failure();
+    bool ok = true;
     for (const PendingCommit *p : batch) {
         if (!ok)
             break;
@@ -474,7 +738,9 @@ bool FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
         s.bind(6, p->seg).bind(7, p->offset + p->size).bind(8, p->fno + 1);
         ok = s.step() == SQLITE_DONE;
     }
-    return ok && tx.commit();
+    if (!ok)
+        return m_db.failure();
+    return tx.commit() ? S_OK : tx.failure();
 }
 
 HRESULT FrameStore::endSequence(WriterState &state)
@@ -488,7 +754,7 @@ HRESULT FrameStore::endSequence(WriterState &state)
     std::lock_guard<std::mutex> lock(m_mutex);
     Transaction tx(m_db);
     if (!tx.ok())
-        return dbError();
+        return tx.failure();
     Statement &close = m_db.cached("UPDATE sequences SET open=0 WHERE stream=?1 AND seq=?2");
     close.bind(1, state.stream).bind(2, state.seq);
     bool ok = close.step() == SQLITE_DONE;
@@ -496,8 +762,10 @@ HRESULT FrameStore::endSequence(WriterState &state)
     drop.bind(1, state.stream).bind(2, state.seq);
     ok = ok && drop.step() == SQLITE_DONE;
     ok = ok && bumpChanges(state.stream);
-    if (!ok || !tx.commit())
-        return dbError();
+    if (!ok)
+        return m_db.failure();
+    if (!tx.commit())
+        return tx.failure();
     return last;
 }
 
@@ -513,13 +781,13 @@ HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int6
         };
         Statement &s = m_db.cached(kScans[descending ? 1 : 0]);
         if (!s.valid())
-            return dbError();
+            return m_db.failure();
         s.bind(1, stream).bind(2, from).bind(3, to).bind(4, static_cast<std::int64_t>(1ULL << channel));
         const int rc = s.step();
         if (rc == SQLITE_ROW)
             readLocation(s, location);
         s.reset();
-        return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : dbError();
+        return rc == SQLITE_ROW ? S_OK : rc == SQLITE_DONE ? kNotFound : m_db.failure();
     }
     static const char *const kQueries[4] = {
         "SELECT time, fno, seq, seg, off, len FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3 "
@@ -535,7 +803,7 @@ HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int6
     };
     Statement &s = m_db.cached(kQueries[(channel ? 2 : 0) + (descending ? 1 : 0)]);
     if (!s.valid())
-        return dbError();
+        return m_db.failure();
     s.bind(1, stream).bind(2, from).bind(3, to);
     if (channel)
         s.bind(4, static_cast<std::int64_t>(channel));
@@ -546,7 +814,7 @@ HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int6
         return S_OK;
     }
     s.reset();
-    return rc == SQLITE_DONE ? kNotFound : dbError();
+    return rc == SQLITE_DONE ? kNotFound : m_db.failure();
 }
 
 HRESULT FrameStore::find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
@@ -604,50 +872,18 @@ HRESULT FrameStore::readFrame(std::int64_t stream, const QString &folder, const 
     }
     if (fd < 0)
         return kReadFault;
-    frame->resize(static_cast<std::size_t>(location.length));
-    std::size_t done = 0;
-    while (done < frame->size()) {
-        const ssize_t n = ::pread(fd, frame->data() + done, frame->size() - done,
-                                  location.offset + static_cast<std::int64_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    const std::uint8_t *h = frame->data();
-    const bool valid = done == frame->size() && get<std::uint32_t>(h) == kFrameMagic &&
-                       get<std::uint32_t>(h + 4) == frame->size() - kFrameHeader &&
-                       get<std::int64_t>(h + 8) == location.time &&
-                       get<std::int64_t>(h + 16) == location.fno &&
-                       get<std::uint32_t>(h + 24) == crc32c(h + kFrameHeader, frame->size() - kFrameHeader);
-    if (!valid) {
+    segment::FrameHeader header;
+    const HRESULT hr = segment::readFrame(fd, location.offset, &header, frame);
+    if (hr == kReadFault)
+        return hr;
+    if (FAILED(hr) || static_cast<std::int64_t>(frame->size()) != location.length ||
+        header.time != location.time || header.fno != location.fno) {
         qCWarning(lcFrameStore) << "Damaged frame" << location.fno << "at" << location.offset << "in segment"
                                 << segmentPath(folder, location.seg);
         frame->clear();
         return kFileCorrupt;
     }
     return S_OK;
-}
-
-bool FrameStore::parseRecords(const std::uint8_t *payload, std::size_t size, std::uint32_t channel,
-                              std::uint8_t kind, const std::uint8_t **bytes, std::uint32_t *length)
-{
-    std::size_t pos = 0;
-    while (size - pos >= 12) {
-        const std::uint32_t c = get<std::uint32_t>(payload + pos);
-        const std::uint8_t k = payload[pos + 4];
-        const std::uint32_t n = get<std::uint32_t>(payload + pos + 8);
-        if (size - pos - 12 < n)
-            return false;
-        if (c == channel && k == kind) {
-            *bytes = payload + pos + 12;
-            *length = n;
-            return true;
-        }
-        pos += 12 + n;
-    }
-    return false;
 }
 
 HRESULT FrameStore::status(std::int64_t stream, StreamStatus *status)
@@ -662,7 +898,7 @@ HRESULT FrameStore::status(std::int64_t stream, StreamStatus *status)
     if (rc == SQLITE_ROW)
         status->changes = static_cast<std::uint64_t>(c.int64(0));
     else if (rc != SQLITE_DONE)
-        return dbError();
+        return m_db.failure();
     c.reset();
     FrameLocation first, last;
     HRESULT hr = findLocked(stream, kMin, kMax, false, 0, false, &first);
@@ -680,7 +916,7 @@ HRESULT FrameStore::status(std::int64_t stream, StreamStatus *status)
                     "COALESCE(SUM(bytes), 0), COALESCE(MAX(open), 0) FROM sequences WHERE stream=?1");
     s.bind(1, stream);
     if (s.step() != SQLITE_ROW)
-        return dbError();
+        return m_db.failure();
     status->sequences = static_cast<std::uint32_t>(s.int64(0));
     status->frames = static_cast<std::uint64_t>(s.int64(1));
     status->bytes = static_cast<std::uint64_t>(s.int64(2));
@@ -708,7 +944,7 @@ HRESULT FrameStore::sequences(std::int64_t stream, std::vector<ArchiveSequenceRe
         list->push_back(r);
     }
     s.reset();
-    return rc == SQLITE_DONE ? S_OK : dbError();
+    return rc == SQLITE_DONE ? S_OK : m_db.failure();
 }
 
 HRESULT FrameStore::rangeSize(std::int64_t stream, std::uint64_t from, std::uint64_t to, std::int64_t *size)
@@ -721,7 +957,7 @@ HRESULT FrameStore::rangeSize(std::int64_t stream, std::uint64_t from, std::uint
         m_db.cached("SELECT COALESCE(SUM(len), 0) FROM frames WHERE stream=?1 AND time>=?2 AND time<=?3");
     s.bind(1, stream).bind(2, clamp(from)).bind(3, clamp(to));
     if (s.step() != SQLITE_ROW)
-        return dbError();
+        return m_db.failure();
     *size = s.int64(0);
     s.reset();
     return S_OK;
@@ -733,7 +969,7 @@ HRESULT FrameStore::totals(StorageTotals *totals)
     Statement &s = m_db.cached("SELECT COALESCE(SUM(frames), 0), COALESCE(SUM(bytes), 0), "
                                "COALESCE(SUM(CASE WHEN open THEN bytes ELSE 0 END), 0) FROM sequences");
     if (s.step() != SQLITE_ROW)
-        return dbError();
+        return m_db.failure();
     totals->frames = static_cast<std::uint64_t>(s.int64(0));
     totals->bytes = static_cast<std::uint64_t>(s.int64(1));
     totals->lockedBytes = static_cast<std::uint64_t>(s.int64(2));
@@ -754,7 +990,7 @@ HRESULT FrameStore::deleteStream(std::int64_t stream)
     }
     Transaction tx(m_db);
     if (!tx.ok())
-        return dbError();
+        return tx.failure();
     static const char *const kDeletes[] = {
         "DELETE FROM frames WHERE stream=?1", "DELETE FROM marks WHERE stream=?1",
         "DELETE FROM sequences WHERE stream=?1", "DELETE FROM streamstate WHERE stream=?1"};
@@ -762,8 +998,8 @@ HRESULT FrameStore::deleteStream(std::int64_t stream)
         Statement &d = m_db.cached(sql);
         d.bind(1, stream);
         if (d.step() != SQLITE_DONE)
-            return dbError();
+            return m_db.failure();
     }
-    return tx.commit() ? S_OK : dbError();
+    return tx.commit() ? S_OK : tx.failure();
 }
 } // namespace nyx::archive

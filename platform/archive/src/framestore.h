@@ -5,12 +5,15 @@
 // is cut off when the stream is next recovered.
 
 #include "archive/archiverecords.h"
+#include "segmentformat.h"
 #include "sqlitedb.h"
 
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,7 +56,7 @@ struct PendingCommit
     std::uint64_t mask = 0;              // channels below 64 the frame holds records on
     std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
     bool done = false;
-    bool ok = false;
+    HRESULT result = S_OK;
 };
 
 // What a writer carries between its calls; owned by the writer, used under the store's lock.
@@ -79,19 +82,27 @@ struct WriterState
     std::uint32_t frameRecords = 0;
     // Frames handed to the committer and not yet known to be committed, oldest first.
     std::deque<std::unique_ptr<PendingCommit>> inFlight;
+    // A frame could not be made durable: the writer's position is no longer the committed one,
+    // and the next frame needs a new sequence.
+    bool failed = false;
 };
+
+// The flag of each channel of a stream (0: dense, else sparse), from the catalog.
+using ChannelFlags = std::function<std::map<std::uint32_t, std::uint8_t>(std::int64_t stream)>;
 
 class FrameStore
 {
 public:
-    static constexpr std::uint32_t kFrameMagic = 0x4658594E; // "NYXF"
     static constexpr std::size_t kFrameHeader = 32;
     static constexpr std::size_t kMaxInFlight = 8;
 
     ~FrameStore();
-    static HRESULT open(const QString &folder, std::shared_ptr<FrameStore> *store);
+    // Opens the storage's index, creating it when missing. A missing or empty index is made anew
+    // and each stream's frames are taken back from its segments at its recovery.
+    static HRESULT open(const QString &folder, ChannelFlags flags, std::shared_ptr<FrameStore> *store);
 
     const QString &folder() const { return m_folder; }
+    bool readOnly() const { return m_db.readOnly(); }
 
     // Writer side. beginSequence cuts the stream's segment back to its committed end first.
     HRESULT beginSequence(WriterState &state, std::uint64_t startTime);
@@ -100,17 +111,23 @@ public:
                          const std::uint8_t *bytes, std::uint32_t length);
     // Writes the frame's header and hands its index rows to the committer, which commits whatever
     // is queued in one transaction, at once. A writer may run ahead of the committer by at most
-    // kMaxInFlight frames: beyond that this waits. The result is that of the earliest commit
-    // not yet reported. endSequence waits for every frame of the writer.
+    // kMaxInFlight frames: beyond that this waits. S_OK means the frame is whole in its segment
+    // (recovery takes such frames into the index should their commit not happen) and no commit
+    // has failed; after a failed commit state.failed is set and nothing more is answered S_OK.
     // Channels created with flag 0 are dense (a record in about every frame, like a video channel):
     // filtered searches on them scan the frames. The others get an index of the frames holding them.
     HRESULT commitFrame(WriterState &state, std::int64_t time,
                         const std::vector<std::uint32_t> &sparseChannels, std::uint64_t mask,
                         std::uint32_t *frameBytes);
+    // Takes in the results of the writer's commits done so far, without waiting: a failed one sets
+    // state.failed.
+    void checkCommits(WriterState &state) { settle(state, state.inFlight.size()); }
     // Forgets the open frame; its bytes are overwritten by the next one.
     void abandonFrame(WriterState &state);
     HRESULT endSequence(WriterState &state);
-    // Closes sequences left open by a writer that is gone and cuts the uncommitted tail.
+    // Closes sequences left open by a writer that is gone, takes the whole frames it wrote after its
+    // last commit into the index and cuts what is left behind them (a torn frame). A stream the index does
+    // not know (a new or lost index) is rebuilt from its segments instead; nothing is cut then.
     HRESULT recoverStream(std::int64_t stream, const QString &folder);
 
     // Reader side.
@@ -131,17 +148,21 @@ public:
 
     static QString segmentPath(const QString &folder, std::int64_t seg);
     HRESULT openFrame(WriterState &state, std::size_t firstRecord);
-    // The records of a frame payload; false when it is malformed.
-    static bool parseRecords(const std::uint8_t *payload, std::size_t size, std::uint32_t channel,
-                             std::uint8_t kind, const std::uint8_t **bytes, std::uint32_t *length);
 
 private:
     FrameStore() = default;
     void enqueue(PendingCommit *pending);
-    // Reports the writer's committed frames; waits while more than `keep` are in flight.
+    // Reports the writer's committed frames; waits while more than `keep` are in flight, and for
+    // all of them once a commit has failed. The first failure among them.
     HRESULT settle(WriterState &state, std::size_t keep);
     void commitLoop();
-    bool writeBatch(const std::vector<PendingCommit *> &batch);
+    HRESULT writeBatch(const std::vector<PendingCommit *> &batch);
+    bool knowsStream(std::int64_t stream);
+    bool indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
+                    const segment::FrameHeader &header, const std::vector<std::uint8_t> &frame,
+                    const std::map<std::uint32_t, std::uint8_t> &flags);
+    HRESULT takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken);
+    HRESULT rebuildStream(std::int64_t stream, const QString &folder);
     bool bumpChanges(std::int64_t stream);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
     HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
@@ -157,6 +178,7 @@ private:
     std::vector<PendingCommit *> m_pending;
     bool m_commitStop = false;
     std::thread m_committer;
+    std::map<std::pair<std::int64_t, std::int64_t>, HRESULT> m_failedSequences;
     // Checkpoints run on their own thread and connection, so no commit waits for their syncs.
     void checkpointLoop();
     static int walHook(void *self, sqlite3 *db, const char *name, int pages);
@@ -166,6 +188,7 @@ private:
     bool m_checkpointDue = false;
     bool m_stopping = false;
     QString m_folder;
+    ChannelFlags m_channelFlags;
     std::map<std::pair<std::int64_t, std::int64_t>, int> m_readFds;
 };
 } // namespace nyx::archive

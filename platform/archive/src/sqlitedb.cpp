@@ -1,8 +1,15 @@
 #include "sqlitedb.h"
 
+#include "archiveerrors.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 #include <utility>
 
 namespace nyx::archive {
@@ -91,28 +98,112 @@ SqliteDb::~SqliteDb()
         sqlite3_close_v2(m_db);
 }
 
+HRESULT sqliteResult(int extendedCode, int systemErrno)
+{
+    switch (extendedCode & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return S_OK;
+    case SQLITE_FULL:
+        return kDiskFull;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return E_ACCESSDENIED;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return kSharingViolation;
+    case SQLITE_NOMEM:
+        return E_OUTOFMEMORY;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+        // The shared-memory index and the log grow by writes too: a full disk shows here as well.
+        if (systemErrno == ENOSPC || systemErrno == EDQUOT)
+            return kDiskFull;
+        if (systemErrno == EROFS || systemErrno == EACCES || systemErrno == EPERM)
+            return E_ACCESSDENIED;
+        return (extendedCode & 0xFF) == SQLITE_CANTOPEN ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                                                        : kWriteFault;
+    default:
+        return kFileCorrupt;
+    }
+}
+
+void SqliteDb::remember(int rc)
+{
+    m_failure = sqliteResult(rc, m_db ? sqlite3_system_errno(m_db) : errno);
+    if (m_failure == S_OK)
+        m_failure = kFileCorrupt;
+}
+
+HRESULT SqliteDb::failure() const
+{
+    if (m_db) {
+        const int rc = sqlite3_extended_errcode(m_db);
+        if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return sqliteResult(rc, sqlite3_system_errno(m_db));
+    }
+    return m_failure == S_OK ? kFileCorrupt : m_failure;
+}
+
+bool SqliteDb::openMode(const QByteArray &file, bool readOnly)
+{
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(file.constData(), &m_db, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, 5000);
+        // The log file stays when the last connection closes: its space is kept, so the database
+        // can still be opened and written (a deletion, say) once the disk has filled up.
+        int persist = 1;
+        sqlite3_file_control(m_db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+        // WAL: readers in other processes never block the writer and see each commit at once.
+        // synchronous=NORMAL: a commit is durable against a crash of the process (the WAL is in the
+        // page cache); the WAL is synced at checkpoints, so a power cut can lose the last commits.
+        // Reading the schema here makes a damaged or foreign file fail now, not at first use.
+        if (readOnly ? exec("SELECT count(*) FROM sqlite_master")
+                     : exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL") &&
+                           exec("PRAGMA foreign_keys=OFF"))
+            return true;
+        return closeAfterFailure();
+    }
+    m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("cannot open");
+    remember(rc);
+    return closeAfterFailure();
+}
+
+bool SqliteDb::closeAfterFailure()
+{
+    m_cache.clear();
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    return false;
+}
+
 bool SqliteDb::open(const QString &path)
 {
-    const QByteArray file = path.toUtf8();
-    const int rc = sqlite3_open_v2(file.constData(), &m_db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("cannot open");
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
+    const QByteArray file = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    // A database that cannot be written (read-only mount or folder) is opened for reading only:
+    // SQLite reads a cleanly closed WAL database without making its -shm or -wal files.
+    const bool exists = ::access(file.constData(), F_OK) == 0;
+    m_readOnly = exists && (::access(file.constData(), W_OK) != 0 || ::access(folder.constData(), W_OK) != 0);
+    if (!exists && ::access(folder.constData(), W_OK) != 0) {
+        m_error =
+            QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        m_failure = errno == ENOENT ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) : E_ACCESSDENIED;
         return false;
     }
-    sqlite3_busy_timeout(m_db, 5000);
-    // WAL: readers in other processes never block the writer and see each commit at once.
-    // synchronous=NORMAL: a commit is durable against a crash of the process (the WAL is in the
-    // page cache); the WAL is synced at checkpoints, so a power cut can lose the last commits.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
-        !exec("PRAGMA foreign_keys=OFF")) {
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
-        return false;
+    if (openMode(file, m_readOnly))
+        return true;
+    // Permissions can allow what the file system then refuses: fall back to reading.
+    if (!m_readOnly && m_failure == E_ACCESSDENIED && exists) {
+        m_readOnly = true;
+        return openMode(file, true);
     }
-    return true;
+    return false;
 }
 
 bool SqliteDb::exec(const char *sql)
@@ -124,6 +215,7 @@ bool SqliteDb::exec(const char *sql)
     if (rc != SQLITE_OK) {
         m_error = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
         sqlite3_free(message);
+        remember(sqlite3_extended_errcode(m_db));
         return false;
     }
     return true;
@@ -133,8 +225,10 @@ Statement SqliteDb::prepare(const char *sql)
 {
     sqlite3_stmt *stmt = nullptr;
     if (!m_db || sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-        if (m_db)
+        if (m_db) {
             m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+            remember(sqlite3_extended_errcode(m_db));
+        }
         return Statement();
     }
     return Statement(stmt);
@@ -170,6 +264,8 @@ QString SqliteDb::error() const
 Transaction::Transaction(SqliteDb &db) : m_db(db)
 {
     m_open = m_db.exec("BEGIN IMMEDIATE");
+    if (!m_open)
+        m_failure = m_db.failure();
 }
 
 Transaction::~Transaction()
@@ -183,6 +279,8 @@ bool Transaction::commit()
     if (!m_open)
         return false;
     if (!m_db.exec("COMMIT")) {
+        // Keep why the commit failed: the rollback would overwrite the connection's error.
+        m_failure = m_db.failure();
         m_db.exec("ROLLBACK");
         m_open = false;
         return false;

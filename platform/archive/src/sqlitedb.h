@@ -1,6 +1,8 @@
 #pragma once
 // A thin owner of one SQLite connection and its prepared statements.
 
+#include "win32/winerror.h"
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -47,9 +49,12 @@ public:
     SqliteDb(const SqliteDb &) = delete;
     SqliteDb &operator=(const SqliteDb &) = delete;
 
-    // Opens (creating) the database in WAL mode with synchronous=NORMAL; false on failure (see error()).
+    // Opens (creating) the database in WAL mode with synchronous=NORMAL; false on failure (see error()
+    // and failure()). A database on a read-only file system or folder opens read-only: it is read in
+    // place, nothing is created, and every write answers E_ACCESSDENIED.
     bool open(const QString &path);
     bool isOpen() const { return m_db != nullptr; }
+    bool readOnly() const { return m_readOnly; }
     bool exec(const char *sql);
     Statement prepare(const char *sql);
     // A statement prepared once and kept; reset before it is handed out.
@@ -57,13 +62,25 @@ public:
     std::int64_t lastInsertId() const;
     int changes() const;
     QString error() const;
+    // The HRESULT of the connection's last failure: ERROR_DISK_FULL when the disk is full,
+    // E_ACCESSDENIED for a read-only database, ERROR_FILE_CORRUPT for damaged data.
+    HRESULT failure() const;
     sqlite3 *handle() const { return m_db; }
 
 private:
+    bool openMode(const QByteArray &file, bool readOnly);
+    bool closeAfterFailure();
+    void remember(int rc);
+
     sqlite3 *m_db = nullptr;
+    bool m_readOnly = false;
+    HRESULT m_failure = S_OK;
     std::vector<std::pair<const char *, std::unique_ptr<Statement>>> m_cache;
     QString m_error;
 };
+
+// The HRESULT for an SQLite result code and the errno of the call that failed.
+HRESULT sqliteResult(int extendedCode, int systemErrno);
 
 // BEGIN IMMEDIATE ... COMMIT, rolled back unless committed.
 class Transaction
@@ -73,9 +90,12 @@ public:
     ~Transaction();
     bool ok() const { return m_open; }
     bool commit();
+    // Why BEGIN or COMMIT failed.
+    HRESULT failure() const { return m_failure != S_OK ? m_failure : m_db.failure(); }
 
 private:
     SqliteDb &m_db;
     bool m_open = false;
+    HRESULT m_failure = S_OK;
 };
 } // namespace nyx::archive

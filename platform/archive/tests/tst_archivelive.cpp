@@ -5,6 +5,7 @@
 #include "testenvironment.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,10 +119,96 @@ TEST(ArchiveLive, ReaderInAnotherProcessSeesEveryFrameAtTheLiveEdge)
     EXPECT_LT(median, 20.0);
     EXPECT_LT(p99, 250.0);
 }
+// Child: as a player's source does, finds or creates the channels "KeyFrame" and "Video_1" of a stream
+// that another process records; prints "<name> <id>" for each.
+int createChannels(const QString &root, const QString &streamText)
+{
+    useRoot(root);
+    GUID stream{};
+    if (!nyx::com::parseGuid(streamText, &stream))
+        return 3;
+    auto s = server();
+    CComPtr<IArchiveStream> obj;
+    if (!s || FAILED(s->OpenStream(stream, &obj)))
+        return 4;
+    for (const char *name : {"KeyFrame", "Video_1"}) {
+        const DWORD id = channel(obj, QString::fromLatin1(name), 1);
+        if (!id)
+            return 5;
+        std::printf("%s %u\n", name, static_cast<unsigned>(id));
+    }
+    return 0;
+}
+
+// A reader's process creates a missing channel of a stream this process is recording; the writer
+// takes records on it at once, and the other process reads them back.
+TEST(ArchiveLive, ReaderProcessCreatesChannelsOfARecordingStream)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("channels"));
+    useRoot(root);
+    auto s = server();
+    GUID storage{}, stream{};
+    ASSERT_EQ(S_OK, createStorage(s, QStringLiteral("Live"), &storage));
+    ASSERT_EQ(S_OK, createStream(s, storage, QStringLiteral("Cam"), &stream));
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(stream, &obj));
+    const DWORD video = channel(obj, QStringLiteral("Video_H264"), 0);
+    const DWORD key = channel(obj, QStringLiteral("KeyFrame"), 1);
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+    const auto write = [&](int i, DWORD extra) {
+        const LONGLONG t = kBase + i * kFrame;
+        const auto bytes = payload(i, 300);
+        ASSERT_EQ(S_OK, writer->BeginSample(t, t, 0));
+        ASSERT_EQ(S_OK, writer->Data(int(video), bytes.data(), DWORD(bytes.size())));
+        if (extra) {
+            ASSERT_EQ(S_OK, writer->Data(int(extra), bytes.data(), 16));
+        }
+        ASSERT_EQ(S_OK, writer->EndSample());
+    };
+    for (int i = 0; i < 10; ++i)
+        write(i, 0);
+
+    QProcess child;
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral("--create-channels"), root, nyx::com::toString(stream)});
+    ASSERT_TRUE(child.waitForFinished(30000));
+    ASSERT_EQ(0, child.exitCode()) << child.readAllStandardError().constData();
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("KeyFrame %1\n").arg(key))) << qPrintable(out);
+    const QRegularExpressionMatch created = QRegularExpression(QStringLiteral("Video_1 (\\d+)")).match(out);
+    ASSERT_TRUE(created.hasMatch()) << qPrintable(out);
+    const DWORD added = created.captured(1).toUInt();
+    EXPECT_NE(video, added);
+    EXPECT_NE(key, added);
+
+    // The recording process sees the new channel and records on it without restarting.
+    BYTE flag = 0;
+    DWORD found = 0;
+    CComBSTR name(QStringLiteral("Video_1"));
+    ASSERT_EQ(S_OK, obj->FindChannel(name, &flag, &found));
+    EXPECT_EQ(added, found);
+    EXPECT_EQ(1, flag);
+    for (int i = 10; i < 20; ++i)
+        write(i, added);
+    ASSERT_EQ(S_OK, writer->Stop());
+    auto reader = openReader(s, stream);
+    LONGLONG at = 0;
+    ASSERT_EQ(S_OK, reader->FindFrame(kBase, 1, &at, nullptr, nullptr, nullptr, added));
+    EXPECT_EQ(kBase + 10 * kFrame, at);
+    const BYTE *bytes = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(S_OK, reader->ReadChannelData(added, &bytes, &length));
+    EXPECT_EQ(16u, length);
+    EXPECT_EQ(0, std::memcmp(payload(10, 300).data(), bytes, 16));
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--create-channels") == 0)
+        return createChannels(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "--write-live") == 0)
         return writeLive(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     ::testing::InitGoogleTest(&argc, argv);

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QStringList>
 #include <QThread>
 
@@ -30,10 +31,13 @@ const char *const kUsage =
     "  info STORAGE STREAM                       stream info and sequences\n"
     "  dump STORAGE STREAM [--from FILETIME] [--to FILETIME] [--limit N]\n"
     "                                            frames with their records\n"
-    "STORAGE and STREAM are names or braced identifiers. Exit code 0 on success, 1 on failure,\n"
-    "2 on bad usage.\n";
+    "STORAGE and STREAM are names or braced identifiers; names hold no control characters.\n"
+    "--root DIR must exist unless the command creates something (create-storage, ensure).\n"
+    "Exit code 0 on success, 1 on failure (also when dump met damaged frames), 2 on bad usage.\n";
 
 constexpr long long kDefaultSize = 1024LL * 1024 * 1024;
+constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(1168);    // ERROR_NOT_FOUND
+constexpr HRESULT kFileCorrupt = HRESULT_FROM_WIN32(1392); // ERROR_FILE_CORRUPT
 
 int fail(const char *what, HRESULT hr)
 {
@@ -49,9 +53,20 @@ QString fromField(const WCHAR *field)
     return QString::fromUtf16(field, n);
 }
 
-bool toField(const QString &name, WCHAR *field)
+bool validName(const QString &name)
 {
     if (name.isEmpty() || name.size() > nyx::archive::kMaxNameUnits)
+        return false;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+bool toField(const QString &name, WCHAR *field)
+{
+    if (!validName(name))
         return false;
     std::memset(field, 0, nyx::archive::kNameUnits * sizeof(WCHAR));
     std::memcpy(field, name.utf16(), static_cast<std::size_t>(name.size()) * sizeof(WCHAR));
@@ -220,12 +235,30 @@ int main(int argc, char **argv)
     };
     const int drive = static_cast<int>(number("drive", 0));
     const long long size = number("size", kDefaultSize);
-    const DWORD type = static_cast<DWORD>(number("type", 3));
+    const long long type = number("type", 3);
     const long long from = number("from", 0);
     const long long to = number("to", INT64_MAX);
     const long long limit = number("limit", 100);
-    if (!ok)
+    if (!ok || (type != 3 && type != 7))
         return usage();
+    const QString command = positional.first();
+    const bool creating = command == QLatin1String("create-storage") || command == QLatin1String("ensure");
+    if (options.count(QStringLiteral("root")) && !creating &&
+        !QDir(options[QStringLiteral("root")]).exists()) {
+        std::fprintf(stderr, "archivectl: the archive root %s does not exist\n",
+                     qPrintable(options[QStringLiteral("root")]));
+        return 1;
+    }
+    for (int i = 1; i < positional.size(); ++i) {
+        for (const QString &name : positional[i].split(QLatin1Char(','))) {
+            if (!name.isEmpty() && !validName(name)) {
+                std::fprintf(stderr,
+                             "archivectl: a name must be 1 to %d characters without control characters\n",
+                             nyx::archive::kMaxNameUnits);
+                return fail("checking the names", E_INVALIDARG);
+            }
+        }
+    }
 
     nyx::archive::registerArchiveServer();
     Ctl ctl;
@@ -237,7 +270,7 @@ int main(int argc, char **argv)
     if (FAILED(hr))
         return fail("opening the archive", hr);
 
-    const QString command = positional.takeFirst();
+    positional.removeFirst();
     if (command == QLatin1String("drives") && positional.isEmpty()) {
         ULONGLONG mask = 0;
         if (FAILED(hr = ctl.server->GetDriveMask(&mask)))
@@ -274,7 +307,7 @@ int main(int argc, char **argv)
     if (command == QLatin1String("delete-storage") && positional.size() == 1) {
         GUID id{};
         if (!ctl.findStorage(positional[0], &id))
-            return fail("finding the storage", E_INVALIDARG);
+            return fail("finding the storage", kNotFound);
         if (FAILED(hr = ctl.server->DeleteStorage(id)))
             return fail("delete-storage", hr);
         return 0;
@@ -282,8 +315,8 @@ int main(int argc, char **argv)
     if (command == QLatin1String("create-stream") && positional.size() == 2) {
         GUID storage{}, id{};
         if (!ctl.findStorage(positional[0], &storage))
-            return fail("finding the storage", E_INVALIDARG);
-        if (FAILED(hr = ctl.createStream(storage, positional[1], type, &id)))
+            return fail("finding the storage", kNotFound);
+        if (FAILED(hr = ctl.createStream(storage, positional[1], static_cast<DWORD>(type), &id)))
             return fail("create-stream", hr);
         std::printf("%s\n", qPrintable(nyx::com::toString(id)));
         return 0;
@@ -291,7 +324,7 @@ int main(int argc, char **argv)
     if (command == QLatin1String("delete-stream") && positional.size() == 2) {
         GUID storage{}, id{};
         if (!ctl.findStorage(positional[0], &storage) || !ctl.findStream(storage, positional[1], &id))
-            return fail("finding the stream", E_INVALIDARG);
+            return fail("finding the stream", kNotFound);
         if (FAILED(hr = ctl.server->DeleteStream(id)))
             return fail("delete-stream", hr);
         return 0;
@@ -306,7 +339,7 @@ int main(int argc, char **argv)
         for (const QString &name : positional[1].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             GUID id{};
             if (!ctl.findStream(storage, name, &id) &&
-                FAILED(hr = ctl.createStream(storage, name, type, &id)) &&
+                FAILED(hr = ctl.createStream(storage, name, static_cast<DWORD>(type), &id)) &&
                 !ctl.findStream(storage, name, &id))
                 return fail("creating a stream", hr);
             std::printf("  %s %s\n", qPrintable(nyx::com::toString(id)), qPrintable(name));
@@ -316,7 +349,7 @@ int main(int argc, char **argv)
     if ((command == QLatin1String("info") || command == QLatin1String("dump")) && positional.size() == 2) {
         GUID storage{}, id{};
         if (!ctl.findStorage(positional[0], &storage) || !ctl.findStream(storage, positional[1], &id))
-            return fail("finding the stream", E_INVALIDARG);
+            return fail("finding the stream", kNotFound);
         if (command == QLatin1String("info")) {
             ArchiveStreamInfo info{};
             if (FAILED(hr = ctl.server->GetStreamInfo(id, &info)))
@@ -363,6 +396,7 @@ int main(int argc, char **argv)
             FAILED(hr = reader->Open(id, nyx::archive::ReaderModeShared)))
             return fail("opening a reader", hr);
         LONGLONG t = from;
+        long long damaged = 0;
         for (long long shown = 0; shown < limit; ++shown) {
             LONGLONG frameTime = 0, frameNumber = 0;
             if (reader->FindFrameInRange(t, to, 1, &frameTime, &frameNumber, 0) != S_OK)
@@ -373,13 +407,23 @@ int main(int argc, char **argv)
                 const BYTE *bytes = nullptr;
                 DWORD length = 0;
                 const QString label = names.count(channel) ? names[channel] : QString::number(channel);
-                if (SUCCEEDED(reader->ReadChannelData(channel, &bytes, &length)))
+                const HRESULT read = reader->ReadChannelData(channel, &bytes, &length);
+                if (read == kFileCorrupt) {
+                    std::printf("  damaged\n");
+                    ++damaged;
+                    break;
+                }
+                if (SUCCEEDED(read))
                     std::printf("  %s data %u bytes\n", qPrintable(label), length);
                 if (SUCCEEDED(reader->ReadChannelBlob(channel, &bytes, &length)))
                     std::printf("  %s blob %u bytes\n", qPrintable(label), length);
             }
             reader->ReleaseFrame();
             t = frameTime + 1;
+        }
+        if (damaged) {
+            std::fprintf(stderr, "archivectl: %lld damaged frame(s)\n", damaged);
+            return 1;
         }
         return 0;
     }

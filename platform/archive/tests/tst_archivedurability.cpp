@@ -1,0 +1,444 @@
+// What survives the ordinary accidents of a recorder's disk: a lost or emptied frame index, a full
+// disk, a read-only drive and a lost catalog. Each accident is made for real (files removed, a small
+// tmpfs filled, read-only bind mounts); the operator's tool runs as a process of its own.
+
+#include "archivetesthelpers.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+using namespace archivetest;
+
+namespace {
+constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(112);
+constexpr HRESULT kFileCorrupt = HRESULT_FROM_WIN32(1392);
+
+std::size_t sizeOf(LONGLONG n)
+{
+    return 500 + std::size_t(n % 5) * 7000;
+}
+
+struct Ctl
+{
+    int code;
+    QString out, err;
+};
+
+Ctl archivectl(const QString &root, const QStringList &args)
+{
+    QProcess p;
+    p.start(tundra::test::binDir() + QStringLiteral("/archivectl"), QStringList{"--root", root} + args);
+    if (!p.waitForFinished(60000))
+        return {-1, {}, {}};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+// A storage "Main" with a stream "Cam" (video dense, key frames sparse) holding `frames` frames.
+struct Recorded
+{
+    GUID storage{}, stream{};
+    DWORD video = 0, key = 0;
+};
+
+Recorded record(const QString &root, LONGLONG frames)
+{
+    useRoot(root);
+    Recorded r;
+    auto s = server();
+    EXPECT_EQ(S_OK, createStorage(s, QStringLiteral("Main"), &r.storage));
+    EXPECT_EQ(S_OK, createStream(s, r.storage, QStringLiteral("Cam"), &r.stream));
+    CComPtr<IArchiveStream> obj;
+    EXPECT_EQ(S_OK, s->OpenStream(r.stream, &obj));
+    r.video = channel(obj, QStringLiteral("Video_H264"), 0);
+    r.key = channel(obj, QStringLiteral("KeyFrame"), 1);
+    CComPtr<IArchiveWriter> writer;
+    EXPECT_EQ(S_OK, s->CreateWriter(r.stream, &writer));
+    EXPECT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+    for (LONGLONG i = 0; i < frames; ++i) {
+        const LONGLONG t = kBase + i * kFrame;
+        const auto bytes = payload(i, sizeOf(i));
+        EXPECT_EQ(S_OK, writer->BeginSample(t, t, 0));
+        EXPECT_EQ(S_OK, writer->Data(int(r.video), bytes.data(), DWORD(bytes.size())));
+        if (i % 25 == 0) {
+            EXPECT_EQ(S_OK, writer->Blob(int(r.key), nullptr, 0));
+        }
+        EXPECT_EQ(S_OK, writer->EndSample());
+    }
+    EXPECT_EQ(S_OK, writer->Stop());
+    return r;
+}
+
+// Reads every frame in order; each must be frame n with its bytes. Returns the count.
+LONGLONG verify(IRewindServer *s, const Recorded &r, LONGLONG first = 0)
+{
+    auto reader = openReader(s, r.stream);
+    if (!reader)
+        return -1;
+    LONGLONG t = 0, n = first, found = 0;
+    while (reader->FindFrameInRange(t, INT64_MAX, 1, &found, nullptr, 0) == S_OK) {
+        EXPECT_EQ(kBase + n * kFrame, found) << "frame " << n;
+        const BYTE *bytes = nullptr;
+        DWORD length = 0;
+        EXPECT_EQ(S_OK, reader->ReadChannelData(r.video, &bytes, &length)) << "frame " << n;
+        const auto want = payload(n, sizeOf(n));
+        if (length != want.size() || std::memcmp(want.data(), bytes, length) != 0)
+            ADD_FAILURE() << "frame " << n << " differs";
+        reader->ReleaseFrame();
+        t = found + 1;
+        ++n;
+    }
+    return n - first;
+}
+
+QMap<QString, qint64> segmentSizes(const QString &root)
+{
+    QMap<QString, qint64> sizes;
+    QDirIterator it(root, {QStringLiteral("seg-*.dat")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        sizes[it.filePath()] = it.fileInfo().size();
+    }
+    return sizes;
+}
+
+QString indexPath(const QString &root, const GUID &storage)
+{
+    return root + QStringLiteral("/drive-a/") + nyx::com::toString(storage).mid(1, 36).toUpper() +
+           QStringLiteral("/index.db");
+}
+
+// A mount made for one test, undone when it ends.
+struct Mount
+{
+    QString target;
+    bool ok = false;
+    Mount(const QString &source, const QString &where, const char *type, unsigned long flags,
+          const char *data)
+        : target(where)
+    {
+        ok = ::mount(QFile::encodeName(source).constData(), QFile::encodeName(where).constData(), type, flags,
+                     data) == 0;
+    }
+    // A read-only view of a folder over itself.
+    static std::unique_ptr<Mount> readOnly(const QString &folder)
+    {
+        auto m = std::make_unique<Mount>(folder, folder, nullptr, MS_BIND, nullptr);
+        if (m->ok && ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                             MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            m.reset();
+        }
+        return m && m->ok ? std::move(m) : nullptr;
+    }
+    ~Mount()
+    {
+        if (ok)
+            ::umount2(QFile::encodeName(target).constData(), MNT_DETACH);
+    }
+};
+
+class ArchiveDurability : public ::testing::TestWithParam<const char *>
+{
+};
+
+// The index of a storage with 300 frames is deleted or emptied; the next process that opens the
+// storage (the operator's list) takes every frame back from the segments, byte for byte.
+TEST_P(ArchiveDurability, LostIndexIsRebuiltFromTheSegments)
+{
+    const QString how = QString::fromLatin1(GetParam());
+    const QString root = tundra::test::freshDir(QStringLiteral("lostindex-") + how);
+    const Recorded r = record(root, 300);
+    const auto before = segmentSizes(root);
+    const QString index = indexPath(root, r.storage);
+    ASSERT_TRUE(QFile::exists(index));
+    if (how == QLatin1String("deleted")) {
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(index + QLatin1String(suffix));
+    } else {
+        QFile file(index);
+        ASSERT_TRUE(file.resize(0));
+    }
+    const Ctl info = archivectl(root, {"info", "Main", "Cam"});
+    EXPECT_EQ(0, info.code) << qPrintable(info.err);
+    EXPECT_TRUE(info.out.contains(QStringLiteral("frames 300"))) << qPrintable(info.out);
+    EXPECT_EQ(before, segmentSizes(root)) << "no segment byte is cut";
+
+    useRoot(root);
+    auto s = server();
+    EXPECT_EQ(300, verify(s, r));
+    // The key-frame channel is searchable again.
+    auto reader = openReader(s, r.stream);
+    LONGLONG found = 0;
+    ASSERT_EQ(S_OK, reader->FindFrame(kBase + 30 * kFrame, 2, &found, nullptr, nullptr, nullptr, r.key));
+    EXPECT_EQ(kBase + 25 * kFrame, found);
+    // Recording goes on behind the rebuilt frames.
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(r.stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase + 300 * kFrame)));
+    for (LONGLONG i = 300; i < 310; ++i) {
+        const LONGLONG t = kBase + i * kFrame;
+        const auto bytes = payload(i, sizeOf(i));
+        ASSERT_EQ(S_OK, writer->BeginSample(t, t, 0));
+        ASSERT_EQ(S_OK, writer->Data(int(r.video), bytes.data(), DWORD(bytes.size())));
+        ASSERT_EQ(S_OK, writer->EndSample());
+    }
+    ASSERT_EQ(S_OK, writer->Stop());
+    EXPECT_EQ(310, verify(s, r));
+}
+
+INSTANTIATE_TEST_SUITE_P(Index, ArchiveDurability, ::testing::Values("deleted", "zeroed"));
+
+// A rebuild stops at a damaged frame and leaves the rest of the file as it is.
+TEST(ArchiveDurabilityIndex, RebuildStopsAtADamagedFrame)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("rebuild-damaged"));
+    const Recorded r = record(root, 50);
+    const auto before = segmentSizes(root);
+    ASSERT_EQ(1, before.size());
+    // Damage a payload byte of frame 40 (frames are laid out back to back).
+    qint64 offset = 0;
+    for (LONGLONG i = 0; i < 40; ++i)
+        offset += 32 + 12 + qint64(sizeOf(i)) + (i % 25 == 0 ? 12 : 0);
+    QFile segment(before.firstKey());
+    ASSERT_TRUE(segment.open(QIODevice::ReadWrite));
+    segment.seek(offset + 32 + 12 + 5);
+    segment.write("\xFF\x00\xFF", 3);
+    segment.close();
+    QFile::remove(indexPath(root, r.storage));
+
+    useRoot(root);
+    auto s = server();
+    EXPECT_EQ(40, verify(s, r));
+    EXPECT_EQ(before, segmentSizes(root));
+}
+
+// The catalog is lost while storages are on disk: the archive refuses to open and names them,
+// and it never starts a new catalog over them.
+TEST(ArchiveDurabilityCatalog, LostCatalogIsRefusedNamingTheFolders)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("lostcatalog"));
+    const Recorded r = record(root, 20);
+    const auto before = segmentSizes(root);
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(root + QStringLiteral("/catalog.db") + QLatin1String(suffix));
+    const Ctl list = archivectl(root, {"list"});
+    EXPECT_EQ(1, list.code);
+    EXPECT_TRUE(list.err.contains(nyx::com::toString(r.storage).mid(1, 36).toUpper()))
+        << qPrintable(list.err);
+    EXPECT_FALSE(QFile::exists(root + QStringLiteral("/catalog.db")));
+    EXPECT_NE(0, archivectl(root, {"create-storage", "Other"}).code);
+    EXPECT_EQ(before, segmentSizes(root));
+    EXPECT_TRUE(QFile::exists(indexPath(root, r.storage)));
+}
+
+// A read-only root or drive: everything recorded can be listed and played; writing is refused
+// as access denied, not as damage.
+class ArchiveReadOnly : public ::testing::TestWithParam<const char *>
+{
+};
+
+TEST_P(ArchiveReadOnly, RecordingsPlayAndWritingIsDenied)
+{
+    const QString which = QString::fromLatin1(GetParam());
+    const QString root = tundra::test::freshDir(QStringLiteral("readonly-") + which);
+    const Recorded r = record(root, 100);
+    auto mount = Mount::readOnly(which == QLatin1String("root") ? root : root + QStringLiteral("/drive-a"));
+    if (!mount)
+        GTEST_SKIP() << "read-only bind mounts are not permitted here";
+    useRoot(root);
+    auto s = server();
+    ASSERT_TRUE(s);
+    ArchiveStreamHead heads[2] = {};
+    DWORD n = 0;
+    ASSERT_EQ(S_OK, s->GetStreams(r.storage, heads, 2, &n));
+    EXPECT_EQ(1u, n);
+    ArchiveStreamInfo info{};
+    ASSERT_EQ(S_OK, s->GetStreamInfo(r.stream, &info));
+    EXPECT_EQ(100u, info.frameCount);
+    CRewindStorageStats stats{};
+    EXPECT_EQ(S_OK, s->GetStorageStats(r.storage, &stats));
+    EXPECT_EQ(100, verify(s, r));
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(r.stream, &writer));
+    EXPECT_EQ(E_ACCESSDENIED, writer->Start(ULONGLONG(kBase + 200 * kFrame)));
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(r.stream, &obj));
+    CComBSTR name(QStringLiteral("Audio_1"));
+    DWORD id = 0;
+    if (which == QLatin1String("root")) {
+        EXPECT_EQ(E_ACCESSDENIED, obj->CreateChannel(name, 0, &id));
+        GUID other{};
+        EXPECT_EQ(E_ACCESSDENIED, createStorage(s, QStringLiteral("Other"), &other));
+    }
+    EXPECT_EQ(E_ACCESSDENIED, s->DeleteStream(r.stream));
+    EXPECT_EQ(E_ACCESSDENIED, s->DeleteStorage(r.storage));
+    const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "1000"});
+    EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
+    EXPECT_EQ(100, dump.out.count(QStringLiteral("frame ")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, ArchiveReadOnly, ::testing::Values("root", "drive"));
+
+// Fills what is left of the file system of `folder` with a file of its own.
+void fill(const QString &file)
+{
+    QFile filler(file);
+    if (!filler.open(QIODevice::WriteOnly))
+        return;
+    const QByteArray block(64 * 1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+}
+
+// A 64 MB disk filled by a recording: the failure says "disk full", no frame answered S_OK is lost, the
+// same writer records again once there is room; with the disk full and the archive closed, new
+// processes list, dump, read and delete, and deleting makes room for recording.
+TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("fulldisk"));
+    Mount disk(QStringLiteral("tundra-test"), root, "tmpfs", 0, "size=64m");
+    if (!disk.ok)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    useRoot(root);
+    Recorded old = record(root, 400); // about 5.6 MB, deleted later to make room
+    {
+        QFile reserve(root + QStringLiteral("/reserve"));
+        ASSERT_TRUE(reserve.open(QIODevice::WriteOnly));
+        ASSERT_EQ(4 << 20, reserve.write(QByteArray(4 << 20, 'r')));
+    }
+    auto s = server();
+    GUID stream{};
+    ASSERT_EQ(S_OK, createStream(s, old.storage, QStringLiteral("Live"), &stream));
+    Recorded live{old.storage, stream, 0, 0};
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(stream, &obj));
+    live.video = channel(obj, QStringLiteral("Video_H264"), 0);
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+
+    // Frames are numbered by time; a frame that fails is retried at the same time, so the acknowledged
+    // frames are 0..acked-1 whatever failed in between.
+    LONGLONG acked = 0;
+    const auto writeOne = [&](LONGLONG i) {
+        const LONGLONG t = kBase + i * kFrame;
+        const auto bytes = payload(i, sizeOf(i));
+        HRESULT hr = writer->BeginSample(t, t, 0);
+        if (SUCCEEDED(hr))
+            hr = writer->Data(int(live.video), bytes.data(), DWORD(bytes.size()));
+        const HRESULT end = writer->EndSample();
+        if (SUCCEEDED(hr))
+            hr = end;
+        return hr;
+    };
+    const auto writeUntilFull = [&] {
+        int failures = 0;
+        while (failures < 20 && acked < 100000) {
+            const HRESULT hr = writeOne(acked);
+            if (hr == S_OK) {
+                ++acked;
+                continue;
+            }
+            EXPECT_EQ(kDiskFull, hr) << "frame " << acked;
+            ++failures;
+        }
+        return failures;
+    };
+    ASSERT_EQ(20, writeUntilFull()) << "the disk never filled";
+    EXPECT_GT(acked, 1000);
+    GUID another{};
+    const HRESULT create = createStorage(s, QStringLiteral("More"), &another);
+    EXPECT_TRUE(create == kDiskFull || create == S_OK) << std::hex << create;
+
+    // Room returns: the same writer goes on, and fills the disk again.
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/reserve")));
+    const LONGLONG before = acked;
+    ASSERT_EQ(S_OK, writeOne(acked)) << "the writer resumes at once";
+    ++acked;
+    ASSERT_EQ(20, writeUntilFull());
+    EXPECT_GT(acked, before + 100);
+    writer->Stop();
+    writer.Release();
+    obj.Release();
+    s.Release();
+    fill(root + QStringLiteral("/filler"));
+
+    // The archive is closed and the disk full: new processes list, read and delete.
+    const Ctl list = archivectl(root, {"list"});
+    EXPECT_EQ(0, list.code) << qPrintable(list.err);
+    EXPECT_TRUE(list.out.contains(QStringLiteral("Live"))) << qPrintable(list.out);
+    const Ctl info = archivectl(root, {"info", "Main", "Live"});
+    EXPECT_EQ(0, info.code) << qPrintable(info.err);
+    // Frames answered S_OK whose commit failed when the disk filled wait in the segment until the index
+    // can take them (below); at most the writer's window of 8 is not listed yet.
+    const LONGLONG listed =
+        QRegularExpression(QStringLiteral("frames (\\d+)")).match(info.out).captured(1).toLongLong();
+    EXPECT_LE(listed, acked) << qPrintable(info.out);
+    EXPECT_GE(listed, acked - 8) << qPrintable(info.out);
+    const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "500"});
+    EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
+    EXPECT_EQ(400, dump.out.count(QStringLiteral("frame ")));
+    const Ctl removed = archivectl(root, {"delete-stream", "Main", "Cam"});
+    EXPECT_EQ(0, removed.code) << qPrintable(removed.err);
+
+    // As a restarted recorder: every frame answered S_OK is there, and recording goes on.
+    s = server();
+    EXPECT_EQ(acked, verify(s, live)) << "every frame answered S_OK is stored";
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase + acked * kFrame)));
+    for (LONGLONG i = acked; i < acked + 50; ++i)
+        ASSERT_EQ(S_OK, writeOne(i)) << "frame " << i;
+    acked += 50;
+    ASSERT_EQ(S_OK, writer->Stop());
+    EXPECT_EQ(acked, verify(s, live));
+    ArchiveStreamInfo streamInfo{};
+    ASSERT_EQ(S_OK, s->GetStreamInfo(stream, &streamInfo));
+    EXPECT_EQ(ULONGLONG(acked), streamInfo.frameCount);
+}
+// The databases run out of space before any segment does (a disk filled by something else): creating
+// storages and starting a writer say "disk full", and work again once there is room.
+TEST(ArchiveDurabilityDisk, DatabasesOnAFullDiskSayDiskFull)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("fullcatalog"));
+    Mount disk(QStringLiteral("tundra-test"), root, "tmpfs", 0, "size=4m");
+    if (!disk.ok)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    useRoot(root);
+    auto s = server();
+    GUID storage{}, stream{};
+    ASSERT_EQ(S_OK, createStorage(s, QStringLiteral("Main"), &storage));
+    ASSERT_EQ(S_OK, createStream(s, storage, QStringLiteral("Cam"), &stream));
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(stream, &obj));
+    const DWORD video = channel(obj, QStringLiteral("Video_H264"), 0);
+    fill(root + QStringLiteral("/filler"));
+
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 2000 && hr == S_OK; ++i) {
+        GUID other{};
+        hr = createStorage(s, QStringLiteral("Extra%1").arg(i), &other);
+    }
+    EXPECT_EQ(kDiskFull, hr);
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    EXPECT_EQ(kDiskFull, writer->Start(ULONGLONG(kBase)));
+
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/filler")));
+    GUID more{};
+    EXPECT_EQ(S_OK, createStorage(s, QStringLiteral("More"), &more));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+    const auto bytes = payload(0, 1000);
+    ASSERT_EQ(S_OK, writer->BeginSample(kBase, kBase, 0));
+    ASSERT_EQ(S_OK, writer->Data(int(video), bytes.data(), DWORD(bytes.size())));
+    EXPECT_EQ(S_OK, writer->EndSample());
+    EXPECT_EQ(S_OK, writer->Stop());
+}
+} // namespace
