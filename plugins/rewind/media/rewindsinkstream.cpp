@@ -385,6 +385,15 @@ HRESULT RewindSinkStream::shutdown()
         AutoLock queueLock(m_queueLock);
         m_items.clear();
     }
+    // A shut-down sink lets go of the archive stream at once, so that another sink can record
+    // into it, even while something still holds this one. The writer stops on the work queue,
+    // after the write under way. (From the media sink's destructor nothing is queued: the
+    // stream's own destructor stops the writer.)
+    if (m_state == Started && m_lifetime->refCount() > 0) {
+        m_state = Stopped;
+        CComPtr<IMFStreamSink> self(this);
+        m_workQueue.push([self, this]() { return stopWriter(); });
+    }
     return m_events ? m_events->Shutdown() : S_OK;
 }
 

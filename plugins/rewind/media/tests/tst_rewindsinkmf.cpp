@@ -250,6 +250,22 @@ private slots:
             QCOMPARE(channelId(archive.stream, secondDataChannel) != 0, hadChannel);
     }
 
+    void channelStoredWithAnotherFlagIsUsed()
+    {
+        auto archive = newStream();
+        const DWORD existing = archivetest::channel(archive.stream, rewindchannels::kKeyFrameChannel, 0);
+        QVERIFY(existing);
+        Sink sink;
+        QVERIFY(startedVideoSink(archive, &sink));
+        QCOMPARE(sink.feed(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)), S_OK);
+        QVERIFY(sink.stop());
+        QCOMPARE(channelId(archive.stream, rewindchannels::kKeyFrameChannel), existing);
+        const auto frames =
+            readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel);
+        QCOMPARE(frames.size(), 1);
+        QVERIFY(frames[0].hasMark);
+    }
+
     void unsupportedInputStoresNothing()
     {
         auto archive = newStream();
@@ -601,6 +617,33 @@ private slots:
         QCOMPARE(readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
                      .size(),
                  1);
+    }
+
+    void shutdownLetsGoOfTheStream()
+    {
+        auto archive = newStream();
+        Sink first;
+        QVERIFY(startedVideoSink(archive, &first));
+        QCOMPARE(first.feed(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)), S_OK);
+        QSemaphore drained;
+        const auto drain = [&] {
+            first.stream()->workQueue().push([&drained]() {
+                drained.release();
+                return S_OK;
+            });
+            return drained.tryAcquire(1, 10000);
+        };
+        QVERIFY(drain()); // the sample is written
+        // Shut down while started and still held: its writer stops on its queue.
+        QCOMPARE(first.sink->Shutdown(), S_OK);
+        QVERIFY(drain());
+        Sink second;
+        QVERIFY(startedVideoSink(archive, &second));
+        QCOMPARE(second.feed(makeSample(m_frames[1].bytes, 0, kFrameDuration, false)), S_OK);
+        QVERIFY(second.stop());
+        QCOMPARE(readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
+                     .size(),
+                 2);
     }
 
     // The clock stops while the work queue writes; the archive refuses a sample begun inside
