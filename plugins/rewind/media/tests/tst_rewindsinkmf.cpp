@@ -32,36 +32,6 @@ int countEvents(const QVector<Event> &events, MediaEventType type, HRESULT statu
         events.begin(), events.end(), [&](const Event &e) { return e.type == type && e.status == status; }));
 }
 
-// Holds a stream sink's work queue until released, so items wait in the sink's queue.
-class QueueBlocker
-{
-public:
-    explicit QueueBlocker(RewindSinkStream *stream) : m_state(std::make_shared<State>())
-    {
-        // The state outlives the blocker: the queue thread may still be leaving the semaphore.
-        stream->workQueue().push([state = m_state]() {
-            state->entered.release();
-            state->gate.acquire();
-            return S_OK;
-        });
-        m_state->entered.acquire();
-    }
-    ~QueueBlocker() { release(); }
-    void release()
-    {
-        if (!m_state->released.exchange(true))
-            m_state->gate.release();
-    }
-
-private:
-    struct State
-    {
-        QSemaphore entered;
-        QSemaphore gate;
-        std::atomic<bool> released{false};
-    };
-    std::shared_ptr<State> m_state;
-};
 } // namespace
 
 class TestRewindSinkMF : public QObject

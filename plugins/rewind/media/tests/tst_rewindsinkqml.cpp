@@ -49,32 +49,6 @@ MediaSession {
 }
 )";
 
-// Holds a stream sink's work queue until released.
-class QueueBlocker
-{
-public:
-    explicit QueueBlocker(RewindSinkStream *stream) : m_state(std::make_shared<State>())
-    {
-        stream->workQueue().push([state = m_state]() {
-            state->gate.acquire();
-            return S_OK;
-        });
-    }
-    ~QueueBlocker() { release(); }
-    void release()
-    {
-        if (!m_state->released.exchange(true))
-            m_state->gate.release();
-    }
-
-private:
-    struct State
-    {
-        QSemaphore gate;
-        std::atomic<bool> released{false};
-    };
-    std::shared_ptr<State> m_state;
-};
 } // namespace
 
 class TestRewindSinkQml : public QObject
