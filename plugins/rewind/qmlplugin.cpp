@@ -5,6 +5,7 @@
 #include "range.h"
 #include "rangeupdater.h"
 #include "rewindservice.h"
+#include "rewindsink.h"
 #include "rewindstats.h"
 #include "storage.h"
 #include "storagelist.h"
@@ -37,8 +38,8 @@ void QmlPlugin::registerTypes(const char *uri)
     qmlRegisterUncreatableType<StorageStats>(uri, 1, 0, "StorageStats", reason);
     qmlRegisterUncreatableType<RewindStats>(uri, 1, 0, "RewindStats", reason);
 
-    // The recording and playback nodes go here, before Range:
-    //   qmlRegisterType<RewindSink>(uri, 1, 0, "RewindSink");
+    qmlRegisterType<RewindSink>(uri, 1, 0, "RewindSink");
+    // The playback node goes here, after RewindSink and before Range:
     //   qmlRegisterType<RewindSource>(uri, 1, 0, "RewindSource");
     qmlRegisterType<Range>(uri, 1, 0, "Range");
 

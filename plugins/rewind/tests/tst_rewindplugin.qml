@@ -52,6 +52,16 @@ TestCase {
         range.destroy()
     }
 
+    // A recording node without a stream builds nothing and says so by its status.
+    function test_sink() {
+        var sink = Qt.createQmlObject("import Rewind 1.0\nRewindSink {}\n", test, "sink.qml")
+        verify(sink !== null)
+        compare(sink.stream, null)
+        verify(sink.input !== null)
+        compare(sink.status, 0)
+        sink.destroy()
+    }
+
     function test_twoEnginesTwoServices() {
         var other = probe.serviceOfSecondEngine()
         verify(typeof other === "object" && other !== null, "second engine: " + other)
