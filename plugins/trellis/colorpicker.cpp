@@ -82,28 +82,38 @@ QRect ColorPicker::textureRectForItemRect(const QQuickItem *item, const QSGTextu
 
 bool ColorPicker::readTextureData(QQuickItem *item, const QRectF &rect)
 {
-    Luster::makeCurrent();
     m_pixels.clear();
-    QSGTexture *texture = textureOfItem(item);
-    if (!texture)
-        return false;
-    updateDynamicTexture(texture);
-    m_lastRect = textureRectForItemRect(item, texture, rect);
-    if (m_lastRect.isEmpty())
-        return false;
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    if (!context || !Luster::setRenderTarget(texture, 0)) {
-        checkGlErrors("ColorPicker::readTextureData");
+    if (!item || !item->isTextureProvider()) {
+        Luster::makeCurrent();
+        textureOfItem(item); // says why nothing is read
         return false;
     }
-    m_pixels.resize(m_lastRect.width() * m_lastRect.height());
-    QOpenGLFunctions *f = context->functions();
-    f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    f->glReadPixels(m_lastRect.x(), m_lastRect.y(), m_lastRect.width(), m_lastRect.height(), GL_BGRA,
-                    GL_UNSIGNED_BYTE, m_pixels.data());
-    Luster::disableRenderTarget();
-    checkGlErrors("ColorPicker::readTextureData");
-    return true;
+    bool read = false;
+    QVector<unsigned int> errors;
+    readInSceneGraph(item, [&] {
+        QSGTexture *texture = textureOfItem(item);
+        if (!texture)
+            return;
+        updateDynamicTexture(texture);
+        m_lastRect = textureRectForItemRect(item, texture, rect);
+        if (m_lastRect.isEmpty())
+            return;
+        QOpenGLContext *context = QOpenGLContext::currentContext();
+        if (!context || !Luster::setRenderTarget(texture, 0)) {
+            errors = takeGlErrors();
+            return;
+        }
+        m_pixels.resize(m_lastRect.width() * m_lastRect.height());
+        QOpenGLFunctions *f = context->functions();
+        f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        f->glReadPixels(m_lastRect.x(), m_lastRect.y(), m_lastRect.width(), m_lastRect.height(), GL_BGRA,
+                        GL_UNSIGNED_BYTE, m_pixels.data());
+        Luster::disableRenderTarget();
+        errors = takeGlErrors();
+        read = true;
+    });
+    reportGlErrors(errors, "ColorPicker::readTextureData");
+    return read;
 }
 
 QColor ColorPicker::pick(QQuickItem *item, float x, float y)

@@ -18,18 +18,26 @@ void ItemToQImage::setSource(QQuickItem *source)
 
 void ItemToQImage::update()
 {
-    Luster::makeCurrent();
-    QSGTexture *texture = nullptr;
-    if (m_source) {
-        if (m_source->isTextureProvider())
-            texture = providerTexture(m_source);
-        else
+    QImage image;
+    QVector<unsigned int> errors;
+    if (m_source && m_source->isTextureProvider()) {
+        QQuickItem *source = m_source;
+        readInSceneGraph(source, [&] {
+            QSGTexture *texture = providerTexture(source);
+            updateDynamicTexture(texture);
+            image = readTextureImage(texture);
+            errors = takeGlErrors();
+        });
+    } else {
+        if (m_source)
             qCWarning(lcTrellis) << "ItemToQImage: source should be textureProvider.";
+        Luster::makeCurrent();
     }
-    updateDynamicTexture(texture);
-    m_image = readTextureImage(texture);
+    m_image = image;
     emit imageChanged();
-    checkGlErrors("ItemToQImage::update");
+    // Errors are reported once the image has been announced; those of this thread's context too.
+    errors += takeGlErrors();
+    reportGlErrors(errors, "ItemToQImage::update");
 }
 
 QColor ItemToQImage::getPixel(int x, int y) const

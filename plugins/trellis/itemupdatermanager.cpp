@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QQuickItem>
+#include <QQuickRenderControl>
 #include <QQuickWindow>
 #include <private/qquickwindow_p.h>
 #include <private/qsgrenderloop_p.h>
@@ -32,19 +34,19 @@ struct InstanceGuard
 ItemUpdaterManager *ItemUpdaterManager::instance()
 {
     if (!g_instance) {
+        // Luster's context must outlive the hidden scene graph: its post routine runs after ours.
+        Luster::init();
         g_instance = new ItemUpdaterManager;
         qAddPostRoutine(deleteInstance);
     }
     return g_instance;
 }
 
-ItemUpdaterManager::ItemUpdaterManager() : m_hiddenWindow(new QQuickWindow)
+ItemUpdaterManager::ItemUpdaterManager()
+    : m_renderControl(new QQuickRenderControl), m_hiddenWindow(new QQuickWindow(m_renderControl))
 {
-    QSGRenderLoop *loop = QSGRenderLoop::instance();
-    connect(loop, &QSGRenderLoop::timeToIncubate, this, &ItemUpdaterManager::updateScene);
-    // Known to the render loop (it never renders a window that is not exposed), the hidden window keeps
-    // the shared scene-graph context alive until its own nodes are released when it is deleted.
-    loop->show(m_hiddenWindow);
+    connect(QSGRenderLoop::instance(), &QSGRenderLoop::timeToIncubate, this,
+            &ItemUpdaterManager::updateScene);
     // The basic render loop never announces spare time, so the hidden scene is also brought up to date
     // after every frame of a visible Qt Quick window.
     if (QCoreApplication::instance())
@@ -60,7 +62,23 @@ ItemUpdaterManager::~ItemUpdaterManager()
 {
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
+    // The scene graph's resources are released in its context, before the window goes.
+    if (m_sceneGraphReady)
+        Luster::makeOwnCurrent();
+    delete m_renderControl;
     delete m_hiddenWindow;
+}
+
+bool ItemUpdaterManager::ensureSceneGraph()
+{
+    QOpenGLContext *context = Luster::makeOwnCurrent();
+    if (!context)
+        return false;
+    if (!m_sceneGraphReady) {
+        m_renderControl->initialize(context);
+        m_sceneGraphReady = true;
+    }
+    return true;
 }
 
 void ItemUpdaterManager::followWindow(QQuickWindow *window)
@@ -104,9 +122,8 @@ void ItemUpdaterManager::updateScene()
     m_updateQueued = false;
     QQuickWindowPrivate *d = QQuickWindowPrivate::get(m_hiddenWindow);
     d->polishItems();
-    // Synchronising needs the scene graph's context, which exists once a visible window has rendered.
-    if (Luster::makeCurrent())
-        d->syncSceneGraph();
+    if (ensureSceneGraph())
+        m_renderControl->sync();
     emit m_hiddenWindow->afterAnimating();
     emit m_hiddenWindow->beforeRendering();
 }

@@ -2,7 +2,6 @@
 
 #include "glreadback.h"
 #include "itemupdatermanager.h"
-#include "luster/luster.h"
 
 #include <QSGTextureProvider>
 #include <private/qquickitem_p.h>
@@ -44,22 +43,32 @@ void OffscreenItem::onHeightChanged()
 
 void OffscreenItem::forceUpdate()
 {
-    Luster::makeCurrent();
     ItemUpdaterManager::instance()->updateScene();
-    if (QSGTextureProvider *provider = textureProvider())
-        updateDynamicTexture(provider->texture());
+    readInSceneGraph(this, [this] {
+        if (QSGTextureProvider *provider = textureProvider())
+            updateDynamicTexture(provider->texture());
+    });
 }
 
 QImage OffscreenItem::grabToImage()
 {
-    forceUpdate();
-    QSGTextureProvider *provider = textureProvider();
-    QSGTexture *texture = provider ? provider->texture() : nullptr;
-    if (!texture || texture->textureId() == 0)
-        return QImage();
-    QImage image = readTextureImage(texture);
+    ItemUpdaterManager::instance()->updateScene();
+    QImage image;
+    QVector<unsigned int> errors;
+    bool read = false;
+    readInSceneGraph(this, [&] {
+        QSGTextureProvider *provider = textureProvider();
+        QSGTexture *texture = provider ? provider->texture() : nullptr;
+        updateDynamicTexture(texture);
+        if (!texture || texture->textureId() == 0)
+            return;
+        image = readTextureImage(texture);
+        errors = takeGlErrors();
+        read = true;
+    });
     if (!image.isNull())
         image = image.mirrored(false, true).convertToFormat(QImage::Format_RGBA8888);
-    checkGlErrors("grabToImage");
+    if (read)
+        reportGlErrors(errors, "grabToImage");
     return image;
 }

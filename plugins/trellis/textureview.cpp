@@ -12,7 +12,13 @@ TextureView::TextureView(QQuickItem *parent) : QQuickItem(parent)
     setFlag(QQuickItem::ItemHasContents);
 }
 
-TextureView::~TextureView() = default;
+TextureView::~TextureView()
+{
+    // A node that never reached the scene graph (made for a consumer asking for the provider) is ours;
+    // once in the scene graph it is deleted there, on the render thread.
+    if (m_node && !m_node->QSGNode::parent())
+        delete m_node.data();
+}
 
 QSGTextureProvider *TextureView::providerOf(QObject *source)
 {
@@ -80,15 +86,7 @@ void TextureView::onSourceTextureChanged()
 
 QSGTexture *TextureView::sourceTexture() const
 {
-    // Views that show each other (directly or through forwarding items) would ask one another for
-    // ever; the depth bound turns such a cycle into "no texture".
-    static thread_local int depth = 0;
-    if (!m_sourceProvider || depth >= kMaxProviderChain)
-        return nullptr;
-    ++depth;
-    QSGTexture *texture = m_sourceProvider->texture();
-    --depth;
-    return texture;
+    return TextureViewNode::textureOf(m_sourceProvider);
 }
 
 void TextureView::updateImplicitSize()
@@ -105,14 +103,20 @@ void TextureView::updateImplicitSize()
 TextureViewNode *TextureView::textureNode() const
 {
     if (!m_node)
-        m_node = new TextureViewNode(const_cast<TextureView *>(this));
+        m_node = new TextureViewNode;
+    // Not in the scene graph yet (asked for before the first frame): nobody renders it, so it follows
+    // the view here; once drawn, it follows at each synchronisation.
+    if (!m_node->QSGNode::parent()) {
+        m_node->setSourceProvider(m_sourceProvider);
+        m_node->setSourceRect(m_sourceRect);
+    }
     return m_node;
 }
 
 void TextureView::markNodeDirty()
 {
-    if (m_node)
-        m_node->markDirty(QSGNode::DirtyMaterial);
+    // The node belongs to the render thread: it is marked at the next synchronisation.
+    m_materialDirty = true;
 }
 
 QSGTextureProvider *TextureView::textureProvider() const
@@ -122,11 +126,21 @@ QSGTextureProvider *TextureView::textureProvider() const
     return textureNode();
 }
 
-QSGNode *TextureView::updatePaintNode(QSGNode *, UpdatePaintNodeData *)
+QSGNode *TextureView::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
 {
     // An item source that has only now been put into a window gets its provider here.
     setTextureProvider(providerOf(m_source));
-    TextureViewNode *node = textureNode();
+    // The scene graph owns the node it was given; a node made earlier for a consumer joins it now.
+    auto *node = static_cast<TextureViewNode *>(oldNode);
+    if (!node)
+        node = textureNode();
+    m_node = node;
+    node->setSourceProvider(m_sourceProvider);
+    node->setSourceRect(m_sourceRect);
     node->setTargetRect(boundingRect());
+    if (m_materialDirty) {
+        m_materialDirty = false;
+        node->markDirty(QSGNode::DirtyMaterial);
+    }
     return node;
 }

@@ -56,4 +56,5 @@ private:
     mutable QPointer<TextureViewNode> m_node;
     QRectF m_sourceRect{0, 0, kWholeTexture, kWholeTexture};
     bool m_forwardingTextureChange = false;
+    bool m_materialDirty = false;
 };

@@ -7,26 +7,37 @@
 #include <QSGTexture>
 #include <QSGTextureMaterial>
 
-TextureViewNode::TextureViewNode(TextureView *view) : m_view(view)
+TextureViewNode::TextureViewNode()
 {
-    setParent(view);
-    setFlag(QSGNode::OwnedByParent, false);
     setFlag(QSGNode::UsePreprocess, true);
 }
 
 TextureViewNode::~TextureViewNode() = default; // the child node is owned by this node as its parent
 
+QSGTexture *TextureViewNode::textureOf(QSGTextureProvider *provider)
+{
+    // Views that show each other (directly or through forwarding items) would ask one another for
+    // ever; the depth bound turns such a cycle into "no texture".
+    static thread_local int depth = 0;
+    if (!provider || depth >= TextureView::kMaxProviderChain)
+        return nullptr;
+    ++depth;
+    QSGTexture *texture = provider->texture();
+    --depth;
+    return texture;
+}
+
 QSGTexture *TextureViewNode::texture() const
 {
-    return m_view ? m_view->sourceTexture() : nullptr;
+    return textureOf(m_provider);
 }
 
 void TextureViewNode::preprocess()
 {
-    QRectF rect = m_view ? m_view->sourceRect() : QRectF(0, 0, 0, 0);
+    QRectF rect = m_sourceRect;
     QSGTexture *texture = nullptr;
-    if (m_view && rect.width() != 0 && rect.height() != 0)
-        texture = m_view->sourceTexture();
+    if (rect.width() != 0 && rect.height() != 0)
+        texture = textureOf(m_provider);
     updateDynamicTexture(texture);
     if (!texture) {
         if (m_childNode) {
@@ -36,12 +47,13 @@ void TextureViewNode::preprocess()
         }
         return;
     }
-    if (!m_childNode) {
-        m_childNode = new QSGSimpleTextureNode;
-        appendChildNode(m_childNode);
-    }
     if (rect.width() == TextureView::kWholeTexture || rect.height() == TextureView::kWholeTexture)
         rect = QRectF(QPointF(0, 0), texture->textureSize());
+    // The child joins the tree only once it has its texture: a renderer (the software one) reads the
+    // texture of a textured node as soon as the node is added.
+    const bool added = !m_childNode;
+    if (added)
+        m_childNode = new QSGSimpleTextureNode;
     m_childNode->setTexture(texture);
     m_childNode->setSourceRect(rect);
     m_childNode->setFiltering(texture->filtering());
@@ -50,4 +62,6 @@ void TextureViewNode::preprocess()
     static_cast<QSGOpaqueTextureMaterial *>(m_childNode->opaqueMaterial())
         ->setMipmapFiltering(texture->mipmapFiltering());
     m_childNode->setRect(m_targetRect);
+    if (added)
+        appendChildNode(m_childNode);
 }

@@ -6,25 +6,35 @@
 #include <QSGTextureProvider>
 
 class QSGSimpleTextureNode;
-class TextureView;
 
-// The scene-graph side of a TextureView; owned by the view, never by its parent node.
-class TextureViewNode : public QSGTextureProvider, public QSGNode
+// The scene-graph side of a TextureView. It lives on the render thread and is owned by the scene
+// graph like any paint node; what it draws is copied from its view at every synchronisation, so the
+// render pass never reads the view itself. An (identity) transform node rather than a plain one: the
+// software renderer keeps state only for such nodes, and a child added to a plain node later, once a
+// texture has come, would be drawn without the item's transform.
+class TextureViewNode : public QSGTextureProvider, public QSGTransformNode
 {
     Q_OBJECT
 public:
-    explicit TextureViewNode(TextureView *view);
+    TextureViewNode();
     ~TextureViewNode() override;
 
     QSGTexture *texture() const override;
     void preprocess() override;
 
+    // Synchronisation (the GUI thread is blocked meanwhile).
+    void setSourceProvider(QSGTextureProvider *provider) { m_provider = provider; }
+    void setSourceRect(const QRectF &rect) { m_sourceRect = rect; }
     void setTargetRect(const QRectF &rect) { m_targetRect = rect; }
     QRectF targetRect() const { return m_targetRect; }
     bool hasChildNode() const { return m_childNode != nullptr; }
 
+    // The texture of a provider; a cycle of views showing each other gives none.
+    static QSGTexture *textureOf(QSGTextureProvider *provider);
+
 private:
     QRectF m_targetRect;
-    QPointer<TextureView> m_view;
+    QRectF m_sourceRect{0, 0, 0, 0};
+    QPointer<QSGTextureProvider> m_provider;
     QSGSimpleTextureNode *m_childNode = nullptr;
 };

@@ -21,6 +21,7 @@ public:
     DeskServer(RefereeDesk *desk, FaultControl *faults, QObject *parent = nullptr);
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const { return m_server.serverPort(); }
+    QHostAddress address() const { return m_server.serverAddress(); }
     QString errorString() const { return m_server.errorString(); }
 
 private:

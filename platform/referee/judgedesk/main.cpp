@@ -35,9 +35,11 @@ int main(int argc, char *argv[])
         QStringLiteral("port"),
         QStringLiteral("TCP port (default %1; 0 picks a free one).").arg(nyx::referee::wire::kDefaultPort),
         QStringLiteral("port"), QString::number(nyx::referee::wire::kDefaultPort));
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address to listen on (default: all)."),
-                                    QStringLiteral("address"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on (default: 127.0.0.1, this machine only; "
+                       "0.0.0.0 listens on every address)."),
+        QStringLiteral("address"));
     const QCommandLineOption control(QStringLiteral("control"),
                                      QStringLiteral("Fault control file (JSON), read on change."),
                                      QStringLiteral("file"));
@@ -105,15 +107,17 @@ int main(int argc, char *argv[])
     DeskServer server(&desk, &faultControl);
     bool portOk = false;
     const uint portNumber = parser.value(port).toUInt(&portOk);
+    // The station trusts the events this desk creates: only this machine reaches it unless told otherwise.
     const QHostAddress address =
-        parser.isSet(listen) ? QHostAddress(parser.value(listen)) : QHostAddress(QHostAddress::Any);
+        parser.isSet(listen) ? QHostAddress(parser.value(listen)) : QHostAddress(QHostAddress::LocalHost);
     if (!portOk || portNumber > 65535 || address.isNull() ||
         !server.listen(address, static_cast<quint16>(portNumber))) {
         err << "JudgeDesk: cannot listen on " << parser.value(listen) << ":" << parser.value(port) << ": "
             << server.errorString() << "\n";
         return 1;
     }
-    out << "JudgeDesk listening on port " << server.port() << Qt::endl;
+    out << "JudgeDesk listening on port " << server.port() << " at " << server.address().toString()
+        << Qt::endl;
 
     QObject::connect(&desk, &RefereeDesk::eventAdded, &app,
                      [&out](const QString &description) { out << "event " << description << Qt::endl; });

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <QtTest>
 
 #include "testenvironment.h"
@@ -30,6 +31,11 @@ struct Desk
     QTcpSocket socket;
     QByteArray buffer;
     qint32 number = 0;
+    // What start passes for the address; the desk's own default when empty.
+    QStringList listen{"--listen", "127.0.0.1"};
+    // From the banner.
+    quint16 port = 0;
+    QString address;
 
     // The archive root is <dir>/archive unless env names another; the server is ready at once
     // unless env says otherwise.
@@ -42,16 +48,19 @@ struct Desk
             environment.insert(it.key(), it.value());
         process.setProcessEnvironment(environment);
         process.setProgram(tundra::test::binDir() + "/JudgeDesk");
-        process.setArguments(
-            QStringList{"--config", dir + "/desk.json", "--listen", "127.0.0.1", "--port", "0"} + extra);
+        process.setArguments(QStringList{"--config", dir + "/desk.json", "--port", "0"} + listen + extra);
         process.start();
         if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000))
             return false;
-        const auto m =
-            QRegularExpression("listening on port (\\d+)").match(QString::fromUtf8(process.readLine()));
+        const auto m = QRegularExpression("listening on port (\\d+) at (\\S+)")
+                           .match(QString::fromUtf8(process.readLine()));
         if (!m.hasMatch())
             return false;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(m.captured(1).toUInt()));
+        port = quint16(m.captured(1).toUInt());
+        address = m.captured(2);
+        // Tests reach the desk on loopback only, whatever it listens on.
+        const QHostAddress reach(address);
+        socket.connectToHost(reach.isLoopback() ? reach : QHostAddress(QHostAddress::LocalHost), port);
         return socket.waitForConnected(5000);
     }
     ~Desk()
@@ -105,6 +114,41 @@ struct Desk
         return firstAnswers(1).value(0, QStringLiteral("<no answer>"));
     }
 };
+
+// The local addresses of the listening TCP sockets on a port, as the kernel reports them.
+QStringList listeningAddresses(quint16 port)
+{
+    QStringList found;
+    for (const QString &table : {QStringLiteral("/proc/net/tcp"), QStringLiteral("/proc/net/tcp6")}) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // header
+        while (!file.atEnd()) {
+            const QStringList fields =
+                QString::fromLatin1(file.readLine()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (fields.size() < 4 || fields[3] != QLatin1String("0A")) // 0A: LISTEN
+                continue;
+            const QStringList local = fields[1].split(QLatin1Char(':'));
+            if (local.size() != 2 || local[1].toUShort(nullptr, 16) != port)
+                continue;
+            const QByteArray raw = QByteArray::fromHex(local[0].toLatin1());
+            if (raw.size() == 4) { // IPv4, in host (little-endian) order
+                found << QHostAddress(qFromLittleEndian<quint32>(raw.constData())).toString();
+            } else if (raw.size() == 16) { // IPv6, four host-order words
+                QByteArray bytes;
+                for (int i = 0; i < 16; i += 4) {
+                    const quint32 word = qFromLittleEndian<quint32>(raw.constData() + i);
+                    char be[4];
+                    qToBigEndian(word, be);
+                    bytes.append(be, 4);
+                }
+                found << QHostAddress(reinterpret_cast<const quint8 *>(bytes.constData())).toString();
+            }
+        }
+    }
+    return found;
+}
 
 // One "Cam" element of a camera answer.
 struct Cam
@@ -332,6 +376,27 @@ private slots:
         desk.process.write("goal by hand\nOffside nope\n");
         QTRY_COMPARE(header(desk.askOne("EventCount")), qMakePair(first.first + 2, 7));
         QVERIFY(desk.askOne("EventInfo6").contains("Comment=\"by hand\""));
+    }
+
+    void listensOnLoopbackUnlessTold_data()
+    {
+        QTest::addColumn<QStringList>("listen");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("default") << QStringList() << "127.0.0.1";
+        QTest::newRow("another loopback address") << QStringList{"--listen", "127.0.0.2"} << "127.0.0.2";
+    }
+
+    void listensOnLoopbackUnlessTold()
+    {
+        QFETCH(QStringList, listen);
+        QFETCH(QString, expected);
+        Desk desk;
+        desk.listen = listen;
+        QVERIFY(desk.start(m_dir, {}));
+        QCOMPARE(desk.address, expected);
+        // The socket itself, not only the banner: one listening socket on the port, bound to that address.
+        QCOMPARE(listeningAddresses(desk.port), QStringList(expected));
+        QVERIFY(desk.askOne("TimeInfo").startsWith("<JudgeDesk><TimeInfo "));
     }
 
     void faultsFromTheCommandLine()

@@ -3,6 +3,10 @@
 #include "testenvironment.h"
 
 #include <QGuiApplication>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#include <QWidget>
+#endif
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -99,6 +103,17 @@ void tst_Livery::colorReachesAllGroups()
     // The same colour again still announces the palette, once.
     QVERIFY(set(5, QPalette::Highlight, Qt::red));
     QCOMPARE(changed.count(), 2);
+#ifdef QT_WIDGETS_LIB
+    // The programs run a QApplication: widgets made from now on, and those already there, follow.
+    QVERIFY(qobject_cast<QApplication *>(QCoreApplication::instance()));
+    QWidget existing;
+    QVERIFY(set(5, QPalette::Highlight, Qt::blue));
+    QCOMPARE(QApplication::palette(&existing).color(QPalette::Highlight), QColor(Qt::blue));
+    QCOMPARE(existing.palette().color(QPalette::Highlight), QColor(Qt::blue));
+    QWidget later;
+    QCOMPARE(later.palette().color(QPalette::Highlight), QColor(Qt::blue));
+    QCOMPARE(changed.count(), 3);
+#endif
 }
 
 void tst_Livery::secondColorKeepsFirst()

@@ -30,6 +30,9 @@ public:
     // Disconnects and gives up the worker-thread updater, on the worker thread at shutdown.
     void releaseUpdater();
 
+    // Lives on the worker thread; only that thread may read its state.
+    QSharedPointer<DriveInfoUpdater> updater() const { return m_updater; }
+
 signals:
     void nameChanged();
     void sizeChanged();

@@ -17,7 +17,6 @@
 #include <memory>
 #include <vector>
 
-
 namespace {
 constexpr DWORD kClassContext = 23;
 constexpr DWORD kCreatedStreamType = 3;
@@ -156,7 +155,7 @@ QSharedPointer<Stream> StorageUpdater::makeStream(const QUuid &storageGuid, cons
     auto stream =
         makeThreadShared(new Stream(m_server, storageGuid, streamGuid, isAudio, name, m_timer, m_thread));
     if (QCoreApplication::instance())
-        stream->moveToThread(QCoreApplication::instance()->thread());
+        stream->moveWithSequences(QCoreApplication::instance()->thread());
     return stream;
 }
 

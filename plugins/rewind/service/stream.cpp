@@ -48,6 +48,15 @@ void Stream::releaseUpdater()
     m_updater.reset();
 }
 
+void Stream::moveWithSequences(QThread *target)
+{
+    if (!target || target == QObject::thread())
+        return;
+    for (const auto &range : qAsConst(m_sequences))
+        range->moveToThread(target);
+    moveToThread(target);
+}
+
 QQmlListProperty<Range> Stream::sequences()
 {
     return QQmlListProperty<Range>(this, nullptr, &Stream::sequenceCount, &Stream::sequenceAt);

@@ -53,6 +53,10 @@ public:
     void releaseUpdater();
     QSharedPointer<QThread> thread() const { return m_thread; }
 
+    // Moves the stream and the Range objects of its sequences to another thread (called on the
+    // stream's own thread): QML binds to both, and they must live and die where the engine does.
+    void moveWithSequences(QThread *target);
+
 signals:
     void nameChanged();
     void startTimeChanged();

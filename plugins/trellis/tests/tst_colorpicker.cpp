@@ -7,10 +7,14 @@
 
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QRunnable>
 #include <QSGTexture>
 #include <QSGTextureProvider>
+#include <QSemaphore>
 #include <QVector2D>
 #include <QtTest>
+
+#include <functional>
 
 using namespace tundra::test;
 
@@ -80,14 +84,47 @@ private slots:
     void glErrorsDrainedWhenCategoryOff();
 
 private:
+    bool threadedLoop() const { return scene->view.openglContext()->thread() != QThread::currentThread(); }
+    void inReadContext(const std::function<void(QOpenGLFunctions *)> &f);
     std::unique_ptr<QuickScene> scene;
 };
 
+namespace {
+class Job : public QRunnable
+{
+public:
+    Job(std::function<void()> f, QSemaphore *done) : m_f(std::move(f)), m_done(done) {}
+    void run() override { m_f(); }
+    ~Job() override { m_done->release(); }
+
+private:
+    std::function<void()> m_f;
+    QSemaphore *m_done;
+};
+} // namespace
+
+// Runs f with the context that ColorPicker reads the window's textures with current: the render
+// thread's under the threaded loop, else the one Luster makes current here.
+void tst_ColorPicker::inReadContext(const std::function<void(QOpenGLFunctions *)> &f)
+{
+    auto call = [f] { f(QOpenGLContext::currentContext()->functions()); };
+    if (!threadedLoop()) {
+        QVERIFY(Luster::makeCurrent());
+        call();
+        return;
+    }
+    QSemaphore done;
+    scene->view.scheduleRenderJob(new Job(call, &done), QQuickWindow::NoStage);
+    QVERIFY(done.tryAcquire(1, 30000));
+}
+
 void tst_ColorPicker::initTestCase()
 {
-    // Before any window has rendered there is no scene-graph context to share.
+    // Before any window has rendered, a context of this thread is already usable.
     Luster::init();
-    QVERIFY(!Luster::makeCurrent());
+    QVERIFY(Luster::makeCurrent());
+    QVERIFY(QOpenGLContext::currentContext());
+    QCOMPARE(QOpenGLContext::currentContext()->thread(), QThread::currentThread());
     QVERIFY(!Luster::setRenderTarget(nullptr, 0));
     const QString png = freshDir(QStringLiteral("colorpicker")) + QStringLiteral("/quad.png");
     QVERIFY(quadrantImage(32).save(png));
@@ -95,11 +132,18 @@ void tst_ColorPicker::initTestCase()
     QVERIFY2(scene->root, qPrintable(scene->errors));
     scene->root->setProperty("imageUrl", QUrl::fromLocalFile(png));
     scene->find("plain")->setProperty("source", quadrantImage(32));
+    // Nothing has been drawn yet, and the texture can be read all the same.
+    const QVariant plainView = QVariant::fromValue(scene->item("plainView"));
+    QCOMPARE(rgb(scene->call("pickPoint", plainView, 48, 48)), QColor(255, 255, 0));
     QVERIFY(scene->show());
     QVERIFY(scene->renderFrame());
     QVERIFY(Luster::makeCurrent());
-    QCOMPARE(QOpenGLContext::currentContext(), scene->view.openglContext());
-    QVERIFY(QOpenGLContext::currentContext()->surface() != &scene->view);
+    QOpenGLContext *current = QOpenGLContext::currentContext();
+    QCOMPARE(current->thread(), QThread::currentThread());
+    QVERIFY(current->surface() != &scene->view);
+    // The basic loop renders here: its context is the one that can bind the layers' framebuffers. A
+    // render thread's context is never made current here.
+    QCOMPARE(current == scene->view.openglContext(), !threadedLoop());
     // Rendering on llvmpipe can leave an error of its own behind; the reads below start clean.
     QOpenGLFunctions *f = QOpenGLContext::currentContext()->functions();
     for (int i = 0; i < 16 && f->glGetError() != GL_NO_ERROR; ++i) {
@@ -125,9 +169,13 @@ void tst_ColorPicker::quadrantsOfEveryTextureKind()
     QQuickItem *target = scene->item(item.toLatin1().constData());
     QVERIFY(target);
     if (item == QLatin1String("atlasImage")) {
-        QSGTexture *texture = target->textureProvider()->texture();
-        QVERIFY(texture);
-        QVERIFY2(texture->isAtlasTexture(), "the small image should live in the texture atlas");
+        // Providers are asked where the scene graph runs.
+        bool inAtlas = false;
+        inReadContext([&](QOpenGLFunctions *) {
+            QSGTextureProvider *provider = target->textureProvider();
+            inAtlas = provider && provider->texture() && provider->texture()->isAtlasTexture();
+        });
+        QVERIFY2(inAtlas, "the small image should live in the texture atlas");
     }
     const QVariant t = QVariant::fromValue(target);
     QCOMPARE(rgb(scene->call("pickPoint", t, 16, 16)), QColor(255, 0, 0));
@@ -266,18 +314,18 @@ void tst_ColorPicker::glErrorsReportedByName()
 {
     QFETCH(int, kind);
     QFETCH(QString, name);
-    QVERIFY(Luster::makeCurrent());
-    QOpenGLFunctions *f = QOpenGLContext::currentContext()->functions();
-    while (f->glGetError() != GL_NO_ERROR) {
-    }
-    if (kind == 0)
-        f->glEnable(0x1234);
-    else if (kind == 1)
-        f->glLineWidth(-1.0f);
-    else {
-        f->glUseProgram(0);
-        f->glUniform1f(0, 1.0f); // no program in use
-    }
+    inReadContext([kind](QOpenGLFunctions *f) {
+        while (f->glGetError() != GL_NO_ERROR) {
+        }
+        if (kind == 0)
+            f->glEnable(0x1234);
+        else if (kind == 1)
+            f->glLineWidth(-1.0f);
+        else {
+            f->glUseProgram(0);
+            f->glUniform1f(0, 1.0f); // no program in use
+        }
+    });
     MessageLog::lines().clear();
     QtMessageHandler previous = qInstallMessageHandler(MessageLog::handler);
     const QColor c = rgb(scene->call("pickPoint", QVariant::fromValue(scene->item("plainView")), 16, 16));
@@ -297,17 +345,17 @@ void tst_ColorPicker::glErrorsReportedByName()
 
 void tst_ColorPicker::glErrorsDrainedWhenCategoryOff()
 {
-    QVERIFY(Luster::makeCurrent());
     QLoggingCategory::setFilterRules(QStringLiteral("Trellis.critical=false"));
-    QOpenGLContext::currentContext()->functions()->glEnable(0x1234);
+    inReadContext([](QOpenGLFunctions *f) { f->glEnable(0x1234); });
     MessageLog::lines().clear();
     QtMessageHandler previous = qInstallMessageHandler(MessageLog::handler);
     scene->call("pickPoint", QVariant::fromValue(scene->item("plainView")), 16, 16);
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
     QVERIFY(MessageLog::lines().isEmpty());
-    QVERIFY(Luster::makeCurrent());
-    QCOMPARE(QOpenGLContext::currentContext()->functions()->glGetError(), GLenum(GL_NO_ERROR));
+    GLenum left = GL_NO_ERROR;
+    inReadContext([&left](QOpenGLFunctions *f) { left = f->glGetError(); });
+    QCOMPARE(left, GLenum(GL_NO_ERROR));
 }
 
 QTEST_MAIN(tst_ColorPicker)

@@ -79,6 +79,11 @@ void tst_OffscreenItem::initTestCase()
     scene = std::make_unique<QuickScene>(kScene);
     QVERIFY2(scene->root, qPrintable(scene->errors));
     scene->root->setProperty("imageUrl", QUrl::fromLocalFile(png));
+    // No window has rendered yet: the hidden window is synchronised and its items grabbed all the same.
+    const QImage early = grabOf("hidden");
+    QCOMPARE(early.size(), QSize(120, 80));
+    QCOMPARE(early.pixelColor(10, 10), QColor(255, 255, 255));
+    QCOMPARE(early.pixelColor(100, 70), QColor(0, 0, 255));
     QVERIFY(scene->show());
 }
 

@@ -72,6 +72,7 @@ private slots:
     void firstRunShowsOnNextTurnWithQmlGeometry();
     void secondRunRestoresPositionSizeVisibility();
     void savesOnceAtClose();
+    void savesWhenTheApplicationQuits();
     void hiddenWindowIsNotSaved();
     void offScreenRectangleIsFitted_data();
     void offScreenRectangleIsFitted();
@@ -140,6 +141,20 @@ void tst_WindowPositionSaver::savesOnceAtClose()
     run.window->close();
     QCOMPARE(QSettings().value(QStringLiteral("Windows/once/x")).toInt(), 10);
     QCOMPARE(QSettings().value(QStringLiteral("Windows/once/width")).toInt(), 200);
+}
+
+void tst_WindowPositionSaver::savesWhenTheApplicationQuits()
+{
+    Run run(QStringLiteral("quitting"));
+    QTRY_VERIFY(run.window->isVisible());
+    run.window->setGeometry(70, 80, 230, 130);
+    QTRY_COMPARE(run.window->geometry(), QRect(70, 80, 230, 130));
+    QVERIFY(QSettings().value(QStringLiteral("Windows/quitting/width")).isNull());
+    // The window is never closed: quitting alone saves it.
+    QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+    QCOMPARE(QSettings().value(QStringLiteral("Windows/quitting/x")).toInt(), 70);
+    QCOMPARE(QSettings().value(QStringLiteral("Windows/quitting/width")).toInt(), 230);
+    QVERIFY(run.window->isVisible());
 }
 
 void tst_WindowPositionSaver::hiddenWindowIsNotSaved()

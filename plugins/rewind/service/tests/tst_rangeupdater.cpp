@@ -194,6 +194,40 @@ private slots:
         QTRY_COMPARE(range.size(), qlonglong(300));
     }
 
+    // A measurement that failed after the bounds last changed leaves the range unknown, not dirty: it
+    // must still be asked again once the stream has come to enclose it.
+    void failedMeasurementOfARangeNowInsideIsRetried()
+    {
+        WorkerHarness h;
+        Stream stream(server, storageId, streamA, false, "A", h.timer, h.thread);
+        server->setRangeSize(streamA, 700);
+        Range range;
+        range.setFrom(at(10));
+        range.setTo(at(35));
+        range.setStream(&stream);
+        QTRY_COMPARE(range.size(), qlonglong(700));
+
+        // The stream grows, still short of the range's end: the range is measured, and that fails.
+        server->fail(fake::Op::RangeSize, E_FAIL);
+        ArchiveStreamInfo info = server->streamInfo(streamA);
+        info.endTime = k2020 + 33 * kSecond;
+        server->setStreamInfo(streamA, info);
+        h.tick();
+        h.tick();
+        h.flush();
+        QCOMPARE(range.size(), qlonglong(-1));
+
+        // Then it grows past the range, which now lies inside it: still measured until it has a size.
+        server->clearFailures();
+        server->setRangeSize(streamA, 900);
+        info.endTime = k2020 + 40 * kSecond;
+        server->setStreamInfo(streamA, info);
+        for (int i = 0; i < 3; ++i)
+            h.tick();
+        h.flush();
+        QTRY_COMPARE(range.size(), qlonglong(900));
+    }
+
     void rangeInsideTheStreamIsNotMeasuredAgain()
     {
         WorkerHarness h;

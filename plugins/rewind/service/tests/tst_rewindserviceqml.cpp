@@ -44,6 +44,11 @@ const char kQml[] =
     "    if (!s) return 'null'\n"
     "    return s.name + ':' + RewindService.deleteStorage(s) + ':' + RewindService.deleteStorage(null)\n"
     "  }\n"
+    "  function createKept() {\n"
+    "    var s = RewindService.createStorage('Kept', RewindService.drives[0], 4096)\n"
+    "    return s ? s.guid : ''\n"
+    "  }\n"
+    "  function storageName(guid) { var s = RewindService.getStorageByGuid(guid); return s ? s.name : '' }\n"
     "  function lookup() {\n"
     "    var st = RewindService.getStreamByName('kx:///KX788 Board 1 Input 1')\n"
     "    return st ? st.name : ''\n"
@@ -199,6 +204,20 @@ private slots:
         QCOMPARE(result.toString(), QStringLiteral("FromQml:true:false"));
         QCOMPARE(m_archive->server->deletedStorages().size(), 1);
         QCOMPARE(face->property("storageCount").toInt(), 1);
+        // So do storages: one just created from QML, and one looked up, both dropped by the script.
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "createKept", Q_RETURN_ARG(QVariant, result)));
+        const QUuid kept = result.toUuid();
+        QVERIFY(!kept.isNull());
+        QPointer<Storage> created = g_service->getStorageByGuid(kept);
+        QVERIFY(created);
+        QVERIFY(QMetaObject::invokeMethod(face.get(), "storageName", Q_RETURN_ARG(QVariant, result),
+                                          Q_ARG(QVariant, QVariant::fromValue(kept))));
+        QCOMPARE(result.toString(), QStringLiteral("Kept"));
+        engine.collectGarbage();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(created);
+        QCOMPARE(created->name(), QStringLiteral("Kept"));
+        QVERIFY(g_service->deleteStorage(created));
 
         QVERIFY(QMetaObject::invokeMethod(face.get(), "addEvent"));
         QTRY_VERIFY_WITH_TIMEOUT(!m_referee->requests(QStringLiteral("CreateEvent1_Goal")).isEmpty(), kWait);

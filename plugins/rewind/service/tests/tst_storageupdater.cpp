@@ -1,11 +1,15 @@
 // Storage, StorageUpdater and StorageStats against a scripted server.
 
+#include "drive.h"
+#include "driveinfoupdater.h"
 #include "fakerewindserver.h"
+#include "objectdeleter.h"
 #include "signalrecorder.h"
 #include "storage.h"
 #include "storagestats.h"
 #include "storageupdater.h"
 #include "stream.h"
+#include "streamupdater.h"
 #include "workerharness.h"
 
 #include <QSignalSpy>
@@ -410,6 +414,51 @@ private slots:
         h.tick();
         QCOMPARE(recorder.names.size(), 3);
         QCOMPARE(stats->totalBytesWritten(), qulonglong(99));
+    }
+
+    // As in production: the QML objects are built on the worker thread and handed to this one, which
+    // drops them while the timer ticks; their updaters go on the worker thread, never here.
+    void updatersAreDeletedOnTheWorkerThread_data()
+    {
+        QTest::addColumn<bool>("storage");
+        QTest::newRow("Storage with its streams") << true;
+        QTest::newRow("Drive") << false;
+    }
+    void updatersAreDeletedOnTheWorkerThread()
+    {
+        QFETCH(bool, storage);
+        server->addStream(storageId, "Cam1");
+        WorkerHarness h;
+        QSharedPointer<QObject> object;
+        QList<QObject *> updaters;
+        h.run([&] {
+            if (storage) {
+                auto built = makeThreadShared(new Storage(server, storageId, "Match", h.timer, h.thread));
+                updaters << built->updater().data();
+                for (const auto &stream : built->streamList())
+                    updaters << stream->updater().data();
+                object = built;
+            } else {
+                auto built = makeThreadShared(new Drive(server, 0, h.timer, h.thread));
+                updaters << built->updater().data();
+                object = built;
+            }
+            object->moveToThread(QCoreApplication::instance()->thread());
+        });
+        QCOMPARE(updaters.size(), storage ? 3 : 1);
+        QList<QThread *> deletedOn;
+        QObject watcher; // ends the watch before deletedOn goes
+        for (QObject *updater : qAsConst(updaters)) {
+            QCOMPARE(updater->thread(), h.thread.data());
+            connect(
+                updater, &QObject::destroyed, &watcher,
+                [&deletedOn] { deletedOn << QThread::currentThread(); }, Qt::DirectConnection);
+        }
+        h.start(1);
+        QTest::qWait(20);
+        object.reset(); // here, on the application thread
+        QTRY_COMPARE(deletedOn.size(), updaters.size());
+        QCOMPARE(deletedOn.count(h.thread.data()), updaters.size());
     }
 
 private:

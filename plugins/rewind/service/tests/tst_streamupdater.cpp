@@ -3,11 +3,15 @@
 #include "archivechannel.h"
 #include "archivetime.h"
 #include "fakerewindserver.h"
+#include "objectdeleter.h"
 #include "range.h"
+#include "storage.h"
 #include "stream.h"
 #include "streamupdater.h"
 #include "workerharness.h"
 
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
@@ -35,6 +39,11 @@ class TestStream : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        qmlRegisterUncreatableType<Stream>("Rewind", 1, 0, "Stream", QStringLiteral("from the service"));
+        qmlRegisterType<Range>("Rewind", 1, 0, "Range");
+    }
     void init()
     {
         server.Attach(fake::Server::create().Detach());
@@ -300,6 +309,78 @@ private slots:
 
         StreamUpdater orphan(nullptr, streamId);
         QVERIFY(!orphan.server());
+    }
+
+    // As in production: the Storage and its streams are made by the updaters on the worker thread and
+    // handed to this thread, and QML binds to the sequences' bounds while the server keeps changing.
+    void sequencesBoundInQmlFollowRefreshes()
+    {
+        WorkerHarness h;
+        server->setSequences(streamId, {sequence(k2020, k2020 + 100 * kMs)});
+        QSharedPointer<Storage> storage;
+        h.run([&] {
+            storage = makeThreadShared(new Storage(server, storageId, "S", h.timer, h.thread));
+            storage->moveToThread(QCoreApplication::instance()->thread());
+        });
+        QCOMPARE(storage->streamList().size(), 2);
+        Stream *stream = storage->streamList().at(0).data();
+        QCOMPARE(stream->thread(), h.thread);
+        QCOMPARE(stream->QObject::thread(), QThread::currentThread());
+
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.15\n"
+                          "import Rewind 1.0\n"
+                          "QtObject {\n"
+                          "  property QtObject stream\n"
+                          "  property int count: stream ? stream.sequences.length : -1\n"
+                          "  property var from0: count > 0 ? stream.sequences[0].from : null\n"
+                          "  property var to0: count > 0 ? stream.sequences[0].to : null\n"
+                          "  property var toLast: count > 0 ? stream.sequences[count - 1].to : null\n"
+                          "}\n",
+                          QUrl());
+        std::unique_ptr<QObject> view(component.create());
+        QVERIFY2(view, qPrintable(component.errorString()));
+        view->setProperty("stream", QVariant::fromValue<QObject *>(stream));
+
+        QList<QThread *> deletedOn;
+        QObject watcher; // ends the watch before deletedOn goes
+        auto watchRanges = [&] {
+            for (const auto &range : stream->sequenceRanges())
+                connect(
+                    range.data(), &QObject::destroyed, &watcher,
+                    [&deletedOn] { deletedOn.append(QThread::currentThread()); }, Qt::DirectConnection);
+        };
+        watchRanges();
+        QCOMPARE(view->property("count").toInt(), 1);
+        QCOMPARE(view->property("from0").toDateTime(), fromWin32FileTime(k2020));
+        QCOMPARE(view->property("to0").toDateTime(), fromWin32FileTime(k2020 + 100 * kMs));
+
+        ArchiveStreamInfo info = server->streamInfo(streamId);
+        for (int refresh = 1; refresh <= 3; ++refresh) {
+            std::vector<ArchiveSequenceRecord> sequences;
+            for (int i = 0; i <= refresh; ++i)
+                sequences.push_back(sequence(k2020 + i * 1000 * kMs, k2020 + (i * 1000 + refresh) * kMs));
+            server->setSequences(streamId, sequences);
+            info.sequenceChangeCounter = quint64(10 + refresh);
+            server->setStreamInfo(streamId, info);
+            h.tick();
+            QTRY_COMPARE(view->property("count").toInt(), refresh + 1);
+            QCOMPARE(view->property("from0").toDateTime(), fromWin32FileTime(k2020));
+            QCOMPARE(view->property("to0").toDateTime(), fromWin32FileTime(k2020 + refresh * kMs));
+            QCOMPARE(view->property("toLast").toDateTime(),
+                     fromWin32FileTime(k2020 + (refresh * 1000 + refresh) * kMs));
+            for (const auto &range : stream->sequenceRanges())
+                QCOMPARE(range->thread(), QThread::currentThread());
+            watchRanges();
+        }
+        // The replaced ranges were deleted here, where QML reads them, never on the worker.
+        QTRY_COMPARE(deletedOn.size(), 1 + 2 + 3);
+        QCOMPARE(deletedOn.count(QThread::currentThread()), deletedOn.size());
+
+        view.reset();
+        h.run([&] { storage.reset(); });
+        h.flush();
     }
 
     void updaterIsDeletedOnTheWorkerThread()
