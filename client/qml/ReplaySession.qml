@@ -12,8 +12,9 @@ Item {
     property var cameras: []
     property var audioStream: null
     property bool sound: true
-    property var from: null
-    property var to: null
+    // The range replayed; an invalid date is a null time (no range, or an open end).
+    property date from: new Date(NaN)
+    property date to: new Date(NaN)
     property real quality: 1.0
 
     readonly property var statuses: {

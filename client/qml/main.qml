@@ -448,8 +448,9 @@ ApplicationWindow {
                         item.cameras = Qt.binding(function() { return window.cameras; });
                         item.audioStream = Qt.binding(function() { return window.audioStream; });
                         item.sound = Qt.binding(function() { return soundCheck.checked; });
-                        item.from = Qt.binding(function() { return isNaN(window.replayFrom) ? null : new Date(window.replayFrom); });
-                        item.to = Qt.binding(function() { return isNaN(window.replayTo) ? null : new Date(window.replayTo); });
+                        // An invalid date is a null time: no range, or an open end.
+                        item.from = Qt.binding(function() { return new Date(window.replayFrom); });
+                        item.to = Qt.binding(function() { return new Date(window.replayTo); });
                         item.quality = Qt.binding(function() { return qualityChoice.currentIndex === 0 ? 1.0 : 0.05; });
                     }
                 }
