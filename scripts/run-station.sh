@@ -84,33 +84,44 @@ cleanup() {
   desk=""
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
 "$bin/JudgeDesk" --config "$data/JudgeDesk/judgedesk.json" --listen 127.0.0.1 --port "$port" </dev/null &
 desk=$!
 echo "JudgeDesk runs on 127.0.0.1:$port with the cameras Cam1-Cam4 (events: $data/JudgeDesk/events.jsonl)"
 
 set -- --events_file "$data/remote_events.jsonl" "$@"
 if [ -n "$DISPLAY" ]; then
+  trap 'exit 130' INT TERM
   "$bin/TundraRecorder" "$@"
   exit $?
 fi
 
-xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" sh -c '
+# Without a display: xvfb-run in a session of its own, so that Ctrl+C reaches the station
+# (passed on below) and not the virtual display, which stays until the station has closed.
+pidfile="$data/.station.pid"
+rm -f "$pidfile"
+setsid xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" sh -c '
   shot=$1
-  shift
+  pidfile=$2
+  shift 2
+  echo $$ >"$pidfile"
   echo "No display: the station runs on the virtual display $DISPLAY."
   if command -v ffmpeg >/dev/null; then
     echo "A screenshot of it is saved every 5 s to $shot"
-    # Ends with this shell, whichever way that goes.
+    # Ends with the station.
     (while sleep 5 && kill -0 $$ 2>/dev/null; do
        ffmpeg -loglevel quiet -y -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 "$shot.tmp.png" &&
          mv "$shot.tmp.png" "$shot"
      done) &
-    shots=$!
   fi
   echo "To watch it live: x11vnc -display $DISPLAY -localhost -nopw, then a VNC viewer on localhost:5900."
-  "$0" "$@"
-  result=$?
-  [ -n "$shots" ] && kill "$shots" 2>/dev/null
-  exit $result
-' "$bin/TundraRecorder" "$shot" "$@"
+  exec "$0" "$@"
+' "$bin/TundraRecorder" "$shot" "$pidfile" "$@" </dev/null &
+runner=$!
+trap '[ -f "$pidfile" ] && kill -INT "$(cat "$pidfile")" 2>/dev/null' INT TERM
+status=0
+while :; do
+  wait "$runner" && status=0 || status=$?
+  kill -0 "$runner" 2>/dev/null || break
+done
+rm -f "$pidfile"
+exit $status
