@@ -18,6 +18,10 @@ ColumnLayout {
     readonly property alias refereeCount: refereeList.count
     readonly property alias remoteCount: remoteList.count
 
+    function focusComment() {
+        comment.forceActiveFocus();
+    }
+
     signal typeToggled(string name, bool shown)
     signal eventChosen(real time)
     signal markRequested(string type, string comment)

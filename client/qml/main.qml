@@ -193,6 +193,12 @@ ApplicationWindow {
             replayLoader.item.play((position - replayFrom) / 1000, rate);
     }
 
+    function changeRate(step) {
+        var value = Math.max(rateSlider.from, Math.min(rateSlider.to, rate + step));
+        rateSlider.value = value;
+        setRate(value);
+    }
+
     function stepFrames(count) {
         if (isNaN(replayFrom))
             return;
@@ -311,6 +317,46 @@ ApplicationWindow {
         onEventReceived: window.onRemoteEvent(event)
     }
 
+    // The operator's keys: Space pauses and resumes, Left and Right step a frame, Up and Down
+    // change the rate, L goes live, F follows the recording, M moves to the event comment.
+    Shortcut {
+        sequence: "Space"
+        enabled: !isNaN(window.replayFrom)
+        onActivated: window.togglePause()
+    }
+    Shortcut {
+        sequence: "Left"
+        onActivated: window.stepFrames(-1)
+    }
+    Shortcut {
+        sequence: "Right"
+        onActivated: window.stepFrames(1)
+    }
+    Shortcut {
+        sequence: "Up"
+        onActivated: window.changeRate(rateSlider.stepSize)
+    }
+    Shortcut {
+        sequence: "Down"
+        onActivated: window.changeRate(-rateSlider.stepSize)
+    }
+    Shortcut {
+        sequence: "L"
+        enabled: !isNaN(window.liveEnd)
+        onActivated: window.playLive()
+    }
+    Shortcut {
+        sequence: "F"
+        onActivated: {
+            followCheck.toggle();
+            followCheck.toggled();
+        }
+    }
+    Shortcut {
+        sequence: "M"
+        onActivated: eventPanel.focusComment()
+    }
+
     header: ToolBar {
         RowLayout {
             anchors.fill: parent
@@ -323,6 +369,8 @@ ApplicationWindow {
                 text: window.paused ? qsTr("Play") : qsTr("Pause")
                 enabled: !isNaN(window.replayFrom)
                 onClicked: window.togglePause()
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Space")
             }
             Button {
                 text: qsTr("\u25c0 Frame")
@@ -357,6 +405,7 @@ ApplicationWindow {
                 model: [qsTr("Full"), qsTr("Preview")]
             }
             CheckBox {
+                id: followCheck
                 objectName: "followCheck"
                 text: qsTr("Follow recording")
                 checked: window.following

@@ -283,10 +283,17 @@ private slots:
         QVERIFY(end.isValid());
         const double at = double(end.toMSecsSinceEpoch() - 2000);
         QMetaObject::invokeMethod(window, "replayAt", Q_ARG(QVariant, at));
-        QMetaObject::invokeMethod(window, "togglePause");
+        // The operator's keys: Space pauses, Right steps two frames of 40 ms forward.
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window, kWait));
+        QTest::keyClick(window, Qt::Key_Space);
         QVERIFY(client.property("paused").toBool());
+        const double paused = client.property("anchorTime").toDouble();
+        QVERIFY2(paused >= at && paused < at + kWait, qPrintable(QString::number(paused - at)));
+        QTest::keyClick(window, Qt::Key_Right);
+        QTest::keyClick(window, Qt::Key_Right);
         const double position = client.property("anchorTime").toDouble();
-        QCOMPARE(position, at);
+        QCOMPARE(position, paused + 80);
 
         client.child("markType")->setProperty("currentIndex", 1);
         client.child("markComment")->setProperty("text", "marked in the client");

@@ -80,6 +80,14 @@ QObject *streamByGuid(QObject *service, const QUuid &id)
     return stream;
 }
 
+QObject *storageByGuid(QObject *service, const QUuid &id)
+{
+    QObject *storage = nullptr;
+    QMetaObject::invokeMethod(service, "getStorageByGuid", QReturnArgument<QObject *>("Storage*", storage),
+                              Q_ARG(QUuid, id));
+    return storage;
+}
+
 // A QML engine that finds the built module.
 struct Engine : QQmlEngine
 {
@@ -208,7 +216,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(face.get(), "createKept", Q_RETURN_ARG(QVariant, result)));
         const QUuid kept = result.toUuid();
         QVERIFY(!kept.isNull());
-        QPointer<Storage> created = g_service->getStorageByGuid(kept);
+        QPointer<QObject> created = storageByGuid(service, kept);
         QVERIFY(created);
         QVERIFY(QMetaObject::invokeMethod(face.get(), "storageName", Q_RETURN_ARG(QVariant, result),
                                           Q_ARG(QVariant, QVariant::fromValue(kept))));
@@ -216,8 +224,11 @@ private slots:
         engine.collectGarbage();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(created);
-        QCOMPARE(created->name(), QStringLiteral("Kept"));
-        QVERIFY(g_service->deleteStorage(created));
+        QCOMPARE(created->property("name").toString(), QStringLiteral("Kept"));
+        bool deleted = false;
+        QVERIFY(QMetaObject::invokeMethod(service, "deleteStorage", Q_RETURN_ARG(bool, deleted),
+                                          QArgument<QObject *>("Storage*", created.data())));
+        QVERIFY(deleted);
 
         QVERIFY(QMetaObject::invokeMethod(face.get(), "addEvent"));
         QTRY_VERIFY_WITH_TIMEOUT(!m_referee->requests(QStringLiteral("CreateEvent1_Goal")).isEmpty(), kWait);
