@@ -19,6 +19,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 #include <memory>
+#include <signal.h>
 #include <testenvironment.h>
 
 namespace {
@@ -51,6 +52,22 @@ void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
         items->append(child);
         collectItems(child, items);
     }
+}
+
+// The running children of a process whose command line starts with the program's path.
+QList<qint64> childrenRunning(qint64 parent, const QString &program)
+{
+    QList<qint64> found;
+    const QByteArray list = readFile(QStringLiteral("/proc/%1/task/%1/children").arg(parent));
+    for (const QByteArray &pid : list.split(' ')) {
+        if (pid.trimmed().isEmpty())
+            continue;
+        const QByteArray commandLine =
+            readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid)));
+        if (commandLine.startsWith(program.toLocal8Bit() + '\0'))
+            found << pid.toLongLong();
+    }
+    return found;
 }
 
 quint16 freeUdpPort()
@@ -336,6 +353,46 @@ private slots:
         QVERIFY(!shot.isNull());
         QVERIFY(shot.save(tundra::test::dataDir() + QStringLiteral("/client.png")));
         QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
+    }
+
+    // The real station as the run command starts it: the supervisor starts the server and the
+    // client, both bind the archive while JudgeDesk runs; a server killed outright is started
+    // again and binds again; Ctrl+C closes everything in order, each window keeping its place.
+    void realStationUnderSupervisor()
+    {
+        QVERIFY(m_desk.state() == QProcess::Running);
+        QSettings().remove("Windows");
+        QProcess station;
+        station.setProcessChannelMode(QProcess::MergedChannels);
+        QByteArray output;
+        connect(&station, &QProcess::readyRead, this, [&] { output += station.readAll(); });
+        const QByteArray bound = "JudgeDesk is ACTIVE now";
+        station.start(tundra::test::binDir() + "/TundraRecorder",
+                      {"--events_file", m_dir + "/station/remote_events.jsonl", "--locale", "en"});
+        QVERIFY(station.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(output.count(bound) >= 2, kWait);
+        const QString serverProgram = tundra::test::binDir() + "/TundraRecorderServer";
+        const QString clientProgram = tundra::test::binDir() + "/TundraRecorderClient";
+        QTRY_COMPARE_WITH_TIMEOUT(childrenRunning(station.processId(), serverProgram).size(), 1, kWait);
+        QCOMPARE(childrenRunning(station.processId(), clientProgram).size(), 1);
+
+        // Each process says so once per binding.
+        const int bindings = output.count(bound);
+        const qint64 server = childrenRunning(station.processId(), serverProgram).first();
+        QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(output.count(bound) > bindings, kWait);
+        const QList<qint64> restarted = childrenRunning(station.processId(), serverProgram);
+        QCOMPARE(restarted.size(), 1);
+        QVERIFY(restarted.first() != server);
+
+        QCOMPARE(::kill(pid_t(station.processId()), SIGINT), 0);
+        QVERIFY(station.waitForFinished(kWait));
+        QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station.exitCode(), 0);
+        QSettings settings;
+        settings.sync();
+        QVERIFY(settings.contains("Windows/server/width"));
+        QVERIFY(settings.contains("Windows/client/width"));
     }
 
     // The programs themselves load their main QML (testing mode, with the launcher's set-up).
