@@ -29,6 +29,9 @@ ApplicationWindow {
     // The cameras being replayed (video streams) and the stream whose audio side plays.
     property var cameras: []
     property bool camerasChosenByOperator: false
+    // The operator's choice by stream name, so that it outlasts the stream objects, which the
+    // service makes anew whenever the archive is bound again.
+    property var chosenCameraNames: []
     property var audioStream: null
 
     // The replay range and position, in milliseconds since the epoch (NaN: none).
@@ -105,9 +108,14 @@ ApplicationWindow {
             if (!sameList(found, cameras))
                 cameras = found;
         } else {
-            var alive = cameras.filter(function(s) { return s !== null; });
-            if (alive.length !== cameras.length)
-                cameras = alive;
+            var chosen = [];
+            for (var j = 0; j < chosenCameraNames.length; ++j) {
+                var named = streamNamed(chosenCameraNames[j]);
+                if (named)
+                    chosen.push(named);
+            }
+            if (!sameList(chosen, cameras))
+                cameras = chosen;
         }
         // The archive description names the stream of the camera that plays audio.
         RewindService.getArchiveCollection();
@@ -115,6 +123,16 @@ ApplicationWindow {
         var audio = audios.length > 0 ? RewindService.getStreamByName(audios[0].source.toString() + " (Audio)") : null;
         if (audio !== audioStream)
             audioStream = audio;
+    }
+
+    // The video side of the first stream of that name (a storage lists it first).
+    function streamNamed(name) {
+        for (var i = 0; i < RewindService.storages.length; ++i) {
+            var stream = RewindService.storages[i].getStreamByName(name);
+            if (stream)
+                return stream;
+        }
+        return null;
     }
 
     function sameList(a, b) {
@@ -134,6 +152,7 @@ ApplicationWindow {
         else if (!chosen && at >= 0)
             list.splice(at, 1);
         camerasChosenByOperator = true;
+        chosenCameraNames = list.map(function(s) { return s.name; });
         cameras = list;
     }
 

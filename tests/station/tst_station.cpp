@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -352,6 +353,31 @@ private slots:
         const QImage shot = window->grabWindow();
         QVERIFY(!shot.isNull());
         QVERIFY(shot.save(tundra::test::dataDir() + QStringLiteral("/client.png")));
+
+        // The operator leaves out Cam2; the choice outlasts the referee application's restart,
+        // which makes every stream object anew.
+        QList<QQuickItem *> items;
+        collectItems(window->contentItem(), &items);
+        QQuickItem *cam2 = nullptr;
+        for (QQuickItem *item : items)
+            if (item->property("stream").isValid() &&
+                item->property("text").toString() == QLatin1String("Cam2"))
+                cam2 = item;
+        QVERIFY(cam2);
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          cam2->mapToScene(QPointF(cam2->width() / 2, cam2->height() / 2)).toPoint());
+        const auto cameraNames = [&] {
+            QStringList names;
+            for (const QVariant &camera : client.property("cameras").toList())
+                names << camera.value<QObject *>()->property("name").toString();
+            return names;
+        };
+        QCOMPARE(cameraNames(), QStringList({"Cam1", "Cam3", "Cam4"}));
+        QPointer<QObject> firstCamera = client.property("cameras").toList().first().value<QObject *>();
+        stopDesk();
+        QTRY_VERIFY_WITH_TIMEOUT(!firstCamera, kWait);
+        QVERIFY(startDesk(m_deskPort));
+        QTRY_COMPARE_WITH_TIMEOUT(cameraNames(), QStringList({"Cam1", "Cam3", "Cam4"}), kWait);
         QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
     }
 
