@@ -549,7 +549,7 @@ ApplicationWindow {
                 ComboBox {
                     id: lengthChoice
                     Layout.preferredWidth: 100
-                    model: ["10 s", "30 s", "1 min", "5 min"]
+                    model: [qsTr("10 s"), qsTr("30 s"), qsTr("1 min"), qsTr("5 min")]
                     readonly property var lengths: [10000, 30000, 60000, 300000]
                     onActivated: window.rangeLength = lengths[index]
                 }
