@@ -12,6 +12,7 @@ packages="
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  qml-module-qt-labs-settings ffmpeg
   xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils
   dbus-daemon
 "

@@ -1,0 +1,9 @@
+import QtQml 2.12
+import Multimedia 1.0
+
+Node {
+    id: node
+    kind: "RewindSink"
+    property QtObject stream
+    readonly property Pin input: Pin { node: node }
+}
