@@ -1,0 +1,10 @@
+# Tests of the playback side against a real archive folder.
+if(TARGET nyx_archive)
+  add_library(rewind_playback_testsupport INTERFACE)
+  target_include_directories(rewind_playback_testsupport INTERFACE ${CMAKE_CURRENT_LIST_DIR}
+    ${CMAKE_SOURCE_DIR}/platform/archive/tests ${CMAKE_SOURCE_DIR}/platform/multimedia/source/tests)
+  target_link_libraries(rewind_playback_testsupport INTERFACE rewind_playback nyx_archive)
+  tundra_add_test(NAME tst_rewindsourcemf LABEL media TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindsourcemf.cpp ${CMAKE_CURRENT_LIST_DIR}/playbacktesthelpers.h
+    LIBS rewind_playback_testsupport)
+endif()
