@@ -8,3 +8,8 @@ if(TARGET nyx_archive)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindsourcemf.cpp ${CMAKE_CURRENT_LIST_DIR}/playbacktesthelpers.h
     LIBS rewind_playback_testsupport)
 endif()
+if(TARGET nyx_archive AND TARGET rewind_service_testsupport)
+  tundra_add_test(NAME tst_rewindsource LABEL media TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindsource.cpp
+    LIBS rewind_playback_testsupport rewind_service_testsupport Qt5::Qml)
+endif()
