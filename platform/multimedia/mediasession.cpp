@@ -192,7 +192,8 @@ void MediaSession::play()
     if (m_playing)
         m_core->stop();
     const LONGLONG position = static_cast<LONGLONG>(m_position * 1e7);
-    const HRESULT hr = m_core->start(routes, position, position != 0);
+    // A fresh start is a start at a position: a seekable source seeks there (to its key frame).
+    const HRESULT hr = m_core->start(routes, position, true);
     if (FAILED(hr)) {
         m_core->stop();
         setPlaying(false);
