@@ -80,6 +80,7 @@ private slots:
     void mediaTypeChangeComesBeforeItsSample();
     void withoutKeyFrameFailsToOpen_data();
     void withoutKeyFrameFailsToOpen();
+    void heldSamplesLoseNoFrame();
     void endTimeMovedBeforePositionEndsAtOnce();
     void liveEndEqualToStartEndsThere();
     void gaps_data();
@@ -194,6 +195,28 @@ void tst_RewindSourceMF::withoutKeyFrameFailsToOpen()
     QVERIFY(!p.source->stream());
     QVERIFY(!p.source->frameHistory());
     QCOMPARE(p.source->setEndTime(kBase), E_POINTER);
+}
+
+void tst_RewindSourceMF::heldSamplesLoseNoFrame()
+{
+    Recording r;
+    QVERIFY(r.create(uniqueName("held")));
+    const QVector<Frame> all = frames(12);
+    QCOMPARE(r.writeAll(all), S_OK);
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    QCOMPARE(p.start(0), S_OK);
+    // Five samples in the pool: the other requests wait while all five are held.
+    p.hold = true;
+    p.request(12);
+    QVERIFY(p.streamEvents->waitFor([&] { return p.samples.size() == 5; }));
+    QTest::qWait(100);
+    p.streamEvents->drain();
+    QCOMPARE(p.samples.size(), 5);
+    p.hold = false;
+    p.held.clear();
+    QVERIFY(p.streamEvents->waitFor([&] { return p.samples.size() == 12; }));
+    QVERIFY(checkFrames(p.samples, all, 0, 11, kBase));
 }
 
 void tst_RewindSourceMF::endTimeMovedBeforePositionEndsAtOnce()
