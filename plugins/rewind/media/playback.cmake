@@ -16,3 +16,12 @@ target_link_libraries(rewind_playback PUBLIC rewind_media rewind_service nyx_mul
 if(EXISTS ${_playback}/tests/playback_tests.cmake)
   include(${_playback}/tests/playback_tests.cmake)
 endif()
+
+if(TARGET nyx_archive)
+  tundra_add_benchmark(NAME playback_bench SOURCES ${_playback}/bench/playback_bench.cpp
+    LIBS rewind_playback nyx_archive)
+  if(TARGET playback_bench)
+    target_include_directories(playback_bench PRIVATE ${_playback}/tests ${CMAKE_SOURCE_DIR}/platform/archive/tests
+      ${CMAKE_SOURCE_DIR}/platform/multimedia/source/tests)
+  endif()
+endif()
