@@ -105,7 +105,8 @@ void MediaSession::setEnabled(bool enabled)
 
 void MediaSession::setRate(double rate)
 {
-    if (qFuzzyCompare(m_rate, rate) || rate <= 0)
+    // 0 scrubs: the clock stands and the sources hand out what the sinks ask for. No reverse play.
+    if (qFuzzyCompare(m_rate, rate) || rate < 0)
         return;
     m_rate = rate;
     if (m_playing)

@@ -111,6 +111,8 @@ void tst_RewindPlayback::copiesThroughTheSession_data()
     QTest::newRow("rate 1") << 1.0 << 0.0 << kBase << 0;
     QTest::newRow("rate 2") << 2.0 << 0.0 << kBase << 0;
     QTest::newRow("rate 0.5") << 0.5 << 0.0 << kBase << 0;
+    // Scrubbing: the clock stands, the rateless sink still takes what it asks for.
+    QTest::newRow("rate 0") << 0.0 << 0.0 << kBase << 0;
     // 1.5 s in: the GOP that starts at 1.0 s.
     QTest::newRow("start at a position") << 1.0 << 1.5 << kBase << 25;
     QTest::newRow("from mid GOP") << 1.0 << 0.0 << kBase + 15 * kSecond / 10 << 25;
@@ -164,6 +166,16 @@ void tst_RewindPlayback::copiesThroughTheSession()
     const int expected = all.size() - first;
     QVector<Copied> copy;
     QTRY_VERIFY_WITH_TIMEOUT((copy = readBack(server, copyId)).size() >= expected, 60000);
+    // The session's rate reached the source.
+    auto *node = session->findChild<RewindSource *>();
+    QVERIFY(node && node->source());
+    CComPtr<IMFRateControl> rateControl;
+    QCOMPARE(node->source()->QueryInterface(IID_IMFRateControl, reinterpret_cast<void **>(&rateControl)),
+             S_OK);
+    float sourceRate = -1;
+    QCOMPARE(rateControl->GetRate(nullptr, &sourceRate), S_OK);
+    QCOMPARE(double(sourceRate), rate);
+    rateControl.Release();
     QMetaObject::invokeMethod(session.get(), "stop");
     session.reset();
     copy = readBack(server, copyId);
