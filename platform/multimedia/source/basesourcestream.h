@@ -10,6 +10,8 @@
 
 #include <vector>
 
+// A derived stream shuts its request manager down first thing in its destructor, before its own
+// members (the pool, the reader) go: no ProduceData runs after that.
 class CBaseSourceStream : public IMFMediaStream, public CUnknown, public nyx::ISourceStream
 {
 public:

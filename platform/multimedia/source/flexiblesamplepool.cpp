@@ -129,35 +129,33 @@ struct PoolState
     DWORD made = 0;
     DWORD count = 0;
     bool closed = false;
-    CComPtr<IUnknown> owner;
     int out = 0;
+    // The callback runs under its own lock, so that once the pool is gone no callback is running
+    // or will run: whoever the callback calls into may be destroyed right after the pool.
+    std::mutex callbackMutex;
     std::function<void()> callback;
 
     // A sample's last reference went: it is recycled, or deleted when the pool is gone.
-    void recycle(PoolSample *sample, std::shared_ptr<PoolState> self)
+    void recycle(PoolSample *sample)
     {
         CComPtr<IMFSample> fresh;
         if (SUCCEEDED(MFCreateSample(&fresh)) && sample->m_buffer)
             fresh->AddBuffer(sample->m_buffer);
-        std::function<void()> notify;
-        CComPtr<IUnknown> keepOwner;
         {
             std::lock_guard<std::mutex> lock(mutex);
             --out;
             if (closed || !fresh) {
+                --made;
                 delete sample;
                 return;
             }
             sample->m_inner = fresh;
             sample->m_pool.reset(); // no cycle while it waits in the free list
             free.push_back(sample);
-            notify = callback;
-            if (out == 0)
-                keepOwner = std::move(owner); // released below, outside the lock
         }
-        if (notify)
-            notify();
-        (void)self;
+        std::lock_guard<std::mutex> lock(callbackMutex);
+        if (callback)
+            callback();
     }
 
     ~PoolState()
@@ -173,7 +171,7 @@ ULONG PoolSample::Release()
     if (count == 0) {
         std::shared_ptr<PoolState> pool = std::move(m_pool);
         if (pool)
-            pool->recycle(this, pool);
+            pool->recycle(this);
         else
             delete this;
     }
@@ -183,8 +181,7 @@ ULONG PoolSample::Release()
 class FlexibleSamplePool : public IFlexibleSamplePool
 {
 public:
-    FlexibleSamplePool(IUnknown *owner, std::function<void()> callback, DWORD count)
-        : m_state(std::make_shared<PoolState>()), m_owner(owner)
+    FlexibleSamplePool(std::function<void()> callback, DWORD count) : m_state(std::make_shared<PoolState>())
     {
         m_state->count = count;
         m_state->callback = std::move(callback);
@@ -192,13 +189,12 @@ public:
 
     ~FlexibleSamplePool() override
     {
-        CComPtr<IUnknown> owner;
         {
             std::lock_guard<std::mutex> lock(m_state->mutex);
             m_state->closed = true;
-            m_state->callback = nullptr;
-            owner = std::move(m_state->owner);
         }
+        std::lock_guard<std::mutex> lock(m_state->callbackMutex);
+        m_state->callback = nullptr;
     }
 
     HRESULT GetSample(DWORD size, IMFSample **out) override
@@ -218,8 +214,6 @@ public:
                 ++m_state->made;
             }
             ++m_state->out;
-            if (!m_state->owner)
-                m_state->owner = m_owner; // kept while samples are out
         }
         HRESULT hr = S_OK;
         if (!sample) {
@@ -265,13 +259,15 @@ public:
 
 private:
     std::shared_ptr<PoolState> m_state;
-    IUnknown *m_owner;
 };
 } // namespace
 
 std::unique_ptr<IFlexibleSamplePool> createFlexibleSamplePool(IUnknown *owner, std::function<void()> callback,
                                                               DWORD count)
 {
-    return std::make_unique<FlexibleSamplePool>(owner, std::move(callback), count);
+    // The samples keep no reference on the owner: a sample may outlive its source and stream, and
+    // then is simply freed when it comes back.
+    (void)owner;
+    return std::make_unique<FlexibleSamplePool>(std::move(callback), count);
 }
 } // namespace nyx

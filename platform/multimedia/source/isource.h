@@ -68,11 +68,14 @@ public:
     virtual HRESULT RequestSample(IUnknown *token) = 0;
     // Tries the outstanding requests again (a sample came back to the pool, a gap was stepped).
     virtual HRESULT ServeRequests() = 0;
+    // The same after delayMs milliseconds (nothing once the manager is shut down).
+    virtual HRESULT ServeRequestsLater(qint64 delayMs) = 0;
     // The stream's media type changed before the sample about to be delivered.
     virtual HRESULT SetMediaType(IMFMediaType *type) = 0;
     // Forgets the outstanding requests (stop, seek).
     virtual void Clear() = 0;
     virtual int outstanding() const = 0;
+    // No ProduceData runs after this returns (it waits for one that is running).
     virtual void Shutdown() = 0;
     // The queue the requests are served on.
     virtual const MFMessageQueue &queue() const = 0;
@@ -94,7 +97,8 @@ public:
     virtual int outstanding() const = 0;
 };
 
-// owner is kept alive while samples are out, so that the callback may use it.
+// The pool belongs to owner's stream; samples may outlive both. callback never runs once the
+// pool is destroyed.
 std::unique_ptr<IFlexibleSamplePool> createFlexibleSamplePool(IUnknown *owner, std::function<void()> callback,
                                                               DWORD count);
 

@@ -34,6 +34,18 @@ public:
 
     HRESULT ServeRequests() override { return schedule(); }
 
+    HRESULT ServeRequestsLater(qint64 delayMs) override
+    {
+        std::weak_ptr<SampleRequestManager> weak = shared_from_this();
+        return MFMessageQueue::schedule(
+            [weak]() {
+                if (auto self = weak.lock())
+                    self->schedule();
+                return S_OK;
+            },
+            delayMs);
+    }
+
     HRESULT SetMediaType(IMFMediaType *type) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -57,9 +69,13 @@ public:
 
     void Shutdown() override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_shutdown = true;
-        m_requests.clear();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_shutdown = true;
+            m_requests.clear();
+        }
+        // Waits for a serve pass that is running: the stream may be going away.
+        std::lock_guard<std::recursive_mutex> serving(m_serveMutex);
     }
 
     const MFMessageQueue &queue() const override { return m_queue; }
@@ -67,7 +83,6 @@ public:
 private:
     HRESULT schedule()
     {
-        CComPtr<IUnknown> keep;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_shutdown)
@@ -75,11 +90,11 @@ private:
             if (m_scheduled)
                 return S_OK;
             m_scheduled = true;
-            // The work item keeps the stream alive until it has run.
-            keep = m_stream->mediaStream();
         }
+        // The work item holds the manager, not the stream: the stream shuts the manager down
+        // before it goes, and a pass that finds it shut down touches nothing.
         auto self = shared_from_this();
-        const HRESULT hr = m_queue.push([self, keep]() {
+        const HRESULT hr = m_queue.push([self]() {
             self->serve();
             return S_OK;
         });
@@ -92,6 +107,7 @@ private:
 
     void serve()
     {
+        std::lock_guard<std::recursive_mutex> serving(m_serveMutex);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_scheduled = false;
@@ -141,19 +157,14 @@ private:
             m_stream->queueStreamEvent(MEError, hr, nullptr);
             return;
         }
-        std::weak_ptr<SampleRequestManager> weak = shared_from_this();
-        MFMessageQueue::schedule(
-            [weak]() {
-                if (auto self = weak.lock())
-                    self->schedule();
-                return S_OK;
-            },
-            kRetryDelayMs);
+        ServeRequestsLater(kRetryDelayMs);
     }
 
     ISourceStream *m_stream;
     MFMessageQueue m_queue;
     mutable std::mutex m_mutex;
+    // Held while a serve pass runs.
+    std::recursive_mutex m_serveMutex;
     std::deque<CComPtr<IUnknown>> m_requests;
     bool m_scheduled = false;
     bool m_shutdown = false;

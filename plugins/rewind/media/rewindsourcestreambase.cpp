@@ -40,7 +40,13 @@ CRewindSourceStreamBase::CRewindSourceStreamBase(nyx::ISource *source, IArchiveR
     m_quality = PlaybackTuning::current().DefQuality;
 }
 
-CRewindSourceStreamBase::~CRewindSourceStreamBase() = default;
+CRewindSourceStreamBase::~CRewindSourceStreamBase()
+{
+    // No sample request is served and no pool callback runs once the members start to go.
+    if (requestManager())
+        requestManager()->Shutdown();
+    m_samplePool.reset();
+}
 
 HRESULT CRewindSourceStreamBase::Start(const PROPVARIANT &start)
 {
@@ -233,13 +239,9 @@ HRESULT CRewindSourceStreamBase::runReadLoop(const ReadLoop &loop, IMFSample **o
         NotifyGap(m_position);
         m_position += kGapStep;
         CheckEndOfStream(m_position);
-        CComPtr<IMFMediaStream> keep(this);
-        nyx::MFMessageQueue::schedule(
-            [keep, this]() {
-                NotifyRequestManager();
-                return S_OK;
-            },
-            10);
+        // The manager asks again in 10 ms (unless the stream is gone by then).
+        if (requestManager())
+            requestManager()->ServeRequestsLater(10);
         return S_OK;
     }
 

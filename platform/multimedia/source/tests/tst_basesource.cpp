@@ -36,6 +36,8 @@ public:
     {
     }
 
+    ~ScriptedStream() override { requestManager()->Shutdown(); }
+
     HRESULT ProduceData(IMFSample **out) override
     {
         ++produceCalls;
