@@ -105,9 +105,8 @@ HRESULT CBaseSourceStream::Start(const PROPVARIANT &start)
             return MF_E_SHUTDOWN;
         if (m_disabled)
             return MF_E_INVALIDREQUEST;
+        // Outstanding requests stay: after a seek they are served from the new position.
         const bool seek = start.vt == VT_I8;
-        if (seek && m_requestManager)
-            m_requestManager->Clear(); // requests of the old position are void
         m_state = State::Started;
         if (seek)
             m_endOfStream = false;

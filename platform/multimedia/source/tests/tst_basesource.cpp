@@ -136,6 +136,7 @@ private slots:
     void failures();
     void rates_data();
     void rates();
+    void seekKeepsOutstandingRequests();
     void disableAndShutdown();
     void graphHelpers();
 };
@@ -292,6 +293,21 @@ void tst_BaseSource::rates()
     QCOMPARE(f.stream->rate(), result == S_OK ? rate : 1.0f);
     f.sourceEvents->drain();
     QCOMPARE(f.sourceEvents->count(MESourceRateChanged), result == S_OK ? 1 : 0);
+}
+
+void tst_BaseSource::seekKeepsOutstandingRequests()
+{
+    Fixture f(3, 3);
+    QCOMPARE(f.start(0), S_OK);
+    f.stream->failures = -1; // nothing can be produced for now
+    QCOMPARE(f.stream->RequestSample(nullptr), S_OK);
+    QCOMPARE(f.stream->RequestSample(nullptr), S_OK);
+    QTRY_VERIFY(f.stream->produceCalls > 0);
+    // A seek while requests wait: they are answered from the new position.
+    f.stream->failures = 0;
+    QCOMPARE(f.start(4000000), S_OK);
+    QVERIFY(f.streamEvents->waitForType(MEMediaSample, 2));
+    QCOMPARE(f.streamEvents->count(MEStreamStarted), 2);
 }
 
 void tst_BaseSource::disableAndShutdown()
