@@ -1,7 +1,6 @@
 // The source side of the media library with a scripted stream: events, requests, the sample pool,
 // failures, rates, Disable and Shutdown.
 
-#include "multimedia/mediasourcenode.h"
 #include "multimedia/source/basesource.h"
 #include "multimedia/source/basesourcestream.h"
 #include "sourcetesthelpers.h"
@@ -138,7 +137,6 @@ private slots:
     void rates();
     void seekKeepsOutstandingRequests();
     void disableAndShutdown();
-    void graphHelpers();
 };
 
 void tst_BaseSource::deliversEveryRequestThenEndsOnce()
@@ -324,24 +322,6 @@ void tst_BaseSource::disableAndShutdown()
     QCOMPARE(f.source->CreatePresentationDescriptor(&descriptor), MF_E_SHUTDOWN);
     CComPtr<IMFMediaEvent> event;
     QCOMPARE(f.source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);
-}
-
-void tst_BaseSource::graphHelpers()
-{
-    Fixture f(1);
-    IMFMediaSource *source = static_cast<IMFMediaSource *>(f.source.p);
-    CComPtr<IMFPresentationDescriptor> clean = getCleanPresentationDescriptor(source);
-    QVERIFY(clean);
-    DWORD index = 99;
-    CComPtr<IMFTopologyNode> video = createMediaSourceNode(source, clean, MFMediaType_Video, &index);
-    QVERIFY(video);
-    QCOMPARE(index, DWORD(0));
-    CComPtr<IMFMediaSource> nodeSource;
-    QCOMPARE(
-        video->GetUnknown(MF_TOPONODE_SOURCE, IID_IMFMediaSource, reinterpret_cast<void **>(&nodeSource)),
-        S_OK);
-    QCOMPARE(static_cast<IUnknown *>(nodeSource.p), static_cast<IUnknown *>(source));
-    QVERIFY(!createMediaSourceNode(source, clean, MFMediaType_Audio, &index));
 }
 
 QTEST_GUILESS_MAIN(tst_BaseSource)

@@ -85,14 +85,11 @@ private slots:
     void withoutKeyFrameFailsToOpen();
     void seekFillsTheHistory();
     void messages();
-    void frameStepRepeatsTheFrameAtThePosition();
     void heldSamplesLoseNoFrame();
     void endTimeMovedBeforePositionEndsAtOnce();
     void liveEndEqualToStartEndsThere();
     void gaps_data();
     void gaps();
-    void rates_data();
-    void rates();
     void playsWhileAnotherProcessRecords();
 
 private:
@@ -282,83 +279,6 @@ void tst_RewindSourceMF::messages()
              qPrintable(g_messages.join('|')));
 }
 
-// A stream of the decoding kind: frame step below rate 0.01, no stored types.
-class FrameStepStream : public CRewindSourceStreamBase
-{
-public:
-    using CRewindSourceStreamBase::CRewindSourceStreamBase;
-    HRESULT ProduceData(IMFSample **out) override
-    {
-        ReadLoop loop;
-        loop.frameStep = true;
-        loop.fill = [](qint64, qint64 sampleTime, IMFSample **sample) {
-            CComPtr<IMFSample> made;
-            HRESULT hr = MFCreateSample(&made);
-            if (SUCCEEDED(hr))
-                hr = made->SetSampleTime(sampleTime);
-            *sample = made.Detach();
-            return hr;
-        };
-        return runReadLoop(loop, out);
-    }
-    HRESULT GetAvailableTypes(std::vector<CComPtr<IMFMediaType>> &types) override
-    {
-        CComPtr<IMFMediaType> type;
-        MFCreateMediaType(&type);
-        type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-        type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
-        types.push_back(type);
-        return S_OK;
-    }
-};
-
-void tst_RewindSourceMF::frameStepRepeatsTheFrameAtThePosition()
-{
-    Recording r;
-    QVERIFY(r.create(uniqueName("framestep")));
-    const QVector<Frame> all = frames(50);
-    QCOMPARE(r.writeAll(all), S_OK);
-    HRESULT hr = E_FAIL;
-    CComPtr<CBaseSourceWithRateSupport> source(new CBaseSourceWithRateSupport(hr, MFMEDIASOURCE_CAN_SEEK));
-    source->setSupportedRateRange(0, 10);
-    CComPtr<IArchiveReader> reader = archivetest::openReader(r.server, r.id);
-    const LONGLONG from = kBase + kSecond;
-    auto stream = nyx::makeSourceStream<FrameStepStream>(static_cast<nyx::ISource *>(source.p), reader.p,
-                                                         from, kBase + 10 * kSecond, &source->messageQueue());
-    QCOMPARE(stream->ReadStreamProperties(r.stream), S_OK);
-    QCOMPARE(source->Initialize({stream}), S_OK);
-    sourcetest::EventLog events(stream->mediaStream());
-    CComPtr<IMFRateControl> control;
-    QCOMPARE(MFGetService(static_cast<IMFMediaSourceEx *>(source.p), MF_RATE_CONTROL_SERVICE,
-                          IID_IMFRateControl, reinterpret_cast<void **>(&control)),
-             S_OK);
-    QCOMPARE(control->SetRate(FALSE, 0.0f), S_OK);
-    CComPtr<IMFPresentationDescriptor> descriptor;
-    QCOMPARE(source->CreatePresentationDescriptor(&descriptor), S_OK);
-    // Into frame 30 (1.2 s): the seek leaves the position just before the key frame at 1.0 s, and
-    // every request at rate 0 gives the frame holding that position again (frame 24), timed at the
-    // requested position.
-    const auto position = nyx::mf::PropVariant::fromInt64(2 * kSecond / 10 + kFrame / 2);
-    QCOMPARE(source->Start(descriptor, nullptr, &position), S_OK);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(stream->RequestSample(nullptr), S_OK);
-    QVERIFY(events.waitForType(MEMediaSample, 3));
-    for (const auto &e : events.events) {
-        if (e.type != MEMediaSample)
-            continue;
-        CComPtr<IMFSample> sample;
-        e.object->QueryInterface(IID_IMFSample, reinterpret_cast<void **>(&sample));
-        LONGLONG time = 0;
-        UINT64 frame = 0;
-        sample->GetSampleTime(&time);
-        sample->GetUINT64(RewindSamplePosition, &frame);
-        QCOMPARE(time, 2 * kSecond / 10 + kFrame / 2);
-        QCOMPARE(LONGLONG(frame), all[24].time);
-    }
-    events.events.clear();
-    source->Shutdown();
-}
-
 void tst_RewindSourceMF::heldSamplesLoseNoFrame()
 {
     Recording r;
@@ -445,33 +365,6 @@ void tst_RewindSourceMF::gaps()
     QVERIFY(p.playToEnd());
     QVERIFY(checkFrames(p.samples, all, 0, 74, kBase));
     QVERIFY2(p.ticks >= minTicks && p.ticks <= maxTicks, qPrintable(QString::number(p.ticks)));
-}
-
-void tst_RewindSourceMF::rates_data()
-{
-    QTest::addColumn<float>("rate");
-    QTest::newRow("double") << 2.0f;
-    QTest::newRow("half") << 0.5f;
-}
-
-void tst_RewindSourceMF::rates()
-{
-    QFETCH(float, rate);
-    Recording r;
-    QVERIFY(r.create(uniqueName("rate")));
-    const QVector<Frame> all = frames(75);
-    QCOMPARE(r.writeAll(all), S_OK);
-    Player p;
-    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
-    QVERIFY(p.rateControl());
-    QCOMPARE(p.rateControl()->SetRate(FALSE, rate), S_OK);
-    QCOMPARE(p.start(0), S_OK);
-    QVERIFY(p.playToEnd());
-    // The source hands out the same frames with the same times at any rate; the clock paces them.
-    QVERIFY(checkFrames(p.samples, all, 0, 74, kBase));
-    float now = 0;
-    QCOMPARE(p.rateControl()->GetRate(nullptr, &now), S_OK);
-    QCOMPARE(now, rate);
 }
 
 void tst_RewindSourceMF::playsWhileAnotherProcessRecords()
