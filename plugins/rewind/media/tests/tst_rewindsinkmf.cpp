@@ -447,6 +447,36 @@ private slots:
             1);
     }
 
+    void startAndStopAtOnce()
+    {
+        auto archive = newStream();
+        Sink sink;
+        auto type = h264Type(320, 240);
+        QCOMPARE(sink.create(archive, type), S_OK);
+        QCOMPARE(sink.setType(type), S_OK);
+        QCOMPARE(sink.attachClock(), S_OK);
+        const int cycles = 20;
+        for (int n = 0; n < cycles; ++n) {
+            QCOMPARE(sink.clock->Start(0), S_OK);
+            QCOMPARE(sink.clock->Stop(), S_OK);
+        }
+        // Every start and stop is reported, in order, and the stream ends stopped.
+        QVector<MediaEventType> order;
+        Event event;
+        while (order.count(MEStreamSinkStopped) < cycles && nextEvent(sink.streamSink, &event)) {
+            if (event.type == MEStreamSinkStarted || event.type == MEStreamSinkStopped ||
+                event.type == MEError)
+                order << event.type;
+        }
+        QCOMPARE(order.size(), 2 * cycles);
+        for (int n = 0; n < order.size(); ++n)
+            QCOMPARE(order[n],
+                     n % 2 ? MediaEventType(MEStreamSinkStopped) : MediaEventType(MEStreamSinkStarted));
+        QCOMPARE(sink.stream()->state(), int(RewindSinkStream::Stopped));
+        QCOMPARE(sink.streamSink->ProcessSample(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)),
+                 MF_E_INVALIDREQUEST);
+    }
+
     void restartAtCurrentPositionIsIgnored()
     {
         auto archive = newStream();
