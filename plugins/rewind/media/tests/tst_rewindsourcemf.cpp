@@ -86,6 +86,7 @@ private slots:
     void seekFillsTheHistory();
     void messages();
     void heldSamplesLoseNoFrame();
+    void deletedStreamAnswersOnce();
     void endTimeMovedBeforePositionEndsAtOnce();
     void liveEndEqualToStartEndsThere();
     void gaps_data();
@@ -277,6 +278,28 @@ void tst_RewindSourceMF::messages()
     // The real end, after frame 29.
     QVERIFY2(g_messages.contains(QStringLiteral("RewindSource end of stream! 0:00:01.160")),
              qPrintable(g_messages.join('|')));
+}
+
+void tst_RewindSourceMF::deletedStreamAnswersOnce()
+{
+    Recording r;
+    QVERIFY(r.create(uniqueName("deleted")));
+    QCOMPARE(r.writeAll(frames(250)), S_OK);
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    QCOMPARE(p.start(0), S_OK);
+    QVERIFY(p.playToEnd(1, 10));
+    r.stream.Release();
+    QCOMPARE(r.server->DeleteStream(r.id), S_OK);
+    // The waiting request gets its answer (the end or an error), once, and nothing follows it.
+    auto answers = [&] { return p.streamEvents->count(MEEndOfStream) + p.streamEvents->count(MEError); };
+    QVERIFY(p.streamEvents->waitFor([&] { return answers() > 0; }));
+    const int samples = p.samples.size();
+    p.request(2);
+    QTest::qWait(300);
+    p.streamEvents->drain();
+    QCOMPARE(answers(), 1);
+    QCOMPARE(p.samples.size(), samples);
 }
 
 void tst_RewindSourceMF::heldSamplesLoseNoFrame()
