@@ -6,6 +6,7 @@
 #include "rangeupdater.h"
 #include "rewindservice.h"
 #include "rewindsink.h"
+#include "rewindsource.h"
 #include "rewindstats.h"
 #include "storage.h"
 #include "storagelist.h"
@@ -39,8 +40,7 @@ void QmlPlugin::registerTypes(const char *uri)
     qmlRegisterUncreatableType<RewindStats>(uri, 1, 0, "RewindStats", reason);
 
     qmlRegisterType<RewindSink>(uri, 1, 0, "RewindSink");
-    // The playback node goes here, after RewindSink and before Range:
-    //   qmlRegisterType<RewindSource>(uri, 1, 0, "RewindSource");
+    qmlRegisterType<RewindSource>(uri, 1, 0, "RewindSource");
     qmlRegisterType<Range>(uri, 1, 0, "Range");
 
     registerMetaTypeOnce<CRewindMemoryStatus>("CRewindMemoryStatus");

@@ -62,6 +62,16 @@ TestCase {
         sink.destroy()
     }
 
+    // A playback node without a stream has no outputs and reports that it cannot build.
+    function test_source() {
+        var source = Qt.createQmlObject("import Rewind 1.0\nRewindSource {}\n", test, "source.qml")
+        verify(source !== null)
+        compare(source.stream, null)
+        compare(source.videoOutput, null)
+        compare(source.audioOutput, null)
+        source.destroy()
+    }
+
     function test_twoEnginesTwoServices() {
         var other = probe.serviceOfSecondEngine()
         verify(typeof other === "object" && other !== null, "second engine: " + other)
