@@ -108,7 +108,7 @@ Launcher::Launcher(LauncherSettings &settings, int &argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    m_parser.parse(arguments);
+    m_parser.parse(withKeepOldLogsValue(arguments));
 
     // 3, 4
     chooseApplicationName(settings, argc > 0 ? argv[0] : "");
@@ -222,10 +222,10 @@ void Launcher::declareOptions()
     m_parser.addOption({QStringLiteral("cleaninstall"), QStringLiteral("Set clean install mode.")});
     m_parser.addOption(
         {QStringLiteral("locale"), QStringLiteral("Locale"), QStringLiteral("locale"), QString()});
-    // Only the option's presence counts. Declared as a flag so that it never takes the next
-    // argument as its value; "--keep_old_logs=0" is still accepted as present.
-    m_parser.addOption(
-        {QStringLiteral("keep_old_logs"), QStringLiteral("Keep log files from previous launches")});
+    // Only the option's presence counts, whatever its value (see withKeepOldLogsValue).
+    m_parser.addOption({QStringLiteral("keep_old_logs"),
+                        QStringLiteral("Keep log files from previous launches"),
+                        QStringLiteral("keep_old_logs"), QStringLiteral("0")});
     m_parser.addOption(
         {QStringLiteral("testing"), QStringLiteral("Testing"), QStringLiteral("testing"), QString()});
     m_parser.addOption({QStringLiteral("testing_name"), QStringLiteral("Testing Name"),
@@ -238,6 +238,23 @@ void Launcher::declareOptions()
     parent.setFlags(QCommandLineOption::HiddenFromHelp);
     m_parser.addOption(parent);
     m_parser.addHelpOption();
+}
+
+QStringList Launcher::withKeepOldLogsValue(QStringList arguments)
+{
+    // "--keep_old_logs" takes a value ("--keep_old_logs 1", "--keep_old_logs=0"), so that the
+    // value never stays behind as a positional argument. Written bare, at the end or before
+    // another option, it gets an empty value here instead of taking that option as its value.
+    const QString bare = QStringLiteral("--keep_old_logs");
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments.at(i) != bare)
+            continue;
+        if (i + 1 == arguments.size() || arguments.at(i + 1).startsWith(QLatin1Char('-')))
+            arguments[i] = bare + QLatin1Char('=');
+        else
+            ++i; // its value
+    }
+    return arguments;
 }
 
 void Launcher::chooseApplicationName(LauncherSettings &settings, const char *argv0)

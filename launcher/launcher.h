@@ -48,6 +48,7 @@ public:
 
 private:
     void declareOptions();
+    static QStringList withKeepOldLogsValue(QStringList arguments);
     void chooseApplicationName(LauncherSettings &settings, const char *argv0);
     void setEnvironment();
     void initLogging(const QString &applicationFilePath);

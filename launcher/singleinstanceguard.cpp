@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <cstring>
 
 namespace {
@@ -20,7 +21,22 @@ private:
     QSystemSemaphore &m_semaphore;
 };
 
-bool processIsRunning(quint64 pid)
+// Whether the process runs this program's executable. One whose executable cannot be read is
+// taken for it: a second instance is refused rather than let in beside a live one.
+bool runsThisExecutable(HANDLE process)
+{
+    WCHAR name[4096];
+    DWORD size = DWORD(sizeof name / sizeof name[0]);
+    if (!QueryFullProcessImageNameW(process, 0, name, &size))
+        return true;
+    const QString image = QFileInfo(QString::fromUtf16(name, int(size))).canonicalFilePath();
+    return image.isEmpty() || image == QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+}
+
+// The owner recorded in the segment is a running instance of this program: a process id left
+// by an ended instance may since belong to a process that has ended too (not yet collected by
+// its parent) or to another program.
+bool ownerIsRunning(quint64 pid)
 {
     if (pid == 0 || pid > 0xFFFFFFFFu || pid == GetCurrentProcessId())
         return false;
@@ -28,7 +44,8 @@ bool processIsRunning(quint64 pid)
     if (!process)
         return false;
     DWORD code = 0;
-    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    const bool running =
+        GetExitCodeProcess(process, &code) && code == STILL_ACTIVE && runsThisExecutable(process);
     CloseHandle(process);
     return running;
 }
@@ -67,7 +84,7 @@ bool SingleInstanceGuard::isAnotherRunning()
     }
     // Detaching the last attachment removes the segment, so a stale one is gone after this.
     m_sharedMemory.detach();
-    return processIsRunning(owner);
+    return ownerIsRunning(owner);
 }
 
 bool SingleInstanceGuard::tryToRun()

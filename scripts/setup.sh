@@ -13,6 +13,7 @@ packages="
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils
+  dbus-daemon
 "
 missing=""
 for p in $packages; do

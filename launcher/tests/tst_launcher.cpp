@@ -100,8 +100,11 @@ private slots:
                                                              "--application_name",
                                                              "Kid"}
                                               << QString() << false << "Kid";
-        QTest::newRow("keep_old_logs takes no value")
+        // A bare keep_old_logs never takes the option after it as its value; a value is its own.
+        QTest::newRow("bare keep_old_logs before an option")
             << QStringList{"--keep_old_logs", "--application_name=Next"} << QString() << false << "Next";
+        QTest::newRow("keep_old_logs with a value")
+            << QStringList{"--keep_old_logs", "1", "--application_name=Next"} << QString() << false << "Next";
     }
     void applicationName()
     {

@@ -70,12 +70,38 @@ private slots:
         QCOMPARE(running.exitCode(), 0);
     }
 
+    void supervisedChildrenRunTheirTests_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<bool>("keepsLogs");
+        QTest::newRow("no keep_old_logs") << QStringList() << QStringList() << false;
+        QTest::newRow("bare, before an option") << QStringList{"--keep_old_logs"} << QStringList() << true;
+        QTest::newRow("bare, last") << QStringList() << QStringList{"--keep_old_logs"} << true;
+        QTest::newRow("=0") << QStringList{"--keep_old_logs=0"} << QStringList() << true;
+        QTest::newRow("value 1") << QStringList{"--keep_old_logs", "1"} << QStringList() << true;
+    }
     void supervisedChildrenRunTheirTests()
     {
-        // The children get the supervisor's program path among their arguments; it must not be
-        // taken as a test function. Passing tests end a child with 0, which stops everything.
+        // The children get the supervisor's arguments, its program path among them; neither the
+        // path nor a value of --keep_old_logs may be taken as a test function. Passing tests end a
+        // child with 0, which stops everything.
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(bool, keepsLogs);
+        const QString logs = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                             QStringLiteral("/Nyx/TundraRecorder/Logs");
+        const QString oldLog = logs + QStringLiteral("/TundraRecorderServer_20000101_000000_1.txt");
+        QVERIFY(QDir().mkpath(logs));
+        {
+            QFile file(oldLog);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("old");
+        }
+
         ProgramRunner supervisor(tundra::test::binDir() + QStringLiteral("/TundraRecorder"));
-        QVERIFY(supervisor.start({QStringLiteral("--testing"), kQmlTests + "/pass"}));
+        QVERIFY(
+            supervisor.start(before + QStringList{QStringLiteral("--testing"), kQmlTests + "/pass"} + after));
         QVERIFY(supervisor.finish(60000));
         QCOMPARE(supervisor.exitCode(), 0);
         const QString output = supervisor.output();
@@ -83,6 +109,7 @@ private slots:
         QVERIFY2(!output.contains(QStringLiteral("FAIL!")), qPrintable(output));
         QVERIFY2(!supervisor.errors().contains(QStringLiteral("Process crashed")),
                  qPrintable(supervisor.errors()));
+        QCOMPARE(QFile::exists(oldLog), keepsLogs);
     }
 
     void failingChildTestsCountAsACrash()

@@ -108,6 +108,7 @@ private slots:
     void blobRefused_data();
     void blobRefused();
     void blobTruncated();
+    void storedSeedsParse();
     void concurrentCopyIsAtomic();
     void mediaTypeIsEqual_data();
     void mediaTypeIsEqual();
@@ -394,6 +395,36 @@ void tst_MfAttributes::blobTruncated()
     QCOMPARE(MFInitAttributesFromBlob(target, nullptr, 0), E_INVALIDARG);
 }
 
+// The fuzzer's seeds are written by an independent script from the documented layout.
+void tst_MfAttributes::storedSeedsParse()
+{
+    const QStringList names = QDir(MF_BLOB_CORPUS).entryList({"*.blob"});
+    QCOMPARE(names.size(), 5);
+    for (const QString &name : names) {
+        QFile file(QDir(MF_BLOB_CORPUS).filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        CComPtr<IMFMediaType> type;
+        MFCreateMediaType(&type);
+        QCOMPARE(MFInitAttributesFromBlob(type, reinterpret_cast<const UINT8 *>(bytes.constData()),
+                                          UINT(bytes.size())),
+                 S_OK);
+        const std::vector<BYTE> again = blobOf(type);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(again.data()), int(again.size())), bytes);
+        if (name == "h264-type.blob") {
+            GUID major, subtype;
+            UINT32 width = 0, height = 0;
+            QCOMPARE(type->GetMajorType(&major), S_OK);
+            QCOMPARE(type->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
+            QCOMPARE(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height), S_OK);
+            QCOMPARE(major, MFMediaType_Video);
+            QCOMPARE(subtype, MFVideoFormat_H264);
+            QCOMPARE(width, 1920u);
+            QCOMPARE(height, 1080u);
+        }
+    }
+}
+
 // Readers of a store being replaced by CopyAllItems see the old or the new items, never a mix;
 // comparing two stores both ways at once does not deadlock.
 void tst_MfAttributes::concurrentCopyIsAtomic()
@@ -408,7 +439,8 @@ void tst_MfAttributes::concurrentCopyIsAtomic()
     std::atomic<bool> stop{false};
     std::atomic<int> mixed{0}, reads{0};
     std::thread writer([&] {
-        for (int i = 0; i < 2000; ++i)
+        // Enough copies, and enough reads while copying, however the threads are scheduled.
+        for (int i = 0; i < 2000 || reads < 200; ++i)
             (i % 2 ? ones : twos)->CopyAllItems(target);
         stop = true;
     });

@@ -20,6 +20,7 @@ void registerRewindServiceMetaTypes()
         qRegisterMetaType<CRewindStorageStats>("CRewindStorageStats");
         qRegisterMetaType<StorageList>("StorageList");
         qRegisterMetaType<CreateStorageResult>("CreateStorageResult");
+        qRegisterMetaType<DeleteStorageResult>("DeleteStorageResult");
         qRegisterMetaType<StreamList>("StreamList");
         qRegisterMetaType<CreateStreamResult>("CreateStreamResult");
         qRegisterMetaType<QSharedPointer<RangeUpdater>>("QSharedPointer<RangeUpdater>");

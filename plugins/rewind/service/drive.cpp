@@ -31,6 +31,14 @@ Drive::Drive(IRewindServer *server, int index, const QSharedPointer<QTimer> &tim
 
 Drive::~Drive() = default;
 
+void Drive::releaseUpdater()
+{
+    if (!m_updater)
+        return;
+    disconnect(m_updater.data(), nullptr, this, nullptr);
+    m_updater.reset();
+}
+
 void Drive::setName(QString value)
 {
     if (value == m_name)

@@ -27,6 +27,8 @@ public:
     qlonglong size() const { return m_size; }
     qlonglong freeSize() const { return m_freeSize; }
     qlonglong usedSize() const { return m_usedSize; }
+    // Disconnects and gives up the worker-thread updater, on the worker thread at shutdown.
+    void releaseUpdater();
 
 signals:
     void nameChanged();

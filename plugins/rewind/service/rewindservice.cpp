@@ -2,10 +2,9 @@
 
 #include "archivemetatypes.h"
 #include "archivetime.h"
-#include "multimedia/comexception.h"
 #include "drive.h"
 #include "drivesupdater.h"
-#include "objectdeleter.h"
+#include "multimedia/comexception.h"
 #include "playbacktuning.h"
 #include "rewindconfiguration.h"
 #include "rewindservicelogging.h"
@@ -13,6 +12,7 @@
 #include "rewindstatsupdater.h"
 #include "storage.h"
 #include "storagesupdater.h"
+#include "storageupdater.h"
 #include "stream.h"
 
 #include "com/com.h"
@@ -28,7 +28,6 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
-
 
 namespace {
 constexpr DWORD kServerContext = 23;
@@ -90,11 +89,12 @@ RewindService::RewindService(const Timing &timing) : m_timing(timing)
 
 RewindService::~RewindService()
 {
-    // The timer stops on its own thread first, so that no tick runs while the thread winds down;
-    // the thread's end runs the deferred deletes the updaters posted, and only then are the
-    // objects that the worker used released.
+    // Everything the worker runs is stopped and deleted on the worker itself, while this thread
+    // waits: no tick runs into a half-destroyed service, and no updater is left behind as a
+    // deferred delete that no event loop will run, holding the archive server.
     if (m_thread->isRunning()) {
-        QMetaObject::invokeMethod(m_timer.data(), "stop", Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_timer.data(), [this] { shutDownWorker(); }, Qt::BlockingQueuedConnection);
         m_thread->quit();
         m_thread->wait();
     }
@@ -102,15 +102,42 @@ RewindService::~RewindService()
     QCoreApplication::removePostedEvents(this);
     m_storages.clear();
     m_drives.clear();
+    m_startingServer.Release();
     m_server.Release();
-    deleteOnOwnThread(m_statsUpdater);
-    deleteOnOwnThread(m_storagesUpdater);
-    deleteOnOwnThread(m_drivesUpdater);
+    m_timer.reset();
+    m_thread.reset();
+}
+
+void RewindService::shutDownWorker()
+{
+    m_timer->stop();
+    // The GUI thread waits in the blocking call, so the model objects it owns can be reached
+    // from here. Each storage, stream and drive gives up its updater, from both this thread's
+    // lists and the GUI thread's.
+    QList<QSharedPointer<Storage>> storages = m_storages;
+    if (m_storagesUpdater)
+        storages += m_storagesUpdater->storages();
+    for (const auto &storage : qAsConst(storages)) {
+        QList<QSharedPointer<Stream>> streams = storage->streamList();
+        if (const QSharedPointer<StorageUpdater> updater = storage->updater())
+            streams += updater->streams().streams;
+        for (const auto &stream : qAsConst(streams))
+            stream->releaseUpdater();
+        storage->releaseUpdater();
+    }
+    QList<QSharedPointer<Drive>> drives = m_drives;
+    if (m_drivesUpdater)
+        drives += m_drivesUpdater->drives();
+    for (const auto &drive : qAsConst(drives))
+        drive->releaseUpdater();
+    delete m_statsUpdater;
+    delete m_storagesUpdater;
+    delete m_drivesUpdater;
     m_statsUpdater = nullptr;
     m_storagesUpdater = nullptr;
     m_drivesUpdater = nullptr;
-    m_timer.reset();
-    m_thread.reset();
+    // The updaters given up above were handed to deleteLater on this thread: delete them now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void RewindService::loadConfiguration()
@@ -135,14 +162,22 @@ void RewindService::loadConfiguration()
     }
     const QString sourcesFile = RewindConfiguration::sourcesFile();
     if (!RewindConfiguration::loadAvailableSources(sourcesFile, m_videos, m_audio)) {
-        // An unusable list the user wrote is kept beside the default instead of being lost.
+        // An unusable list the user wrote is kept beside the default instead of being lost; one
+        // that cannot be put aside stays where it is, and the built-in sources serve this run.
+        bool writeDefault = true;
         if (QFile::exists(sourcesFile)) {
             const QString kept = sourcesFile + QStringLiteral(".bak");
             QFile::remove(kept);
-            if (QFile::rename(sourcesFile, kept))
+            if (QFile::rename(sourcesFile, kept)) {
                 qCWarning(lcRewindService) << "Unusable source list kept as" << kept;
+            } else {
+                qCWarning(lcRewindService) << "Unusable source list" << sourcesFile << "could not be kept as"
+                                           << kept << "and is left in place; the built-in sources are used";
+                writeDefault = false;
+            }
         }
-        RewindConfiguration::writeDefaultAvailableSources(sourcesFile);
+        if (writeDefault)
+            RewindConfiguration::writeDefaultAvailableSources(sourcesFile);
     }
 
     // The link scans nothing with a count or size below one.
@@ -201,36 +236,33 @@ void RewindService::createServer()
 {
     if (m_server)
         return;
-    // After a server that did not come up, polls pass it by for as long again, so that queued
-    // polls do not pile up behind the waits.
-    if (m_readinessBackoff.isValid() && m_readinessBackoff.elapsed() < m_timing.readinessLimitMs)
-        return;
-    m_readinessBackoff.invalidate();
-    CComPtr<IRewindServer> server;
-    CoCreateInstance(CLSID_RewindServer, nullptr, kServerContext, IID_IRewindServer,
-                     reinterpret_cast<void **>(&server));
-    if (!server)
-        return;
-    // A starting server answers E_PENDING; one that does not come up within the limit is dropped
-    // and a later poll tries again, so that the GUI thread is never held for good.
-    HRESULT hr = server->IsReady();
-    int waited = 0;
-    while ((hr == E_PENDING || hr == E_NOINTERFACE) && waited < m_timing.readinessLimitMs) {
+    if (!m_startingServer) {
+        CoCreateInstance(CLSID_RewindServer, nullptr, kServerContext, IID_IRewindServer,
+                         reinterpret_cast<void **>(&m_startingServer));
+        if (!m_startingServer)
+            return;
+    }
+    // A starting server answers E_PENDING (or E_NOINTERFACE): it is asked once more after a
+    // short pause, then again at the next poll, so that the GUI thread is never held while it
+    // starts. Any other answer binds it.
+    const auto starting = [](HRESULT hr) { return hr == E_PENDING || hr == E_NOINTERFACE; };
+    HRESULT hr = m_startingServer->IsReady();
+    if (starting(hr)) {
         QThread::msleep(static_cast<unsigned long>(m_timing.readinessRetryMs));
-        waited += m_timing.readinessRetryMs;
-        hr = server->IsReady();
+        hr = m_startingServer->IsReady();
+        if (starting(hr))
+            return;
     }
-    if (FAILED(hr)) {
-        qCWarning(lcRewindService) << "Archive server is not ready:" << ComException(hr);
-        m_readinessBackoff.start();
-        return;
-    }
-    m_server = server;
+    if (FAILED(hr))
+        qCWarning(lcRewindService) << "Archive server reports" << ComException(hr) << "when ready";
+    m_server = m_startingServer;
+    m_startingServer.Release();
     resetUpdaters();
 }
 
 void RewindService::close()
 {
+    m_startingServer.Release();
     m_server.Release();
     resetUpdaters();
     m_storages.clear();
@@ -248,8 +280,10 @@ void RewindService::updateStatus()
             debugOutput(text);
             qCInfo(lcRewindService).noquote() << text;
             close();
-            setStatus(Closing);
         }
+        // Also after a binding that never came about: the status follows the referee.
+        m_startingServer.Release();
+        setStatus(Closing);
         return;
     }
     if (!m_server) {
@@ -435,11 +469,11 @@ bool RewindService::deleteStorage(Storage *storage)
         qCCritical(lcRewindService) << "Failed to delete 'null' storage";
         return false;
     }
-    StorageList list;
+    DeleteStorageResult result(false, StorageList());
     QMetaObject::invokeMethod(m_storagesUpdater, "deleteStorage", Qt::BlockingQueuedConnection,
-                              Q_RETURN_ARG(StorageList, list), Q_ARG(QUuid, storage->guid()));
-    updateStorages(list);
-    return true;
+                              Q_RETURN_ARG(DeleteStorageResult, result), Q_ARG(QUuid, storage->guid()));
+    updateStorages(result.second);
+    return result.first;
 }
 
 void RewindService::setEvent(QVariantMap event)
@@ -448,14 +482,24 @@ void RewindService::setEvent(QVariantMap event)
     const QString typeName = event.value(QStringLiteral("type")).toString();
     const QString comment = event.value(QStringLiteral("comment")).toString();
     std::uint64_t time = nyx::win32::systemTimeAsFileTime();
-    bool ok = false;
-    const double offset = event.value(QStringLiteral("time")).toDouble(&ok);
-    // Offsets beyond a century are not times of this archive.
-    constexpr double kMaxOffsetMs = 100.0 * 366 * 24 * 3600 * 1000;
-    if (ok && std::isfinite(offset) && std::fabs(offset) < kMaxOffsetMs && m_startTime.isValid())
-        time = toWin32FileTime(m_startTime.addMSecs(static_cast<qint64>(offset)), time);
-    if (!m_link.CreateEvent(typeName, comment, time))
+    const auto timeKey = QStringLiteral("time");
+    if (event.contains(timeKey)) {
+        bool ok = false;
+        const double offset = event.value(timeKey).toDouble(&ok);
+        // Offsets beyond a century are not times of this archive.
+        constexpr double kMaxOffsetMs = 100.0 * 366 * 24 * 3600 * 1000;
+        if (!ok || !std::isfinite(offset) || std::fabs(offset) >= kMaxOffsetMs)
+            qCWarning(lcRewindService) << "Event time" << event.value(timeKey)
+                                       << "is not a time of this archive; the current time is used";
+        else if (m_startTime.isValid())
+            time = toWin32FileTime(m_startTime.addMSecs(static_cast<qint64>(offset)), time);
+    }
+    if (!m_link.CreateEvent(typeName, comment, time)) {
         qCWarning(lcRewindService) << "Referee did not take the event of type" << typeName;
+        return;
+    }
+    // The link has put the event into its table: the list shows it before the referee answers.
+    emit eventListChanged();
 }
 
 Storage *RewindService::getStorageByGuid(QUuid guid)

@@ -11,7 +11,6 @@
 #include "com/comptr.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QQmlListProperty>
@@ -55,13 +54,12 @@ public:
     };
     Q_ENUM(Status)
 
-    // Periods of the worker tick and status poll, of the readiness retry, and how long a starting
-    // server is waited for before the next poll tries again; linkTimerMs 0 keeps the link's own.
+    // Periods of the worker tick and status poll and of the one readiness retry within a poll;
+    // linkTimerMs 0 keeps the link's own.
     struct Timing
     {
         int tickMs = 500;
         int readinessRetryMs = 100;
-        int readinessLimitMs = 3000;
         unsigned linkTimerMs = 0;
     };
 
@@ -128,6 +126,7 @@ private:
     void resetUpdaters();
     void createServer();
     void close();
+    void shutDownWorker();
 
     static int storageCount(QQmlListProperty<Storage> *list);
     static Storage *storageAt(QQmlListProperty<Storage> *list, int index);
@@ -140,11 +139,12 @@ private:
     QDateTime m_startTime;
     qint64 m_duration = 0;
     DWORD m_lastWritingTick = 0;
-    QElapsedTimer m_readinessBackoff;
     RewindStatsUpdater *m_statsUpdater = nullptr;
     StoragesUpdater *m_storagesUpdater = nullptr;
     DrivesUpdater *m_drivesUpdater = nullptr;
     CComPtr<IRewindServer> m_server;
+    // Created but still starting: asked again at the next poll.
+    CComPtr<IRewindServer> m_startingServer;
     QList<QSharedPointer<Storage>> m_storages;
     qint64 m_storagesRevision = 0;
     QList<QSharedPointer<Drive>> m_drives;

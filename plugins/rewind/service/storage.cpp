@@ -42,6 +42,16 @@ Storage::Storage(IRewindServer *server, const QUuid &guid, const QString &name,
 
 Storage::~Storage() = default;
 
+void Storage::releaseUpdater()
+{
+    if (!m_updater)
+        return;
+    disconnect(m_updater.data(), nullptr, this, nullptr);
+    if (m_stats)
+        disconnect(m_updater.data(), nullptr, m_stats.data(), nullptr);
+    m_updater.reset();
+}
+
 QQmlListProperty<Stream> Storage::streams()
 {
     return QQmlListProperty<Stream>(this, nullptr, &Storage::streamCount, &Storage::streamAt);

@@ -43,6 +43,8 @@ public:
     qulonglong dataSizeOnDisk() const;
     // Lives on the worker thread; only that thread may read its state.
     QSharedPointer<StorageUpdater> updater() const { return m_updater; }
+    // Disconnects and gives up the worker-thread updater, on the worker thread at shutdown.
+    void releaseUpdater();
 
     Q_INVOKABLE Stream *createStream(QString name);
     Q_INVOKABLE bool deleteStream(Stream *stream);

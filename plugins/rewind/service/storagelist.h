@@ -17,5 +17,9 @@ struct StorageList
 // The list after a creation, and the new storage (null when creation failed).
 using CreateStorageResult = QPair<StorageList, QSharedPointer<Storage>>;
 
+// Whether the server deleted the storage, and the list after the attempt.
+using DeleteStorageResult = QPair<bool, StorageList>;
+
 Q_DECLARE_METATYPE(StorageList)
 Q_DECLARE_METATYPE(CreateStorageResult)
+Q_DECLARE_METATYPE(DeleteStorageResult)

@@ -19,7 +19,6 @@
 #include <memory>
 #include <vector>
 
-
 namespace {
 constexpr DWORD kClassContext = 23;
 } // namespace
@@ -178,20 +177,22 @@ CreateStorageResult StoragesUpdater::createStorage(QString name, int driveIndex,
     return result;
 }
 
-StorageList StoragesUpdater::deleteStorage(QUuid storageId)
+DeleteStorageResult StoragesUpdater::deleteStorage(QUuid storageId)
 {
     try {
         if (!m_server)
             throw ComException(E_POINTER);
+        // A storage that is being recorded, or one the server does not know, stays listed.
+        throwIfFailed(m_server->DeleteStorage(nyx::com::fromQUuid(storageId)));
         m_list.storages.erase(
             std::remove_if(m_list.storages.begin(), m_list.storages.end(),
                            [&](const QSharedPointer<Storage> &s) { return s->guid() == storageId; }),
             m_list.storages.end());
         m_known.remove(storageId);
         publish();
-        throwIfFailed(m_server->DeleteStorage(nyx::com::fromQUuid(storageId)));
+        return DeleteStorageResult(true, m_list);
     } catch (const ComException &e) {
-        qDebug() << "Rewind failed to delete storage:" << e;
+        qCWarning(lcRewindService) << "Rewind failed to delete storage" << storageId << ":" << e;
     }
-    return m_list;
+    return DeleteStorageResult(false, m_list);
 }

@@ -34,7 +34,8 @@ public slots:
 public:
     Q_INVOKABLE void ResetRewind(IRewindServer *rewindService);
     Q_INVOKABLE CreateStorageResult createStorage(QString name, int driveIndex, qlonglong size);
-    Q_INVOKABLE StorageList deleteStorage(QUuid storageId);
+    // The server is asked first; the storage leaves the list only when the server deleted it.
+    Q_INVOKABLE DeleteStorageResult deleteStorage(QUuid storageId);
 
 private:
     void publish();

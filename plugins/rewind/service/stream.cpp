@@ -40,6 +40,14 @@ Stream::Stream(IRewindServer *server, const QUuid &storageGuid, const QUuid &gui
 
 Stream::~Stream() = default;
 
+void Stream::releaseUpdater()
+{
+    if (!m_updater)
+        return;
+    disconnect(m_updater.data(), nullptr, this, nullptr);
+    m_updater.reset();
+}
+
 QQmlListProperty<Range> Stream::sequences()
 {
     return QQmlListProperty<Range>(this, nullptr, &Stream::sequenceCount, &Stream::sequenceAt);

@@ -49,6 +49,8 @@ public:
     QVector<QSharedPointer<Range>> sequenceRanges() const { return m_sequences; }
 
     QSharedPointer<StreamUpdater> updater() const { return m_updater; }
+    // Disconnects and gives up the worker-thread updater, on the worker thread at shutdown.
+    void releaseUpdater();
     QSharedPointer<QThread> thread() const { return m_thread; }
 
 signals:

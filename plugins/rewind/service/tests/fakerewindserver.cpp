@@ -3,6 +3,7 @@
 #include "archive/iattributestore.h"
 
 #include <QMutexLocker>
+#include <QThread>
 #include <cstring>
 
 namespace fake {
@@ -91,6 +92,8 @@ HRESULT Server::enter(Op op)
 {
     ++m_calls[static_cast<int>(op)];
     m_log.append(op);
+    if (const int delay = m_callDelayMs.load())
+        QThread::msleep(static_cast<unsigned long>(delay));
     return m_failures.value(static_cast<int>(op), S_OK);
 }
 
@@ -405,6 +408,9 @@ HRESULT Server::DeleteStorage(GUID storageId)
     m_deletedStorages.append(id);
     if (const HRESULT hr = enter(Op::DeleteStorage); FAILED(hr))
         return hr;
+    // Like the archive server, an unknown storage is refused.
+    if (std::none_of(m_storages.begin(), m_storages.end(), [&](const Storage &s) { return s.id == id; }))
+        return E_INVALIDARG;
     m_storages.erase(
         std::remove_if(m_storages.begin(), m_storages.end(), [&](const Storage &s) { return s.id == id; }),
         m_storages.end());

@@ -117,6 +117,8 @@ public:
     void setRangeSize(const QUuid &id, LONGLONG size);
     void setChannel(const QUuid &id, const QString &name, BYTE flag, DWORD channelId);
     void setRangeInfoOffered(bool offered);
+    // Every operation takes this long (a slow disk): a tick is still running when the test acts.
+    void setCallDelay(int ms) { m_callDelayMs = ms; }
 
     // What the server received.
     int calls(Op op) const;
@@ -172,6 +174,7 @@ private:
     QList<Op> m_log;
     int m_shortLimit = -1;
     qint64 m_countOverride = -1;
+    std::atomic<int> m_callDelayMs{0};
     ULONGLONG m_driveMask = 0;
     QMap<int, DriveInfo> m_drives;
     CRewindMemoryStatus m_memory{};

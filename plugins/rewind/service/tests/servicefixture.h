@@ -162,7 +162,6 @@ inline RewindService::Timing fastTiming()
     RewindService::Timing t;
     t.tickMs = 20;
     t.readinessRetryMs = 10;
-    t.readinessLimitMs = 2000;
     t.linkTimerMs = 20;
     return t;
 }

@@ -334,17 +334,36 @@ private slots:
                  QUrl(QStringLiteral("kx:///KX322 Board 1 Stereo 1")));
     }
 
+    void unusableSourceListIsKept_data()
+    {
+        QTest::addColumn<bool>("asideBlocked");
+        QTest::newRow("kept aside") << false;
+        QTest::newRow("cannot be kept aside") << true;
+    }
     void unusableSourceListIsKept()
     {
+        QFETCH(bool, asideBlocked);
         const QByteArray broken("{\"video\": [{\"name\":\"Mine\", \"rewind\":\"CamM\" ");
         writeFile(file("available_videos.json"), broken);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "Unusable source list kept as .*available_videos.json.bak")));
+        if (asideBlocked) {
+            // A folder with content where the copy would go: neither removed nor replaced.
+            QVERIFY(QDir().mkpath(file("available_videos.json.bak/inside")));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("could not be kept as .* left in place")));
+        } else {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral(
+                                     "Unusable source list kept as .*available_videos.json.bak")));
+        }
         FakeReferee offline;
         offline.setAvailable(false);
         RewindService service(svc::fastTiming());
-        QCOMPARE(readFile(file("available_videos.json.bak")), broken);
-        QVERIFY(readFile(file("available_videos.json")).contains("IPCamera-RTSP"));
+        if (asideBlocked) {
+            QCOMPARE(readFile(file("available_videos.json")), broken);
+        } else {
+            QCOMPARE(readFile(file("available_videos.json.bak")), broken);
+            QVERIFY(readFile(file("available_videos.json")).contains("IPCamera-RTSP"));
+        }
         QCOMPARE(service.getAvailableVideos().size(), 4);
     }
 

@@ -14,6 +14,7 @@
 #include "archive/archivefaults.h"
 #include "win32/filetime.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 #include <memory>
@@ -393,8 +394,16 @@ private slots:
         QTest::ignoreMessage(QtCriticalMsg, "Failed to delete 'null' storage");
         QVERIFY(!service.deleteStorage(nullptr));
         const QUuid id = created->guid();
+        // Refused by the server (being recorded): reported, and the storage stays.
+        server().fail(fake::Op::DeleteStorage, HRESULT_FROM_WIN32(32));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("failed to delete storage")));
+        QVERIFY(!service.deleteStorage(created));
+        QCOMPARE(service.getStorageByGuid(id), created);
+        QCOMPARE(listCount(service.storages()), 3);
+        server().clearFailures();
+
         QVERIFY(service.deleteStorage(created));
-        QCOMPARE(server().deletedStorages(), QList<QUuid>({id}));
+        QCOMPARE(server().deletedStorages(), QList<QUuid>({id, id}));
         QVERIFY(!service.getStorageByGuid(id));
         QCOMPARE(listCount(service.storages()), 2);
         // The next ticks agree.
@@ -407,25 +416,42 @@ private slots:
         RewindService service(fastTiming());
         QTRY_VERIFY_WITH_TIMEOUT(service.diskSize() == 5700, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(service.link().typesReceived.load(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(service.getEventList().size(), 2, kWait);
         const quint64 start = kT0 - 9000 * kMs;
         auto hex = [](quint64 v) { return QStringLiteral("(Hi%1)(Lo%2)").arg(xml::hexHi(v), xml::hexLo(v)); };
+        QSignalSpy listChanged(&service, &RewindService::eventListChanged);
         service.setEvent({{QStringLiteral("type"), QStringLiteral("Goal")},
                           {QStringLiteral("comment"), QStringLiteral("header")},
                           {QStringLiteral("time"), 1500.9}});
+        // Shown at once, before the referee has answered.
+        QCOMPARE(listChanged.count(), 1);
+        const QVariantMap created{{QStringLiteral("type"), QStringLiteral("Goal")},
+                                  {QStringLiteral("comment"), QStringLiteral("header")},
+                                  {QStringLiteral("time"), qint64(1500)},
+                                  {QStringLiteral("boardTime"), -1.0}};
+        QVERIFY2(service.getEventList().contains(created),
+                 qPrintable(QVariant(service.getEventList()).toJsonDocument().toJson()));
         QTRY_VERIFY_WITH_TIMEOUT(!m_referee->requests(QStringLiteral("CreateEvent")).isEmpty(), kWait);
         QCOMPARE(m_referee->requests(QStringLiteral("CreateEvent")).value(0),
                  QStringLiteral("CreateEvent1_Goal") + hex(start + 1500 * kMs) + QStringLiteral("header"));
 
-        // Without a usable time the event is at the current time.
+        // Without a usable time the event is at the current time; a time given but unusable is
+        // reported.
         const quint64 now = nyx::win32::systemTimeAsFileTime();
-        for (const QVariant &time : {QVariant(), QVariant(QStringLiteral("soon")), QVariant(qQNaN())}) {
+        const QVariant times[] = {QVariant(),        QVariant(QStringLiteral("soon")),
+                                  QVariant(qQNaN()), QVariant(qInf()),
+                                  QVariant(-qInf()), QVariant(1e300)};
+        for (const QVariant &time : times) {
             QVariantMap e{{QStringLiteral("type"), QStringLiteral("Foul")},
                           {QStringLiteral("comment"), QStringLiteral("now")}};
-            if (time.isValid())
+            if (time.isValid()) {
                 e.insert(QStringLiteral("time"), time);
+                QTest::ignoreMessage(QtWarningMsg,
+                                     QRegularExpression(QStringLiteral("not a time of this archive")));
+            }
             service.setEvent(e);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(m_referee->requests(QStringLiteral("CreateEvent2_Foul")).size() == 3, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(m_referee->requests(QStringLiteral("CreateEvent2_Foul")).size() == 6, kWait);
         for (const QString &text : m_referee->requests(QStringLiteral("CreateEvent2_Foul"))) {
             static const QRegularExpression re(QStringLiteral("\\(Hi([0-9A-F]{8})\\)\\(Lo([0-9A-F]{8})\\)"));
             const auto m = re.match(text);
@@ -473,7 +499,7 @@ private slots:
         qputenv("TUNDRA_ARCHIVE_STARTUP_MS", "300");
         RewindService service(fastTiming());
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
-        QVERIFY(service.isBound());
+        QTRY_VERIFY_WITH_TIMEOUT(service.isBound(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(listCount(service.drives()) >= 1, kWait);
         QVERIFY(service.minimumStorageSize() > 0);
         QSignalSpy changed(&service, &RewindService::storagesChanged);
@@ -484,19 +510,94 @@ private slots:
         QVERIFY(service.deleteStorage(created));
     }
 
-    void serverThatNeverGetsReadyIsDroppedAndRetried()
+    void serverThatNeverGetsReadyIsAskedAgainAtEachPoll()
     {
         m_archive.reset();
         nyx::archive::faults::fail(nyx::archive::faults::Operation::IsReady, E_PENDING);
-        RewindService::Timing timing = fastTiming();
-        timing.readinessLimitMs = 100;
-        RewindService service(timing);
+        RewindService service(fastTiming());
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
         QTest::qWait(300);
         QVERIFY(!service.isBound());
         nyx::archive::faults::clear();
         QTRY_VERIFY_WITH_TIMEOUT(service.isBound(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(listCount(service.drives()) >= 1, kWait);
+    }
+
+    void startingServerNeverHoldsTheGuiThread()
+    {
+        m_archive.reset(); // the real archive server, starting for 2 s
+        qputenv("TUNDRA_ARCHIVE_STARTUP_MS", "2000");
+        RewindService::Timing timing = fastTiming();
+        timing.readinessRetryMs = 100;
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        RewindService service(timing);
+
+        // A GUI-thread timer measures how long the thread goes without turning its event loop.
+        // A poll that waited for the server would show the whole start-up; the bound allows for
+        // a loaded machine. The binding poll itself waits for the worker and is not counted.
+        QElapsedTimer sinceTurn;
+        sinceTurn.start();
+        qint64 longestPending = 0;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!service.isBound())
+                longestPending = qMax(longestPending, sinceTurn.elapsed());
+            sinceTurn.restart();
+        });
+        watch.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(service.isBound(), kWait);
+        QVERIFY2(sinceStart.elapsed() >= 1900, "the server was not pending");
+        QVERIFY2(longestPending < 1000, qPrintable(QString::number(longestPending)));
+        QCOMPARE(service.status(), RewindService::Reading);
+        QTRY_VERIFY_WITH_TIMEOUT(listCount(service.drives()) >= 1, kWait);
+    }
+
+    void statusFollowsTheRefereeWithoutABinding()
+    {
+        // A server class that hands out no object: the binding never comes about.
+        nyx::com::ClassRegistration none(CLSID_RewindServer, [](REFIID, void **) { return E_OUTOFMEMORY; });
+        RewindService service(fastTiming());
+        QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
+        QVERIFY(!service.isBound());
+        m_referee->setSilent(true);
+        m_clock->advance(6000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Closing, kWait);
+        m_referee->setSilent(false);
+        QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
+    }
+
+    void shutdownReleasesEveryServerReference_data()
+    {
+        QTest::addColumn<bool>("bind");
+        QTest::addColumn<int>("callDelayMs");
+        QTest::newRow("never bound") << false << 0;
+        QTest::newRow("bound") << true << 0;
+        QTest::newRow("bound, mid-tick") << true << 40;
+    }
+    void shutdownReleasesEveryServerReference()
+    {
+        QFETCH(bool, bind);
+        QFETCH(int, callDelayMs);
+        const ULONG before = server().refCount();
+        m_referee->setSilent(!bind);
+        {
+            RewindService service(fastTiming());
+            if (bind) {
+                QTRY_VERIFY_WITH_TIMEOUT(service.diskSize() == 5700, kWait);
+                QTRY_VERIFY_WITH_TIMEOUT(service.getStreamByGuid(m_cam3), kWait);
+                QVERIFY(server().refCount() > before);
+            } else {
+                QTest::qWait(100);
+            }
+            server().setCallDelay(callDelayMs);
+            if (callDelayMs > 0) {
+                server().resetCalls();
+                QTRY_VERIFY_WITH_TIMEOUT(!server().callLog().isEmpty(), kWait);
+            }
+        }
+        // No event loop runs after the destructor: nothing may be left to a deferred delete.
+        QCOMPARE(server().refCount(), before);
     }
 };
 

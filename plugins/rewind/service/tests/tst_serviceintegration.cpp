@@ -237,10 +237,11 @@ private slots:
         const QUuid storageId = storage->guid();
         range.setStream(nullptr);
         before.setStream(nullptr);
-        StorageList left;
+        DeleteStorageResult left;
         QVERIFY(QMetaObject::invokeMethod(service.storages, "deleteStorage", Qt::BlockingQueuedConnection,
-                                          Q_RETURN_ARG(StorageList, left), Q_ARG(QUuid, storageId)));
-        QVERIFY(left.storages.isEmpty());
+                                          Q_RETURN_ARG(DeleteStorageResult, left), Q_ARG(QUuid, storageId)));
+        QVERIFY(left.first);
+        QVERIFY(left.second.storages.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!service.storage("Match"), kWait);
         DWORD count = 99;
         QCOMPARE(server->GetStorageCount(&count), S_OK);
