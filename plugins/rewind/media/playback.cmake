@@ -20,3 +20,29 @@ target_link_libraries(rewind_playback PUBLIC rewind_media rewind_service nyx_cod
 if(EXISTS ${_playback}/tests/playback_tests.cmake)
   include(${_playback}/tests/playback_tests.cmake)
 endif()
+
+# Decoding an H.264 stream of another recorder through the whole playback path (not a test).
+if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples AND TARGET rewind_playback_testsupport)
+  tundra_add_benchmark(NAME playback_bench SOURCES ${_playback}/bench/playback_bench.cpp
+    LIBS rewind_playback_testsupport nyx_codecs_testsamples)
+  if(TARGET playback_bench)
+    target_include_directories(playback_bench PRIVATE ${_playback}/tests)
+  endif()
+endif()
+
+# Built only with -DTUNDRA_FUZZ=ON (clang): the attribute block of other recorders' stream records as
+# the codec and audio streams read it. The readers and the block parser are compiled into the target
+# so that they carry the fuzzer's coverage instrumentation.
+if(TUNDRA_FUZZ)
+  tundra_add_fuzzer(NAME fuzz_rewindstoredformat LABEL media
+    CORPUS ${_playback}/fuzz/corpus
+    OPTIONS -max_len=4096
+    SOURCES ${_playback}/fuzz/fuzz_rewindstoredformat.cpp ${_playback}/rewindstoredformat.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/attributestore.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/attributeblock.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/faults.cpp
+      ${CMAKE_SOURCE_DIR}/platform/codecs/src/storedformats.cpp
+    LIBS nyx_com nyx_win32 Qt5::Core)
+  target_include_directories(fuzz_rewindstoredformat PRIVATE ${_playback} ${CMAKE_SOURCE_DIR}/platform
+    ${CMAKE_SOURCE_DIR}/platform/archive/src)
+endif()

@@ -76,7 +76,7 @@ HRESULT CRewindSourceStream2AVC::InitDecoder(const GUID &streamId, int decoderKi
         info.width > kMaxSide || info.height > kMaxSide) {
         qCWarning(lcRewindSourceMF) << "RewindSource: H.264 stream info refused: frame rate" << info.frameRate
                                     << "size" << info.width << "x" << info.height;
-        return nyx::codecs::kFrameNotFound == hr ? hr : E_UNEXPECTED;
+        return E_UNEXPECTED;
     }
     m_width = info.width;
     m_height = info.height;
