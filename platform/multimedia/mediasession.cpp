@@ -105,7 +105,8 @@ void MediaSession::setEnabled(bool enabled)
 
 void MediaSession::setRate(double rate)
 {
-    if (qFuzzyCompare(m_rate, rate) || rate <= 0)
+    // 0 scrubs: the clock stands and the sources hand out what the sinks ask for. No reverse play.
+    if (qFuzzyCompare(m_rate, rate) || rate < 0)
         return;
     m_rate = rate;
     if (m_playing)
@@ -192,7 +193,8 @@ void MediaSession::play()
     if (m_playing)
         m_core->stop();
     const LONGLONG position = static_cast<LONGLONG>(m_position * 1e7);
-    const HRESULT hr = m_core->start(routes, position, position != 0);
+    // A fresh start is a start at a position: a seekable source seeks there (to its key frame).
+    const HRESULT hr = m_core->start(routes, position, true);
     if (FAILED(hr)) {
         m_core->stop();
         setPlaying(false);

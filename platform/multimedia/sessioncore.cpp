@@ -362,6 +362,10 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
         reportError(FAILED(status) ? status : E_FAIL);
         return;
     }
+    if (type == MEStreamFormatChanged) {
+        onFormatChanged(stream, event);
+        return;
+    }
     if (type != MEMediaSample && type != MEEndOfStream)
         return;
     CComPtr<IMFSample> sample;
@@ -411,5 +415,33 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
                 collectRequests(output, &requests);
     }
     issue(requests);
+}
+void SessionCore::onFormatChanged(IMFMediaStream *stream, IMFMediaEvent *event)
+{
+    // The stream's events come one at a time: the sinks have the new type before the sample that
+    // needs it arrives.
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    CComPtr<IMFMediaType> type;
+    if (SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN && value.punkVal)
+        value.punkVal->QueryInterface(IID_IMFMediaType, reinterpret_cast<void **>(&type));
+    PropVariantClear(&value);
+    if (!type)
+        return;
+    std::vector<CComPtr<IMFStreamSink>> targets;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const Output &output : m_outputs)
+            if (output.stream.p == stream)
+                for (std::size_t index : output.sinks)
+                    targets.push_back(m_sinks[index].sink);
+    }
+    for (const auto &sink : targets) {
+        CComPtr<IMFMediaTypeHandler> handler;
+        const HRESULT hr = SUCCEEDED(sink->GetMediaTypeHandler(&handler)) ? handler->SetCurrentMediaType(type)
+                                                                          : E_NOINTERFACE;
+        if (FAILED(hr))
+            reportError(hr);
+    }
 }
 } // namespace nyx::multimedia

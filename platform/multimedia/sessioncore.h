@@ -66,6 +66,8 @@ private:
     void onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event);
     void onSourceEvent(IMFMediaSource *source, IMFMediaEvent *event);
     void onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event);
+    // A source stream changed its media type: its stream sinks take the new one.
+    void onFormatChanged(IMFMediaStream *stream, IMFMediaEvent *event);
     // Under the lock: the source streams to ask for one more sample each.
     void collectRequests(Output &output, std::vector<CComPtr<IMFMediaStream>> *requests);
     static void issue(const std::vector<CComPtr<IMFMediaStream>> &requests);

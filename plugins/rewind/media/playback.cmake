@@ -21,12 +21,21 @@ if(EXISTS ${_playback}/tests/playback_tests.cmake)
   include(${_playback}/tests/playback_tests.cmake)
 endif()
 
+if(TARGET nyx_archive)
+  tundra_add_benchmark(NAME playback_bench SOURCES ${_playback}/bench/playback_bench.cpp
+    LIBS rewind_playback nyx_archive)
+  if(TARGET playback_bench)
+    target_include_directories(playback_bench PRIVATE ${_playback}/tests ${CMAKE_SOURCE_DIR}/platform/archive/tests
+      ${CMAKE_SOURCE_DIR}/platform/multimedia/source/tests)
+  endif()
+endif()
+
 # Decoding an H.264 stream of another recorder through the whole playback path (not a test).
 if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples AND TARGET rewind_playback_testsupport)
-  tundra_add_benchmark(NAME playback_bench SOURCES ${_playback}/bench/playback_bench.cpp
+  tundra_add_benchmark(NAME decoding_bench SOURCES ${_playback}/bench/decoding_bench.cpp
     LIBS rewind_playback_testsupport nyx_codecs_testsamples)
-  if(TARGET playback_bench)
-    target_include_directories(playback_bench PRIVATE ${_playback}/tests)
+  if(TARGET decoding_bench)
+    target_include_directories(decoding_bench PRIVATE ${_playback}/tests)
   endif()
 endif()
 

@@ -9,37 +9,33 @@
 #include <QThread>
 
 namespace {
-// The build step; runs on the stream's worker thread.
+// The build step; runs on the stream's worker thread. A failure reaches onActivated through the
+// Activator with its own HRESULT and is logged there, once.
 CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
                                    const CComPtr<IMFMediaType> &type)
 {
-    try {
-        CComPtr<IRewindServer> server;
-        if (updater)
-            server.Attach(updater->server());
-        if (!server)
-            throw ComException(E_POINTER, QStringLiteral("Null pointer"));
-        const GUID streamId = nyx::com::fromQUuid(updater->guid());
-        CComPtr<IArchiveStream> stream;
-        HRESULT hr = server->OpenStream(streamId, &stream);
-        if (FAILED(hr))
-            throw ComException(hr, QStringLiteral("Error"));
-        CComPtr<IMFMediaSink> sink;
-        hr = createRewindSinkMF(streamId, type, server, stream, &sink);
-        if (FAILED(hr))
-            throw ComException(hr, QStringLiteral("Error"));
-        if (!sink)
-            throw ComException(E_POINTER, QStringLiteral("Null pointer"));
-        CComPtr<IMFStreamSink> streamSink;
-        hr = sink->GetStreamSinkByIndex(0, &streamSink);
-        if (FAILED(hr))
-            throw ComException(hr, QStringLiteral("Error"));
-        // The stream sink keeps its media sink alive.
-        return CComPtr<IUnknown>(streamSink.p);
-    } catch (const ComException &e) {
-        qCCritical(lcRewindSink) << "RewindSink:" << e;
-        return nullptr;
-    }
+    CComPtr<IRewindServer> server;
+    if (updater)
+        server.Attach(updater->server());
+    if (!server)
+        throw ComException(E_POINTER, QStringLiteral("Null pointer"));
+    const GUID streamId = nyx::com::fromQUuid(updater->guid());
+    CComPtr<IArchiveStream> stream;
+    HRESULT hr = server->OpenStream(streamId, &stream);
+    if (FAILED(hr))
+        throw ComException(hr, QStringLiteral("Error"));
+    CComPtr<IMFMediaSink> sink;
+    hr = createRewindSinkMF(streamId, type, server, stream, &sink);
+    if (FAILED(hr))
+        throw ComException(hr, QStringLiteral("Error"));
+    if (!sink)
+        throw ComException(E_POINTER, QStringLiteral("Null pointer"));
+    CComPtr<IMFStreamSink> streamSink;
+    hr = sink->GetStreamSinkByIndex(0, &streamSink);
+    if (FAILED(hr))
+        throw ComException(hr, QStringLiteral("Error"));
+    // The stream sink keeps its media sink alive.
+    return CComPtr<IUnknown>(streamSink.p);
 }
 } // namespace
 

@@ -174,6 +174,12 @@ HRESULT RewindSinkStream::clockStart(MFTIME systemTime, LONGLONG offset)
 
 HRESULT RewindSinkStream::onClockStart(MFTIME systemTime, LONGLONG offset)
 {
+    {
+        // A start that was queued before a shutdown starts nothing.
+        AutoLock lock(m_stateLock);
+        if (!m_owner)
+            return MF_E_SHUTDOWN;
+    }
     // Samples accepted under the previous start are written with its times.
     processQueue();
     m_clockStartSystemTime = systemTime;
@@ -384,6 +390,16 @@ HRESULT RewindSinkStream::shutdown()
     {
         AutoLock queueLock(m_queueLock);
         m_items.clear();
+    }
+    // A shut-down sink lets go of the archive stream at once, so that another sink can record
+    // into it, even while something still holds this one. The writer stops on the work queue,
+    // after the work under way. (From the media sink's destructor nothing is queued: the
+    // stream's own destructor stops the writer.)
+    if (m_state == Started)
+        m_state = Stopped;
+    if (m_lifetime->refCount() > 0) {
+        CComPtr<IMFStreamSink> self(this);
+        m_workQueue.push([self, this]() { return stopWriter(); });
     }
     return m_events ? m_events->Shutdown() : S_OK;
 }

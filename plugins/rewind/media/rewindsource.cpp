@@ -10,7 +10,7 @@
 #include "streamupdater.h"
 
 #include "com/guid.h"
-#include "multimedia/source/sourcenodes.h"
+#include "multimedia/mediasourcenode.h"
 #include "win32/debugoutput.h"
 
 #include <QThread>
@@ -194,13 +194,16 @@ void RewindSource::onActivated(CComPtr<IUnknown> object, ComException error)
         clearMfNodes();
         m_videoOutput = -1;
         m_audioOutput = -1;
-        CComPtr<IMFPresentationDescriptor> descriptor = getCleanPresentationDescriptor(m_source);
+        CComPtr<IMFMediaSource> mediaSource;
+        if (m_source)
+            m_source->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void **>(&mediaSource));
+        CComPtr<IMFPresentationDescriptor> descriptor = getCleanPresentationDescriptor(mediaSource);
         DWORD videoIndex = 0;
         DWORD audioIndex = 0;
         CComPtr<IMFTopologyNode> videoNode =
-            createMediaSourceNode(m_source, descriptor, MFMediaType_Video, &videoIndex);
+            createMediaSourceNode(mediaSource, descriptor, MFMediaType_Video, &videoIndex);
         CComPtr<IMFTopologyNode> audioNode =
-            createMediaSourceNode(m_source, descriptor, MFMediaType_Audio, &audioIndex);
+            createMediaSourceNode(mediaSource, descriptor, MFMediaType_Audio, &audioIndex);
         int count = 0;
         if (audioNode) {
             if (FAILED(descriptor->SelectStream(audioIndex)))

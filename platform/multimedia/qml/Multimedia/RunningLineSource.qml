@@ -1,4 +1,5 @@
 import QtQml 2.2
+import Multimedia 1.0
 
 // A test-signal source: a running line over a frame of the given size and rate.
 QtObject {

@@ -1,9 +1,9 @@
 // The source side of the media library with a scripted stream: events, requests, the sample pool,
 // failures, rates, Disable and Shutdown.
 
+#include "multimedia/mediasourcenode.h"
 #include "multimedia/source/basesource.h"
 #include "multimedia/source/basesourcestream.h"
-#include "multimedia/source/sourcenodes.h"
 #include "sourcetesthelpers.h"
 
 #include <QtTest>
@@ -311,26 +311,19 @@ void tst_BaseSource::disableAndShutdown()
 void tst_BaseSource::graphHelpers()
 {
     Fixture f(1);
-    CComPtr<IMFPresentationDescriptor> clean =
-        getCleanPresentationDescriptor(static_cast<IMFMediaSourceEx *>(f.source.p));
+    IMFMediaSource *source = static_cast<IMFMediaSource *>(f.source.p);
+    CComPtr<IMFPresentationDescriptor> clean = getCleanPresentationDescriptor(source);
     QVERIFY(clean);
-    BOOL selected = TRUE;
-    CComPtr<IMFStreamDescriptor> sd;
-    QCOMPARE(clean->GetStreamDescriptorByIndex(0, &selected, &sd), S_OK);
-    QVERIFY(!selected);
     DWORD index = 99;
-    CComPtr<IMFTopologyNode> video =
-        createMediaSourceNode(static_cast<IMFMediaSourceEx *>(f.source.p), clean, MFMediaType_Video, &index);
+    CComPtr<IMFTopologyNode> video = createMediaSourceNode(source, clean, MFMediaType_Video, &index);
     QVERIFY(video);
     QCOMPARE(index, DWORD(0));
     CComPtr<IMFMediaSource> nodeSource;
     QCOMPARE(
         video->GetUnknown(MF_TOPONODE_SOURCE, IID_IMFMediaSource, reinterpret_cast<void **>(&nodeSource)),
         S_OK);
-    QCOMPARE(static_cast<IUnknown *>(nodeSource.p),
-             static_cast<IUnknown *>(static_cast<IMFMediaSource *>(f.source.p)));
-    QVERIFY(!createMediaSourceNode(static_cast<IMFMediaSourceEx *>(f.source.p), clean, MFMediaType_Audio,
-                                   &index));
+    QCOMPARE(static_cast<IUnknown *>(nodeSource.p), static_cast<IUnknown *>(source));
+    QVERIFY(!createMediaSourceNode(source, clean, MFMediaType_Audio, &index));
 }
 
 QTEST_GUILESS_MAIN(tst_BaseSource)

@@ -1,187 +1,169 @@
-// A 1080p H.264 stream of another recorder played through the whole playback path (archive reader,
-// RewindSourceMF, the H.264 stream, decoder and converter objects, pool samples and stream events):
-// at rate 1 into a sink that takes samples as fast as they come, against `ffmpeg -threads 1` decoding
-// the same access units to NV12; and the CPU share of key-frame-only play at rate 10 into a sink
-// that presents each sample at its time.
-// Usage: playback_bench [frames] (default 500, 25 per second, a key frame every 25).
+// Playback benchmark: the time from the creation of a RewindSource to its first sample (the range
+// measurement on the worker thread and the source build included), and the time of a seek to a
+// random position in a 1-hour 25 fps stream of small frames. Both against a target of 100 ms.
+//
+//   playback_bench [folder]   (works in <folder>/playback-bench, removed at the end)
 
-#include "decodingtesthelpers.h"
+#include "playbacktesthelpers.h"
+#include "range.h"
+#include "rewindsource.h"
+#include "stream.h"
 
-#include "rewindsourcestream2avc.h"
+#include "archivetime.h"
+#include "com/guid.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QEventLoop>
 #include <QLoggingCategory>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
+
+using namespace playbacktest;
 
 namespace {
-constexpr int kWidth = 1920, kHeight = 1080;
-constexpr LONGLONG kFrame = 400000;
-using decodingtest::kBase;
-using decodingtest::kSecond;
+constexpr int kFrames = 25 * 3600;
+constexpr int kRuns = 50;
+constexpr double kTargetMs = 100.0;
 
-struct Run
+double median(std::vector<double> v)
 {
-    int samples = 0;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    bool ended = false;
-};
-
-// Plays from the start; paced: each sample is presented at its time at that rate before the next
-// request, else depth requests are kept outstanding.
-Run play(const playbacktest::Recording &r, float rate, bool paced, int depth = 4)
-{
-    Run run;
-    HRESULT hr = E_FAIL;
-    CComPtr<RewindSourceMF> source(new RewindSourceMF(hr));
-    if (FAILED(hr) ||
-        FAILED(source->initialize(r.server, r.stream, false, -1, 0, kBase, kBase + 3600 * kSecond)))
-        return run;
-    source->setQuality(1.0);
-    CComPtr<IMFRateControl> rateControl;
-    MFGetService(static_cast<IMFMediaSourceEx *>(source.p), MF_RATE_CONTROL_SERVICE, IID_IMFRateControl,
-                 reinterpret_cast<void **>(&rateControl));
-    if (!rateControl || FAILED(rateControl->SetRate(FALSE, rate)))
-        return run;
-    IMFMediaStream *stream = source->stream()->mediaStream();
-    sourcetest::EventLog events(stream);
-    LONGLONG lastTime = 0;
-    events.onEvent = [&](sourcetest::Event &e) {
-        if (e.type == MEMediaSample) {
-            CComPtr<IMFSample> sample;
-            e.object->QueryInterface(IID_IMFSample, reinterpret_cast<void **>(&sample));
-            sample->GetSampleTime(&lastTime);
-            ++run.samples;
-            e.object.Release(); // back to the pool
-            if (!paced)
-                stream->RequestSample(nullptr);
-        }
-        run.ended = run.ended || e.type == MEEndOfStream;
-    };
-    CComPtr<IMFPresentationDescriptor> descriptor;
-    source->CreatePresentationDescriptor(&descriptor);
-    const auto start = nyx::mf::PropVariant::fromInt64(0);
-    const std::clock_t cpu = std::clock();
-    QElapsedTimer timer;
-    timer.start();
-    if (FAILED(source->Start(descriptor, nullptr, &start)))
-        return run;
-    for (int i = 0; i < (paced ? 1 : depth); ++i)
-        stream->RequestSample(nullptr);
-    while (!run.ended && timer.elapsed() < 600000) {
-        const int before = run.samples;
-        events.waitFor([&] { return run.ended || run.samples > before; }, 600000);
-        if (paced && !run.ended) {
-            // Present at the clock's time, then ask for the next one.
-            const qint64 due = static_cast<qint64>(lastTime / 10000.0 / rate);
-            while (timer.elapsed() < due)
-                QThread::msleep(static_cast<unsigned long>(std::max<qint64>(1, due - timer.elapsed())));
-            stream->RequestSample(nullptr);
-        }
-    }
-    run.seconds = timer.nsecsElapsed() / 1e9;
-    run.cpuSeconds = double(std::clock() - cpu) / CLOCKS_PER_SEC;
-    source->Shutdown();
-    return run;
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// ffmpeg decoding the access units to NV12 on one thread: wall and CPU seconds (0 on failure).
-struct FfmpegRun
+// Starts the source at offset and waits for the sample that answers one request.
+bool firstSample(IMFMediaSource *source, IMFMediaStream *stream, LONGLONG offset)
 {
-    double seconds = 0;
-    double cpuSeconds = 0;
-};
-
-FfmpegRun runFfmpeg(const QString &file)
-{
-    QProcess ffmpeg;
-    const QStringList args =
-        QStringLiteral("-hide_banner -nostats -loglevel info -benchmark -threads 1 -f h264 -i "
-                       "%1 -threads 1 -filter_threads 1 -pix_fmt nv12 -f null -")
-            .arg(file)
-            .split(QLatin1Char(' '));
-    QElapsedTimer timer;
-    timer.start();
-    ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    FfmpegRun run;
-    if (!ffmpeg.waitForFinished(600000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
-        ffmpeg.exitCode() != 0)
-        return run;
-    run.seconds = timer.nsecsElapsed() / 1e9;
-    // "bench: utime=1.234s stime=0.012s rtime=1.300s"
-    const QRegularExpression bench(QStringLiteral("utime=([0-9.]+)s stime=([0-9.]+)s"));
-    const auto match = bench.match(QString::fromLocal8Bit(ffmpeg.readAllStandardError()));
-    if (match.hasMatch())
-        run.cpuSeconds = match.captured(1).toDouble() + match.captured(2).toDouble();
-    return run;
+    CComPtr<IMFPresentationDescriptor> descriptor;
+    const auto position = nyx::mf::PropVariant::fromInt64(offset);
+    if (FAILED(source->CreatePresentationDescriptor(&descriptor)) ||
+        FAILED(source->Start(descriptor, nullptr, &position)) || FAILED(stream->RequestSample(nullptr)))
+        return false;
+    for (;;) {
+        CComPtr<IMFMediaEvent> event;
+        if (FAILED(stream->GetEvent(0, &event)))
+            return false;
+        MediaEventType type = MEUnknown;
+        event->GetType(&type);
+        if (type == MEMediaSample)
+            return true;
+        if (type == MEError || type == MEEndOfStream)
+            return false;
+    }
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    av_log_set_level(AV_LOG_ERROR);
-    QLoggingCategory::setFilterRules(
-        QStringLiteral("Multimedia.Rewind.*.debug=false\nMultimedia.Rewind.*.info=false"));
-    const int frames = argc > 1 ? std::max(25, atoi(argv[1])) : 500;
-    QTemporaryDir root;
-    archivetest::useRoot(root.path());
+    QLoggingCategory::setFilterRules(QStringLiteral("Multimedia.*.debug=false\nMultimedia.*.info=false"));
+    const QString base = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    QDir folder(base + QStringLiteral("/playback-bench"));
+    folder.removeRecursively();
+    QDir().mkpath(folder.path());
+    archivetest::useRoot(folder.path());
 
-    mediasamples::EncoderSettings settings;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    settings.frames = frames;
-    std::printf("encoding %d frames of %dx%d ...\n", frames, kWidth, kHeight);
-    std::fflush(stdout);
-    const auto encoded = mediasamples::encode(settings);
-    QVector<decodingtest::Record> records;
-    QByteArray annexB;
-    int keys = 0;
-    for (std::size_t i = 0; i < encoded.packets.size(); ++i) {
-        decodingtest::Record rec;
-        rec.time = kBase + LONGLONG(i) * kFrame;
-        rec.data[QStringLiteral("Video_1")] = encoded.packets[i];
-        if (encoded.keys[i]) {
-            rec.blobs[QStringLiteral("KeyFrame")] = QByteArray();
-            ++keys;
-        }
-        records.append(rec);
-        annexB += encoded.packets[i];
+    Recording r;
+    if (!r.create(QStringLiteral("hour"))) {
+        std::fprintf(stderr, "cannot create the archive stream\n");
+        return 1;
     }
-    playbacktest::Recording r;
-    if (!decodingtest::createStream(&r, QStringLiteral("Bench"), 7, {}) ||
-        FAILED(decodingtest::writeRecords(&r, records)))
+    QElapsedTimer timer;
+    timer.start();
+    HRESULT hr = r.startWriter(kBase);
+    for (int i = 0; SUCCEEDED(hr) && i < kFrames; ++i) {
+        Frame f;
+        f.time = kBase + i * kFrame;
+        f.key = i % 25 == 0;
+        f.bytes = QByteArray(200, char(i));
+        hr = r.write(f);
+    }
+    if (FAILED(hr) || FAILED(r.stopWriter())) {
+        std::fprintf(stderr, "recording failed: 0x%08X\n", static_cast<unsigned>(hr));
         return 1;
-    const QString file = root.filePath(QStringLiteral("clip.h264"));
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(annexB) != annexB.size())
-        return 1;
-    out.close();
+    }
+    std::printf("recorded %d frames (1 hour at 25 fps, 200 bytes) in %.1f s\n", kFrames,
+                timer.elapsed() / 1000.0);
 
-    // Wall-clock frame rates decide; the CPU-time rates show what a loaded machine took away.
-    const FfmpegRun ffmpeg = runFfmpeg(file);
-    const Run full = play(r, 1.0f, false);
-    auto rate = [](int n, double s) { return s > 0 ? n / s : 0.0; };
-    const double reference = rate(frames, ffmpeg.seconds);
-    const double fps = rate(full.samples, full.seconds);
-    std::printf("ffmpeg -threads 1 to NV12:           %6.1f fps (%.2f s; by CPU time %.1f fps)\n", reference,
-                ffmpeg.seconds, rate(frames, ffmpeg.cpuSeconds));
-    std::printf("playback path, rate 1, full quality: %6.1f fps (%d samples, %.2f s; by CPU time %.1f fps)\n",
-                fps, full.samples, full.seconds, rate(full.samples, full.cpuSeconds));
-    std::printf("ratio: %.3f (target: at least 0.9); by CPU time %.3f\n",
-                reference > 0 ? fps / reference : 0.0,
-                full.cpuSeconds > 0 && ffmpeg.cpuSeconds > 0 ? ffmpeg.cpuSeconds / full.cpuSeconds : 0.0);
+    // The service's worker thread with its 500 ms timer.
+    QSharedPointer<QThread> worker(new QThread);
+    QSharedPointer<QTimer> tick(new QTimer);
+    worker->start();
+    tick->moveToThread(worker.data());
+    QMetaObject::invokeMethod(tick.data(), "start", Qt::QueuedConnection, Q_ARG(int, 500));
+    auto *stream = new Stream(r.server, nyx::com::toQUuid(r.storage), nyx::com::toQUuid(r.id), false,
+                              QStringLiteral("hour"), tick, worker);
 
-    const Run fast = play(r, 10.0f, true);
-    const double share = fast.seconds > 0 ? fast.cpuSeconds / fast.seconds : 0;
-    std::printf("rate 10, key frames only, presented in time: %d samples of %d key frames in %.2f s, "
-                "CPU %.2f s: %.2f of a core (target: under 0.5)\n",
-                fast.samples, keys, fast.seconds, fast.cpuSeconds, share);
-    return full.samples == frames && fast.samples == keys ? 0 : 1;
+    QRandomGenerator random(1234);
+    std::vector<double> creation;
+    for (int run = 0; run < kRuns; ++run) {
+        const LONGLONG from = kBase + static_cast<LONGLONG>(random.bounded(kFrames - 250)) * kFrame;
+        timer.restart();
+        auto *node = new RewindSource;
+        node->setStream(stream);
+        node->setFrom(fromWin32FileTime(static_cast<quint64>(from)));
+        node->setTo(fromWin32FileTime(static_cast<quint64>(from + 10 * kSecond)));
+        QEventLoop loop;
+        QObject::connect(node, &MediaNode::statusChanged, &loop, [&] {
+            if (node->status() == MediaNode::StatusReady || node->status() == MediaNode::StatusError)
+                loop.quit();
+        });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+        CComPtr<IMFMediaSource> source;
+        if (node->source())
+            node->source()->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void **>(&source));
+        auto *mf = dynamic_cast<RewindSourceMF *>(node->source().p);
+        if (node->status() != MediaNode::StatusReady || !source || !mf ||
+            !firstSample(source, mf->stream()->mediaStream(), 0)) {
+            std::fprintf(stderr, "run %d: no first sample (status %d)\n", run, node->status());
+            return 1;
+        }
+        creation.push_back(timer.nsecsElapsed() / 1e6);
+        source->Shutdown();
+        delete node;
+    }
+
+    // One source over the whole hour, started again and again at random positions.
+    std::vector<double> seeks;
+    {
+        HRESULT made = E_FAIL;
+        CComPtr<RewindSourceMF> source(new RewindSourceMF(made));
+        if (FAILED(made) ||
+            FAILED(source->initialize(r.server, r.stream, false, -1, 0, kBase, kBase + kFrames * kFrame))) {
+            std::fprintf(stderr, "cannot open the hour\n");
+            return 1;
+        }
+        for (int run = 0; run < kRuns; ++run) {
+            const LONGLONG offset =
+                static_cast<LONGLONG>(random.bounded(kFrames)) * kFrame + random.bounded(400000);
+            timer.restart();
+            if (!firstSample(source, source->stream()->mediaStream(), offset)) {
+                std::fprintf(stderr, "seek %d failed\n", run);
+                return 1;
+            }
+            seeks.push_back(timer.nsecsElapsed() / 1e6);
+            source->Stop();
+        }
+        source->Shutdown();
+    }
+
+    const double c = median(creation);
+    const double s = median(seeks);
+    std::printf("creation to first sample: median %.2f ms over %d runs (target %.0f ms, ratio %.3f)\n", c,
+                kRuns, kTargetMs, c / kTargetMs);
+    std::printf("seek to first sample:     median %.2f ms over %d runs (target %.0f ms, ratio %.3f)\n", s,
+                kRuns, kTargetMs, s / kTargetMs);
+
+    delete stream;
+    QMetaObject::invokeMethod(tick.data(), "stop", Qt::BlockingQueuedConnection);
+    worker->quit();
+    worker->wait();
+    folder.removeRecursively();
+    return 0;
 }

@@ -8,6 +8,17 @@ if(TARGET nyx_archive)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindsourcemf.cpp ${CMAKE_CURRENT_LIST_DIR}/playbacktesthelpers.h
     LIBS rewind_playback_testsupport)
 endif()
+if(TARGET nyx_archive AND TARGET rewind_service_testsupport)
+  tundra_add_test(NAME tst_rewindsource LABEL media TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindsource.cpp
+    LIBS rewind_playback_testsupport rewind_service_testsupport Qt5::Qml)
+endif()
+if(TARGET nyx_archive AND TARGET rewind_service_testsupport)
+  tundra_add_test(NAME tst_rewindplayback LABEL media TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_rewindplayback.cpp
+    LIBS rewind_playback_testsupport rewind_service_testsupport Qt5::Qml)
+  target_include_directories(tst_rewindplayback PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
+endif()
 
 # The decoding streams: H.264 of other recorders, codec-compressed video and raw audio.
 if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples)

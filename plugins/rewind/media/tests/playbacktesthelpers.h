@@ -264,6 +264,9 @@ public:
     // Frame sizes announced by MEStreamFormatChanged, with the index of the sample that followed.
     QVector<QPair<int, QSize>> formatChanges;
     int ticks = 0;
+    // Keep the samples (as a slow sink would) instead of letting them go at once.
+    bool hold = false;
+    std::vector<CComPtr<IMFSample>> held;
 
 private:
     void onStreamEvent(sourcetest::Event &e)
@@ -289,6 +292,8 @@ private:
         p.position = static_cast<LONGLONG>(position);
         p.bytes = sourcetest::sampleBytes(sample);
         samples.append(p);
+        if (hold)
+            held.push_back(sample);
         sample.Release();
         e.object.Release();
         if (m_depth > 0)

@@ -5,11 +5,14 @@
 #include "playbacktesthelpers.h"
 
 #include "com/guid.h"
+#include "multimedia/hnstime.h"
 #include "rewindsourcestream.h"
+#include "win32/debugoutput.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <mutex>
 
 using namespace playbacktest;
 
@@ -80,6 +83,10 @@ private slots:
     void mediaTypeChangeComesBeforeItsSample();
     void withoutKeyFrameFailsToOpen_data();
     void withoutKeyFrameFailsToOpen();
+    void seekFillsTheHistory();
+    void messages();
+    void frameStepRepeatsTheFrameAtThePosition();
+    void heldSamplesLoseNoFrame();
     void endTimeMovedBeforePositionEndsAtOnce();
     void liveEndEqualToStartEndsThere();
     void gaps_data();
@@ -194,6 +201,184 @@ void tst_RewindSourceMF::withoutKeyFrameFailsToOpen()
     QVERIFY(!p.source->stream());
     QVERIFY(!p.source->frameHistory());
     QCOMPARE(p.source->setEndTime(kBase), E_POINTER);
+}
+
+void tst_RewindSourceMF::seekFillsTheHistory()
+{
+    Recording r;
+    QVERIFY(r.create(uniqueName("history")));
+    const QVector<Frame> all = frames(100);
+    QCOMPARE(r.writeAll(all), S_OK);
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    // Into frame 60: two frames back, the frame itself and two ahead.
+    QCOMPARE(p.start(60 * kFrame + kFrame / 2), S_OK);
+    QVector<FrameHistory::Frame> expected;
+    for (int i = 58; i <= 62; ++i)
+        expected.append({HnsTime(all[i].time - kBase), HnsTime(all[i].time)});
+    QCOMPARE(p.source->frameHistory()->frames(), expected);
+    // Playing goes on from the key frame at 50.
+    QVERIFY(p.playToEnd(3, 1));
+    QCOMPARE(p.samples.first().position, all[50].time);
+}
+
+namespace {
+QStringList g_messages;
+QtMessageHandler g_previous = nullptr;
+void keepMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg)
+        g_messages.append(text);
+    g_previous(type, context, text);
+}
+} // namespace
+
+void tst_RewindSourceMF::messages()
+{
+    std::string debugger;
+    std::mutex mutex;
+    nyx::win32::setDebugOutputSink([&](const std::string &text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        debugger += text;
+    });
+    g_messages.clear();
+    g_previous = qInstallMessageHandler(keepMessage);
+
+    // Nothing recorded: the seek finds no frame on either side.
+    Recording empty;
+    QVERIFY(empty.create(uniqueName("empty")));
+    Player nothing;
+    QVERIFY(FAILED(nothing.open(empty, kBase, kBase + kSecond)));
+    const QString when = QDateTime::fromMSecsSinceEpoch((kBase - 116444736000000000LL) / 10000, Qt::UTC)
+                             .toString(QStringLiteral("yyyy-MM-dd_hh:mm:ss.zzz"));
+
+    Recording r;
+    QVERIFY(r.create(uniqueName("messages")));
+    QCOMPARE(r.writeAll(frames(30)), S_OK);
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + kSecond / 2), S_OK);
+    p.source->setQuality(0.5);
+    QCOMPARE(p.start(0), S_OK);
+    QVERIFY(p.playToEnd());
+    Player whole;
+    QCOMPARE(whole.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    QCOMPARE(whole.start(0), S_OK);
+    QVERIFY(whole.playToEnd());
+    qInstallMessageHandler(g_previous);
+    nyx::win32::setDebugOutputSink({});
+
+    QVERIFY2(debugger.find(("+-+ CRewindSourceStreamBase::SeekToPosition #1 to time:" + when +
+                            " ERROR=0x80070490/-2147023728.\n")
+                               .toStdString()) != std::string::npos,
+             debugger.c_str());
+    QVERIFY(debugger.find("\n!!! RewindSource end of stream !!!\n\n") != std::string::npos);
+    // Past the end: frame 13 at 0.52 s against the end at 0.5 s.
+    QVERIFY(g_messages.contains(
+        QStringLiteral("\n!!! RewindSource end of stream 0:00:00.520>0:00:00.500 !!!\n")));
+    QVERIFY(g_messages.indexOf(QRegularExpression(
+                QStringLiteral("^CRewindSourceStreamBase\\[0x[0-9A-F]+\\]::SetQuality 0\\.500$"))) >= 0);
+    // The real end, after frame 29.
+    QVERIFY2(g_messages.contains(QStringLiteral("RewindSource end of stream! 0:00:01.160")),
+             qPrintable(g_messages.join('|')));
+}
+
+// A stream of the decoding kind: frame step below rate 0.01, no stored types.
+class FrameStepStream : public CRewindSourceStreamBase
+{
+public:
+    using CRewindSourceStreamBase::CRewindSourceStreamBase;
+    HRESULT ProduceData(IMFSample **out) override
+    {
+        ReadLoop loop;
+        loop.frameStep = true;
+        loop.fill = [](qint64, qint64 sampleTime, IMFSample **sample) {
+            CComPtr<IMFSample> made;
+            HRESULT hr = MFCreateSample(&made);
+            if (SUCCEEDED(hr))
+                hr = made->SetSampleTime(sampleTime);
+            *sample = made.Detach();
+            return hr;
+        };
+        return runReadLoop(loop, out);
+    }
+    HRESULT GetAvailableTypes(std::vector<CComPtr<IMFMediaType>> &types) override
+    {
+        CComPtr<IMFMediaType> type;
+        MFCreateMediaType(&type);
+        type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
+        types.push_back(type);
+        return S_OK;
+    }
+};
+
+void tst_RewindSourceMF::frameStepRepeatsTheFrameAtThePosition()
+{
+    Recording r;
+    QVERIFY(r.create(uniqueName("framestep")));
+    const QVector<Frame> all = frames(50);
+    QCOMPARE(r.writeAll(all), S_OK);
+    HRESULT hr = E_FAIL;
+    CComPtr<CBaseSourceWithRateSupport> source(new CBaseSourceWithRateSupport(hr, MFMEDIASOURCE_CAN_SEEK));
+    source->setSupportedRateRange(0, 10);
+    CComPtr<IArchiveReader> reader = archivetest::openReader(r.server, r.id);
+    const LONGLONG from = kBase + kSecond;
+    auto stream = nyx::makeSourceStream<FrameStepStream>(static_cast<nyx::ISource *>(source.p), reader.p,
+                                                         from, kBase + 10 * kSecond, &source->messageQueue());
+    QCOMPARE(stream->ReadStreamProperties(r.stream), S_OK);
+    QCOMPARE(source->Initialize({stream}), S_OK);
+    sourcetest::EventLog events(stream->mediaStream());
+    CComPtr<IMFRateControl> control;
+    QCOMPARE(MFGetService(static_cast<IMFMediaSourceEx *>(source.p), MF_RATE_CONTROL_SERVICE,
+                          IID_IMFRateControl, reinterpret_cast<void **>(&control)),
+             S_OK);
+    QCOMPARE(control->SetRate(FALSE, 0.0f), S_OK);
+    CComPtr<IMFPresentationDescriptor> descriptor;
+    QCOMPARE(source->CreatePresentationDescriptor(&descriptor), S_OK);
+    // Into frame 30 (1.2 s): the seek leaves the position just before the key frame at 1.0 s, and
+    // every request at rate 0 gives the frame holding that position again (frame 24), timed at the
+    // requested position.
+    const auto position = nyx::mf::PropVariant::fromInt64(2 * kSecond / 10 + kFrame / 2);
+    QCOMPARE(source->Start(descriptor, nullptr, &position), S_OK);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(stream->RequestSample(nullptr), S_OK);
+    QVERIFY(events.waitForType(MEMediaSample, 3));
+    for (const auto &e : events.events) {
+        if (e.type != MEMediaSample)
+            continue;
+        CComPtr<IMFSample> sample;
+        e.object->QueryInterface(IID_IMFSample, reinterpret_cast<void **>(&sample));
+        LONGLONG time = 0;
+        UINT64 frame = 0;
+        sample->GetSampleTime(&time);
+        sample->GetUINT64(RewindSamplePosition, &frame);
+        QCOMPARE(time, 2 * kSecond / 10 + kFrame / 2);
+        QCOMPARE(LONGLONG(frame), all[24].time);
+    }
+    events.events.clear();
+    source->Shutdown();
+}
+
+void tst_RewindSourceMF::heldSamplesLoseNoFrame()
+{
+    Recording r;
+    QVERIFY(r.create(uniqueName("held")));
+    const QVector<Frame> all = frames(12);
+    QCOMPARE(r.writeAll(all), S_OK);
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    QCOMPARE(p.start(0), S_OK);
+    // Five samples in the pool: the other requests wait while all five are held.
+    p.hold = true;
+    p.request(12);
+    QVERIFY(p.streamEvents->waitFor([&] { return p.samples.size() == 5; }));
+    QTest::qWait(100);
+    p.streamEvents->drain();
+    QCOMPARE(p.samples.size(), 5);
+    p.hold = false;
+    p.held.clear();
+    QVERIFY(p.streamEvents->waitFor([&] { return p.samples.size() == 12; }));
+    QVERIFY(checkFrames(p.samples, all, 0, 11, kBase));
 }
 
 void tst_RewindSourceMF::endTimeMovedBeforePositionEndsAtOnce()
