@@ -86,6 +86,20 @@ inline bool take(playbacktest::Player &p, int n, int timeoutMs = 60000)
     return p.streamEvents->waitFor([&] { return p.samples.size() >= target || p.ended(); }, timeoutMs);
 }
 
+// Frame step after some play: at rate 0 two more samples come, the second one while the reader's
+// search for the current frame misses (injected). Both must carry the frame at the current position;
+// false when they did not come.
+inline bool frameStepTwice(playbacktest::Player &p)
+{
+    const int n = p.samples.size();
+    if (FAILED(p.rateControl()->SetRate(FALSE, 0.0f)) || !take(p, 1))
+        return false;
+    nyx::archive::faults::fail(nyx::archive::faults::Operation::ReaderFindFrame, HRESULT_FROM_WIN32(1168), 1);
+    const bool took = take(p, 1);
+    nyx::archive::faults::clear();
+    return took && p.samples.size() == n + 2;
+}
+
 inline QSize frameSize(IMFMediaType *type)
 {
     UINT32 w = 0, h = 0;

@@ -190,12 +190,7 @@ void tst_RewindSourceStream2Audio::frameStepRepeatsBlock()
     QCOMPARE(p.start(0), S_OK);
     QVERIFY(take(p, 3));
     QCOMPARE(p.samples.last().position, stored[7].time);
-    QCOMPARE(p.rateControl()->SetRate(FALSE, 0.0f), S_OK);
-    QVERIFY(take(p, 1));
-    nyx::archive::faults::fail(nyx::archive::faults::Operation::ReaderFindFrame, HRESULT_FROM_WIN32(1168), 1);
-    QVERIFY(take(p, 1));
-    nyx::archive::faults::clear();
-    QCOMPARE(p.samples.size(), 5);
+    QVERIFY(frameStepTwice(p));
     for (int i = 3; i < 5; ++i) {
         QCOMPARE(p.samples[i].position, stored[7].time);
         QCOMPARE(p.samples[i].bytes, QByteArray(3840, '\0')); // silence away from rate 1

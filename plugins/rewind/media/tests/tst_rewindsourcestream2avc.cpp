@@ -234,20 +234,12 @@ void tst_RewindSourceStream2AVC::frameStepShowsCurrentFrame()
     QCOMPARE(p.samples.size(), 4);
     const playbacktest::Played last = p.samples.last();
     QCOMPARE(numberOf(last, 320), 38);
-    QCOMPARE(p.rateControl()->SetRate(FALSE, 0.0f), S_OK);
-    QVERIFY(take(p, 2));
+    QVERIFY(frameStepTwice(p));
     for (int i = 4; i < 6; ++i) {
         QCOMPARE(p.samples[i].position, last.position);
         QCOMPARE(p.samples[i].time, 5 * kFrame); // the requested position
         QVERIFY(p.samples[i].bytes == last.bytes);
     }
-    // The search for the current frame misses: the stream stays where it is.
-    nyx::archive::faults::fail(nyx::archive::faults::Operation::ReaderFindFrame, HRESULT_FROM_WIN32(1168), 1);
-    QVERIFY(take(p, 1));
-    nyx::archive::faults::clear();
-    QCOMPARE(p.samples.size(), 7);
-    QCOMPARE(p.samples[6].position, last.position);
-    QVERIFY(p.samples[6].bytes == last.bytes);
     // Play goes on from there.
     QCOMPARE(p.rateControl()->SetRate(FALSE, 1.0f), S_OK);
     QVERIFY(take(p, 1));

@@ -231,12 +231,7 @@ void tst_RewindSourceStream2Codec::frameStepShowsCurrentFrame()
     QVERIFY(take(p, 3));
     const playbacktest::Played last = p.samples.last();
     QCOMPARE(last.position, kBase + 12 * kFrame);
-    QCOMPARE(p.rateControl()->SetRate(FALSE, 0.0f), S_OK);
-    QVERIFY(take(p, 1));
-    nyx::archive::faults::fail(nyx::archive::faults::Operation::ReaderFindFrame, HRESULT_FROM_WIN32(1168), 1);
-    QVERIFY(take(p, 1));
-    nyx::archive::faults::clear();
-    QCOMPARE(p.samples.size(), 5);
+    QVERIFY(frameStepTwice(p));
     for (int i = 3; i < 5; ++i) {
         QCOMPARE(p.samples[i].position, last.position);
         QCOMPARE(p.samples[i].time, 0);
