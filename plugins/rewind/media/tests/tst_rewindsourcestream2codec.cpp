@@ -96,6 +96,8 @@ private slots:
     void storedFormatRefused_data();
     void storedFormatRefused();
     void largerFrameNeverOverruns();
+    void skipsByRateAndQuality_data();
+    void skipsByRateAndQuality();
     void frameStepShowsCurrentFrame();
 
 private:
@@ -218,6 +220,39 @@ void tst_RewindSourceStream2Codec::largerFrameNeverOverruns()
     QCOMPARE(p.samples.size(), 30);
     for (int i = 0; i < 30; ++i)
         QVERIFY(p.samples[i].bytes == m_clip.reference[std::size_t(std::min(i, 19))]);
+}
+
+void tst_RewindSourceStream2Codec::skipsByRateAndQuality_data()
+{
+    QTest::addColumn<float>("rate");
+    QTest::addColumn<double>("quality");
+    QTest::addColumn<int>("step");
+    // Height 240 doubles the quality; codec streams have no key-frame-only play.
+    QTest::newRow("preview quality") << 1.0f << 0.04 << 4;
+    QTest::newRow("view quality, small picture: full") << 1.0f << 0.3 << 1;
+    QTest::newRow("view quality") << 1.0f << 0.2 << 2;
+    QTest::newRow("rate 2: every second frame") << 2.0f << 1.0 << 2;
+    QTest::newRow("rate 3: every third frame") << 3.0f << 1.0 << 3;
+}
+
+void tst_RewindSourceStream2Codec::skipsByRateAndQuality()
+{
+    QFETCH(float, rate);
+    QFETCH(double, quality);
+    QFETCH(int, step);
+    Recording r;
+    QVERIFY(record(&r, mjpgAttributes(320, 240), frames(m_clip)));
+    Player p;
+    QCOMPARE(p.open(r, kBase, kBase + 10 * kSecond), S_OK);
+    p.source->setQuality(quality);
+    QCOMPARE(p.rateControl()->SetRate(FALSE, rate), S_OK);
+    QCOMPARE(p.start(0), S_OK);
+    QVERIFY(p.playToEnd());
+    QCOMPARE(p.samples.size(), (40 + step - 1) / step);
+    for (int i = 0; i < p.samples.size(); ++i) {
+        QCOMPARE(p.samples[i].position, kBase + i * step * kFrame);
+        QVERIFY(p.samples[i].bytes == m_clip.reference[std::size_t(i * step)]);
+    }
 }
 
 void tst_RewindSourceStream2Codec::frameStepShowsCurrentFrame()
