@@ -70,6 +70,14 @@ HRESULT readCodecFormat(IAttributeStore *store, StoredCodecFormat *format, QStri
     hr = nyx::codecs::parseVideoFormat(blob.data(), blob.size(), &format->input, error);
     if (FAILED(hr))
         return hr;
+    // The frames are played as YUY2 and NV12, which pair pixels and rows.
+    if (format->header()->biWidth % 2 || format->header()->biHeight % 2) {
+        if (error)
+            *error = QStringLiteral("odd frame size %1x%2")
+                         .arg(format->header()->biWidth)
+                         .arg(format->header()->biHeight);
+        return nyx::codecs::kInvalidFormat;
+    }
     std::vector<BYTE> state;
     format->stateSize = 0;
     if (SUCCEEDED(readBlob(store, u"VideoCodecState", &state)) && !state.empty()) {

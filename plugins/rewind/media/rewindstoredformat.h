@@ -38,8 +38,8 @@ struct StoredCodecFormat
     const BYTE *state() const { return input.data() + (input.size() - stateSize); }
 };
 
-// Missing keys give the store's code; unusable values (no or a zero frame rate, a bad header)
-// nyx::codecs::kInvalidFormat; error (may be null) says why.
+// Missing keys give the store's code; unusable values (a frame rate of 0 or above 1000, a bad
+// header, an odd frame size) nyx::codecs::kInvalidFormat; error (may be null) says why.
 HRESULT readCodecFormat(IAttributeStore *store, StoredCodecFormat *format, QString *error);
 // "AudioFormat": at least the 18 bytes of a WAVEFORMATEX (longer blobs are read for their first 18).
 HRESULT readAudioFormat(IAttributeStore *store, WAVEFORMATEX *format, QString *error);

@@ -179,6 +179,7 @@ void tst_RewindSourceStream2Codec::storedFormatRefused_data()
     QTest::newRow("frame rate 5000") << 5000.0 << videoFormat(320, 240) << invalid;
     QTest::newRow("no frame rate") << -1.0 << videoFormat(320, 240) << HRESULT_FROM_WIN32(1168);
     QTest::newRow("negative width") << 25.0 << videoFormat(-320, 240) << invalid;
+    QTest::newRow("odd height") << 25.0 << videoFormat(320, 241) << invalid;
     QTest::newRow("negative height") << 25.0 << videoFormat(320, -240) << invalid;
     QTest::newRow("huge size") << 25.0 << videoFormat(0x40000000, 0x40000000) << invalid;
     QTest::newRow("header larger than its blob")
