@@ -5,13 +5,16 @@
 
 #include <cstddef>
 
-// Four characters packed little-endian, as Windows packs a FOURCC.
+// Four characters packed little-endian, as Windows packs a FOURCC. The Media Foundation headers
+// ("mf/mfguids.h") define the same packing as a macro; either may come first.
+#ifndef MAKEFOURCC
 constexpr DWORD MAKEFOURCC(char c0, char c1, char c2, char c3)
 {
     return static_cast<DWORD>(static_cast<BYTE>(c0)) | (static_cast<DWORD>(static_cast<BYTE>(c1)) << 8) |
            (static_cast<DWORD>(static_cast<BYTE>(c2)) << 16) |
            (static_cast<DWORD>(static_cast<BYTE>(c3)) << 24);
 }
+#endif
 constexpr DWORD mmioFOURCC(char c0, char c1, char c2, char c3)
 {
     return MAKEFOURCC(c0, c1, c2, c3);

@@ -6,11 +6,15 @@ add_library(rewind_playback STATIC
   ${_playback}/irewindsource.h
   ${_playback}/rewindsourcestreambase.h ${_playback}/rewindsourcestreambase.cpp
   ${_playback}/rewindsourcestream.h ${_playback}/rewindsourcestream.cpp
+  ${_playback}/rewindstoredformat.h ${_playback}/rewindstoredformat.cpp
+  ${_playback}/rewindsourcestream2avc.h ${_playback}/rewindsourcestream2avc.cpp
+  ${_playback}/rewindsourcestream2codec.h ${_playback}/rewindsourcestream2codec.cpp
+  ${_playback}/rewindsourcestream2audio.h ${_playback}/rewindsourcestream2audio.cpp
   ${_playback}/rewindsourcemf.h ${_playback}/rewindsourcemf.cpp
   ${_playback}/rewindsource.h ${_playback}/rewindsource.cpp)
 set_target_properties(rewind_playback PROPERTIES POSITION_INDEPENDENT_CODE ON AUTOMOC ON)
 target_include_directories(rewind_playback PUBLIC ${_playback})
-target_link_libraries(rewind_playback PUBLIC rewind_media rewind_service nyx_multimedia nyx_mf nyx_com nyx_win32
+target_link_libraries(rewind_playback PUBLIC rewind_media rewind_service nyx_codecs nyx_multimedia nyx_mf nyx_com nyx_win32
   Qt5::Core Qt5::Qml)
 
 if(EXISTS ${_playback}/tests/playback_tests.cmake)
@@ -24,4 +28,30 @@ if(TARGET nyx_archive)
     target_include_directories(playback_bench PRIVATE ${_playback}/tests ${CMAKE_SOURCE_DIR}/platform/archive/tests
       ${CMAKE_SOURCE_DIR}/platform/multimedia/source/tests)
   endif()
+endif()
+
+# Decoding an H.264 stream of another recorder through the whole playback path (not a test).
+if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples AND TARGET rewind_playback_testsupport)
+  tundra_add_benchmark(NAME decoding_bench SOURCES ${_playback}/bench/decoding_bench.cpp
+    LIBS rewind_playback_testsupport nyx_codecs_testsamples)
+  if(TARGET decoding_bench)
+    target_include_directories(decoding_bench PRIVATE ${_playback}/tests)
+  endif()
+endif()
+
+# Built only with -DTUNDRA_FUZZ=ON (clang): the attribute block of other recorders' stream records as
+# the codec and audio streams read it. The readers and the block parser are compiled into the target
+# so that they carry the fuzzer's coverage instrumentation.
+if(TUNDRA_FUZZ)
+  tundra_add_fuzzer(NAME fuzz_rewindstoredformat LABEL media
+    CORPUS ${_playback}/fuzz/corpus
+    OPTIONS -max_len=4096
+    SOURCES ${_playback}/fuzz/fuzz_rewindstoredformat.cpp ${_playback}/rewindstoredformat.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/attributestore.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/attributeblock.cpp
+      ${CMAKE_SOURCE_DIR}/platform/archive/src/faults.cpp
+      ${CMAKE_SOURCE_DIR}/platform/codecs/src/storedformats.cpp
+    LIBS nyx_com nyx_win32 Qt5::Core)
+  target_include_directories(fuzz_rewindstoredformat PRIVATE ${_playback} ${CMAKE_SOURCE_DIR}/platform
+    ${CMAKE_SOURCE_DIR}/platform/archive/src)
 endif()

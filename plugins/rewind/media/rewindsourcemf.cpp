@@ -3,6 +3,9 @@
 #include "rewindchannels.h"
 #include "rewindsourcelogging.h"
 #include "rewindsourcestream.h"
+#include "rewindsourcestream2audio.h"
+#include "rewindsourcestream2avc.h"
+#include "rewindsourcestream2codec.h"
 
 #include "com/cocreate.h"
 #include "mf/mfapi.h"
@@ -37,8 +40,6 @@ HRESULT RewindSourceMF::NonDelegatingQueryInterface(REFIID riid, void **object)
 HRESULT RewindSourceMF::initialize(IRewindServer *server, IArchiveStream *stream, bool isAudio,
                                    int decoderKind, int decoderIndex, quint64 from, quint64 to)
 {
-    Q_UNUSED(decoderKind)
-    Q_UNUSED(decoderIndex)
     if (!server || !stream)
         return E_POINTER;
 
@@ -91,13 +92,25 @@ HRESULT RewindSourceMF::initialize(IRewindServer *server, IArchiveStream *stream
             return hr;
         made = nyx::makeSourceStream<CRewindSourceStream>(static_cast<nyx::ISource *>(this), reader.p, type.p,
                                                           from64, to64, &messageQueue());
+    } else if (isAudio) {
+        auto audio = nyx::makeSourceStream<CRewindSourceStream2Audio>(
+            static_cast<nyx::ISource *>(this), reader.p, from64, to64, &messageQueue());
+        hr = audio->InitFormat(stream);
+        made = audio;
+    } else if (head.streamType == kStreamTypeH264) {
+        auto avc = nyx::makeSourceStream<CRewindSourceStream2AVC>(static_cast<nyx::ISource *>(this), reader.p,
+                                                                  from64, to64, &messageQueue());
+        hr = avc->InitDecoder(head.streamId, decoderKind, decoderIndex);
+        made = avc;
     } else {
-        // The decoding streams (audio, H.264 of other recorders, other codecs) are not part of
-        // this build: such a stream cannot be played.
-        const char *kind = isAudio ? "audio" : head.streamType == kStreamTypeH264 ? "H.264" : "codec";
-        qCWarning(lcRewindSourceMF) << "RewindSourceMF: no player for" << kind
-                                    << "streams without a stored media type";
-        return E_NOTIMPL;
+        auto codec = nyx::makeSourceStream<CRewindSourceStream2Codec>(
+            static_cast<nyx::ISource *>(this), reader.p, from64, to64, &messageQueue());
+        hr = codec->InitCodec(stream);
+        made = codec;
+    }
+    if (FAILED(hr)) {
+        made->Shutdown();
+        return hr;
     }
 
     try {

@@ -220,8 +220,12 @@ HRESULT CRewindSourceStreamBase::runReadLoop(const ReadLoop &loop, IMFSample **o
     const bool frameStep = loop.frameStep && rate < 0.01f;
     if (frameStep) {
         LONGLONG f = 0;
+        // A search that misses keeps the position (never the archive's first frame): the window
+        // search then finds the frame at the position again.
         if (m_reader->FindFrame(m_position, kModeContaining, &f, nullptr, nullptr, nullptr, 0) == S_OK)
             m_position = f - 1;
+        else
+            m_position -= 1;
     }
 
     LONGLONG f = 0;

@@ -19,3 +19,15 @@ if(TARGET nyx_archive AND TARGET rewind_service_testsupport)
     LIBS rewind_playback_testsupport rewind_service_testsupport Qt5::Qml)
   target_include_directories(tst_rewindplayback PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
 endif()
+
+# The decoding streams: H.264 of other recorders, codec-compressed video and raw audio.
+if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples)
+  target_include_directories(nyx_codecs_testsamples PUBLIC ${CMAKE_SOURCE_DIR}/platform/codecs/tests)
+  foreach(_test tst_rewindsourcestream2avc tst_rewindsourcestream2codec tst_rewindsourcestream2audio)
+    if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${_test}.cpp)
+      tundra_add_test(NAME ${_test} LABEL media TIMEOUT 300
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_test}.cpp ${CMAKE_CURRENT_LIST_DIR}/decodingtesthelpers.h
+        LIBS rewind_playback_testsupport nyx_codecs_testsamples)
+    endif()
+  endforeach()
+endif()
