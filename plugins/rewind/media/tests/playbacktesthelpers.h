@@ -249,6 +249,13 @@ public:
     }
 
     bool ended() const { return streamEvents->count(MEEndOfStream) > 0; }
+    IMFRateControl *rateControl()
+    {
+        if (!m_rate)
+            MFGetService(static_cast<IMFMediaSourceEx *>(source.p), MF_RATE_CONTROL_SERVICE,
+                         IID_IMFRateControl, reinterpret_cast<void **>(&m_rate));
+        return m_rate;
+    }
 
     CComPtr<RewindSourceMF> source;
     std::unique_ptr<sourcetest::EventLog> sourceEvents;
@@ -294,5 +301,6 @@ private:
     }
 
     int m_depth = 0;
+    CComPtr<IMFRateControl> m_rate;
 };
 } // namespace playbacktest
