@@ -56,7 +56,9 @@ bool RangeUpdater::update(IArchiveRangeInfo *rangeInfo, quint64 streamTimeFrom, 
     m_lastInterval = std::make_pair(streamTimeFrom, streamTimeTo);
 
     // A known size stays valid while the range lies inside the stream or the stream did not move.
-    if (!m_dirty && m_size >= 0) {
+    // An empty range is asked again on every refresh: frames a recorder has just written may not
+    // have been visible when the stream's end passed the range, and playback waits for a size.
+    if (!m_dirty && m_size > 0) {
         const bool inside = streamTimeFrom < from && streamTimeTo > to;
         const bool unmoved =
             previous && previous->first == streamTimeFrom && previous->second == streamTimeTo;

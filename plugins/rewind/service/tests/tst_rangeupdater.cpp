@@ -253,6 +253,33 @@ private slots:
         QTRY_COMPARE(range.size(), qlonglong(1000));
     }
 
+    void emptyRangeInsideTheStreamIsMeasuredUntilItHoldsData()
+    {
+        WorkerHarness h;
+        Stream stream(server, storageId, streamA, false, "A", h.timer, h.thread);
+        server->setRangeSize(streamA, 0);
+        Range range;
+        range.setFrom(at(10));
+        range.setTo(at(20));
+        range.setStream(&stream);
+        QTRY_COMPARE(range.size(), qlonglong(0));
+        ArchiveStreamInfo info = server->streamInfo(streamA);
+        info.endTime = k2020 + 31 * kSecond;
+        server->setStreamInfo(streamA, info);
+        h.tick();
+        h.tick();
+        h.flush();
+        QCOMPARE(range.size(), qlonglong(0));
+
+        // The frames become visible after the stream's end has passed the range; recording goes on.
+        server->setRangeSize(streamA, 400);
+        info.endTime = k2020 + 32 * kSecond;
+        server->setStreamInfo(streamA, info);
+        h.tick();
+        h.flush();
+        QTRY_COMPARE(range.size(), qlonglong(400));
+    }
+
     void rangeMovedToAnotherStreamIsMeasuredAnew()
     {
         WorkerHarness h;
