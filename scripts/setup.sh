@@ -9,7 +9,7 @@ packages="
   qml-module-qtquick-controls qml-module-qtquick-controls2 qml-module-qtquick-templates2
   qml-module-qtquick-dialogs qml-module-qttest qml-module-qtgraphicaleffects
   libspdlog-dev libfmt-dev libsqlite3-dev
-  libavcodec-dev libavutil-dev libswscale-dev libx264-dev
+  libavcodec-dev libavutil-dev libswscale-dev libx264-dev libavformat-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils
