@@ -1,6 +1,7 @@
 #include "multimedia/kx/testpicture.h"
 #include "multimedia/engines/timestrip.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <cmath>
@@ -66,8 +67,13 @@ TestPicture::TestPicture(const QString &name, int width, int height, int framesP
     const int textHeight = height / 10;
     Patch title = renderText(name, textHeight * 2 / 3, width * 3 / 4, textHeight);
     blit(m_background, title, width / 16, height / 10);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(qMax(8, textHeight * 2 / 3));
+    font.setBold(true);
+    m_clockWidth = (QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00:")) + 3) & ~1;
+    m_digitWidth = (QFontMetrics(font).horizontalAdvance(QLatin1Char('0')) + 1) & ~1;
     for (int d = 0; d < 10; ++d)
-        m_digits[d] = renderText(QString::number(d), textHeight * 2 / 3, textHeight / 2, textHeight);
+        m_digits[d] = renderText(QString::number(d), textHeight * 2 / 3, m_digitWidth, textHeight);
 }
 
 TestPicture::Patch TestPicture::renderText(const QString &text, int pixelSize, int width, int height) const
@@ -141,7 +147,7 @@ int TestPicture::boxX(qint64 index) const
 QRect TestPicture::boxRect(qint64 index) const
 {
     const int box = (m_height / 9) & ~1;
-    return QRect(boxX(index), m_height * 3 / 10, box, box);
+    return QRect(boxX(index), m_height * 4 / 10, box, box);
 }
 
 Nv12Frame TestPicture::render(qint64 index, qint64 time, const QDateTime &wallClock)
@@ -154,16 +160,16 @@ Nv12Frame TestPicture::render(qint64 index, qint64 time, const QDateTime &wallCl
     const int textHeight = m_height / 10;
     if (second != m_clockSecond) {
         m_clockSecond = second;
-        m_clock = renderText(wallClock.toString(QStringLiteral("HH:mm:ss")), textHeight * 2 / 3, m_width / 3,
-                             textHeight);
+        m_clock = renderText(wallClock.toString(QStringLiteral("HH:mm:ss:")), textHeight * 2 / 3,
+                             m_clockWidth, textHeight);
     }
     const int clockY = m_height / 10 + textHeight + textHeight / 4;
     blit(frame, m_clock, m_width / 16, clockY);
     // Frame within the second, two digits after the clock.
     const int inSecond = int(index % m_fps);
-    const int digitsX = m_width / 16 + m_width / 3;
+    const int digitsX = m_width / 16 + m_clockWidth;
     blit(frame, m_digits[(inSecond / 10) % 10], digitsX, clockY);
-    blit(frame, m_digits[inSecond % 10], digitsX + textHeight / 2, clockY);
+    blit(frame, m_digits[inSecond % 10], digitsX + m_digitWidth, clockY);
     fillRect(frame, boxRect(index), toYuv(255, 255, 255));
     TimeStrip::draw(frame, quint64(time));
     return frame;

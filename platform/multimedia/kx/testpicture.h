@@ -44,6 +44,8 @@ private:
     Patch m_clock;
     qint64 m_clockSecond = -1;
     Patch m_digits[10];
+    int m_clockWidth = 0;
+    int m_digitWidth = 0;
 };
 
 } // namespace nyx::multimedia
