@@ -7,8 +7,6 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include <cstring>
-
 namespace nyx::multimedia {
 
 struct H264Encoder::Private
@@ -105,15 +103,6 @@ bool H264Encoder::open(const H264EncoderSettings &s)
         close();
         return false;
     }
-    d->frame->format = AV_PIX_FMT_NV12;
-    d->frame->width = s.width;
-    d->frame->height = s.height;
-    rc = av_frame_get_buffer(d->frame, 0);
-    if (rc < 0) {
-        d->error = QStringLiteral("cannot allocate a frame: ") + avErrorString(rc);
-        close();
-        return false;
-    }
     return true;
 }
 
@@ -128,21 +117,31 @@ QVector<H264Packet> H264Encoder::encode(const Nv12Frame &in)
         d->error = QStringLiteral("frame of the wrong size");
         return {};
     }
-    int rc = av_frame_make_writable(d->frame);
-    if (rc < 0) {
-        d->error = avErrorString(rc);
+    // The encoder takes a reference to the frame's own bytes instead of a copy: the buffer keeps a
+    // shared copy of the QByteArray alive for as long as libavcodec holds it.
+    auto *held = new QByteArray(in.data);
+    AVBufferRef *buffer = av_buffer_create(
+        reinterpret_cast<uint8_t *>(const_cast<char *>(held->constData())), int(held->size()),
+        [](void *opaque, uint8_t *) { delete static_cast<QByteArray *>(opaque); }, held,
+        AV_BUFFER_FLAG_READONLY);
+    if (!buffer) {
+        delete held;
+        d->error = QStringLiteral("out of memory");
         return {};
     }
-    const int w = in.width, h = in.height;
-    for (int row = 0; row < h; ++row)
-        std::memcpy(d->frame->data[0] + qsizetype(row) * d->frame->linesize[0], in.y() + qsizetype(row) * w,
-                    w);
-    for (int row = 0; row < h / 2; ++row)
-        std::memcpy(d->frame->data[1] + qsizetype(row) * d->frame->linesize[1], in.uv() + qsizetype(row) * w,
-                    w);
+    av_frame_unref(d->frame);
+    d->frame->format = AV_PIX_FMT_NV12;
+    d->frame->width = in.width;
+    d->frame->height = in.height;
+    d->frame->buf[0] = buffer;
+    d->frame->data[0] = buffer->data;
+    d->frame->data[1] = buffer->data + qsizetype(in.width) * in.height;
+    d->frame->linesize[0] = in.width;
+    d->frame->linesize[1] = in.width;
     d->frame->pts = in.time;
     d->frame->pkt_duration = in.duration;
-    rc = avcodec_send_frame(d->ctx, d->frame);
+    const int rc = avcodec_send_frame(d->ctx, d->frame);
+    av_frame_unref(d->frame);
     if (rc < 0) {
         d->error = QStringLiteral("encoding failed: ") + avErrorString(rc);
         return {};
