@@ -2,6 +2,7 @@
 #include "multimedia/engines/timestrip.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <cmath>
@@ -67,6 +68,10 @@ TestPicture::TestPicture(const QString &name, int width, int height, int framesP
     const int textHeight = height / 10;
     Patch title = renderText(name, textHeight * 2 / 3, width * 3 / 4, textHeight);
     blit(m_background, title, width / 16, height / 10);
+    m_clockWidth = width / 4;
+    m_digitWidth = textHeight / 2;
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
     QFont font(QStringLiteral("DejaVu Sans Mono"));
     font.setPixelSize(qMax(8, textHeight * 2 / 3));
     font.setBold(true);
@@ -80,6 +85,9 @@ TestPicture::Patch TestPicture::renderText(const QString &text, int pixelSize, i
 {
     QImage image((width + 1) & ~1, (height + 1) & ~1, QImage::Format_RGB32);
     image.fill(QColor(32, 32, 48));
+    // Fonts need the GUI application; a program without one gets the picture without its texts.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return toPatch(image);
     QPainter painter(&image);
     QFont font(QStringLiteral("DejaVu Sans Mono"));
     font.setPixelSize(qMax(8, pixelSize));

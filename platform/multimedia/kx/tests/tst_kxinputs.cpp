@@ -126,7 +126,8 @@ private slots:
         const qint64 elapsed = timer.elapsed();
         const QVector<FrameLog::Entry> e = log.snapshot();
         const qint64 expected = elapsed / 40;
-        QVERIFY2(qAbs(e.size() + input.framesSkipped() - expected) <= 3,
+        // Generous: a loaded machine may stall the thread for a while; the exact count is thirtySeconds' job.
+        QVERIFY2(qAbs(e.size() + input.framesSkipped() - expected) <= 10,
                  qPrintable(QStringLiteral("%1 frames + %2 skipped in %3 ms")
                                 .arg(e.size())
                                 .arg(input.framesSkipped())
