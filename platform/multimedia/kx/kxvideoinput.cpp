@@ -56,6 +56,7 @@ bool KXVideoInput::start(FrameCallback callback)
         return false;
     m_clock->rearm();
     const qint64 start = m_clock->now();
+    m_start = start;
     m_thread = std::thread([this, callback = std::move(callback), start] { run(callback, start); });
     return true;
 }

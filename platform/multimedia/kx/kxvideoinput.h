@@ -46,6 +46,8 @@ public:
     void stop();
     bool isRunning() const { return m_thread.joinable(); }
 
+    // The clock's time at start(): the time of slot 0.
+    qint64 startTime() const { return m_start; }
     qint64 framesDelivered() const { return m_delivered; }
     qint64 framesSkipped() const { return m_skipped; }
     qint64 loopbackFrames() const { return m_loopback; }
@@ -58,6 +60,7 @@ private:
     MediaClock *m_clock;
     Options m_options;
     std::thread m_thread;
+    std::atomic<qint64> m_start{0};
     std::atomic<qint64> m_delivered{0};
     std::atomic<qint64> m_skipped{0};
     std::atomic<qint64> m_loopback{0};
