@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <memory>
+
 extern "C" {
 #include <libswscale/swscale.h>
 }
@@ -32,12 +34,8 @@ Nv12Frame scaled(const Nv12Frame &in, int width, int height, SwsContext *&sws)
 } // namespace
 
 KXVideoInput::KXVideoInput(const KXAddress &address, MediaClock *clock, Options options)
-    : m_address(address), m_clock(clock), m_options(options)
+    : m_address(address), m_options(options), m_pacer(clock, FrameDuration)
 {
-    if (!m_clock) {
-        m_ownClock = std::make_unique<SteadyMediaClock>();
-        m_clock = m_ownClock.get();
-    }
 }
 
 KXVideoInput::KXVideoInput(const KXAddress &address, MediaClock *clock)
@@ -50,67 +48,54 @@ KXVideoInput::~KXVideoInput()
     stop();
 }
 
-bool KXVideoInput::start(FrameCallback callback)
+namespace {
+// What the input's thread works with: the test picture, the loopback and the last looped frame.
+struct InputState
 {
-    if (m_thread.joinable() || m_address.kind != KXAddress::Kind::Video)
-        return false;
-    m_clock->rearm();
-    const qint64 start = m_clock->now();
-    m_start = start;
-    m_thread = std::thread([this, callback = std::move(callback), start] { run(callback, start); });
-    return true;
-}
+    explicit InputState(const KXAddress &address)
+        : picture(address.inputName(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate),
+          loopback(address.outputName())
+    {
+    }
+    ~InputState() { sws_freeContext(sws); }
 
-void KXVideoInput::stop()
-{
-    if (!m_thread.joinable())
-        return;
-    m_clock->wake();
-    m_thread.join();
-}
-
-void KXVideoInput::run(FrameCallback callback, qint64 start)
-{
-    TestPicture picture(m_address.inputName(), Width, Height, FrameRate);
-    KXLoopbackReader loopback(m_address.outputName());
+    TestPicture picture;
+    KXLoopbackReader loopback;
     SwsContext *sws = nullptr;
     const qint64 wallStartMs = QDateTime::currentMSecsSinceEpoch();
     Nv12Frame lastLooped;
     quint64 lastSequence = 0;
-    for (qint64 slot = 0;; ++slot) {
-        const qint64 due = start + slot * FrameDuration;
-        if (!m_clock->sleepUntil(due))
-            break;
-        // A thread that fell behind by more than a frame drops the slots it missed.
-        const qint64 late = m_clock->now() - due;
-        if (late >= FrameDuration) {
-            const qint64 missed = late / FrameDuration;
-            m_skipped += missed;
-            slot += missed;
-        }
-        const qint64 time = start + slot * FrameDuration;
-        Nv12Frame frame;
-        quint64 sequence = 0;
-        if (auto looped = loopback.latest(m_options.loopbackTimeoutMs, &sequence)) {
-            if (sequence != lastSequence || lastLooped.isNull()) {
-                lastLooped = scaled(*looped, Width, Height, sws);
-                lastSequence = sequence;
+};
+} // namespace
+
+bool KXVideoInput::start(FrameCallback callback)
+{
+    if (m_pacer.isRunning() || m_address.kind != KXAddress::Kind::Video || !callback)
+        return false;
+    auto state = std::make_shared<InputState>(m_address);
+    const int timeoutMs = m_options.loopbackTimeoutMs;
+    return m_pacer.start(
+        [this, state, timeoutMs](qint64 slot, qint64 time) {
+            quint64 sequence = 0;
+            if (auto looped = state->loopback.latest(timeoutMs, &sequence)) {
+                if (sequence != state->lastSequence || state->lastLooped.isNull()) {
+                    state->lastLooped = scaled(*looped, Width, Height, state->sws);
+                    state->lastSequence = sequence;
+                }
+                ++m_loopback;
+                return state->lastLooped;
             }
-            frame = lastLooped;
-            ++m_loopback;
-        } else {
-            lastLooped = Nv12Frame();
-            const QDateTime wall = QDateTime::fromMSecsSinceEpoch(wallStartMs + (time - start) / 10000);
-            frame = picture.render(slot, time, wall);
-        }
-        if (frame.isNull())
-            continue;
-        frame.time = time;
-        frame.duration = FrameDuration;
-        callback(frame);
-        ++m_delivered;
-    }
-    sws_freeContext(sws);
+            state->lastLooped = Nv12Frame();
+            const qint64 sinceStart = (time - m_pacer.startTime()) / 10000;
+            return state->picture.render(slot, time,
+                                         QDateTime::fromMSecsSinceEpoch(state->wallStartMs + sinceStart));
+        },
+        std::move(callback));
+}
+
+void KXVideoInput::stop()
+{
+    m_pacer.stop();
 }
 
 } // namespace nyx::multimedia

@@ -3,14 +3,12 @@
 // of its own. It shows the frames looped back from the output of the same number while a writer
 // feeds that output, and its test picture otherwise.
 
-#include "multimedia/engines/mediaclock.h"
+#include "multimedia/engines/framepacer.h"
 #include "multimedia/engines/nv12frame.h"
 #include "multimedia/kx/kxaddress.h"
 
 #include <atomic>
 #include <functional>
-#include <memory>
-#include <thread>
 
 namespace nyx::multimedia {
 
@@ -44,25 +42,18 @@ public:
     // when start() was called, then exactly FrameDuration apart (a skipped slot leaves a gap).
     bool start(FrameCallback callback);
     void stop();
-    bool isRunning() const { return m_thread.joinable(); }
+    bool isRunning() const { return m_pacer.isRunning(); }
 
     // The clock's time at start(): the time of slot 0.
-    qint64 startTime() const { return m_start; }
-    qint64 framesDelivered() const { return m_delivered; }
-    qint64 framesSkipped() const { return m_skipped; }
+    qint64 startTime() const { return m_pacer.startTime(); }
+    qint64 framesDelivered() const { return m_pacer.framesDelivered(); }
+    qint64 framesSkipped() const { return m_pacer.framesSkipped(); }
     qint64 loopbackFrames() const { return m_loopback; }
 
 private:
-    void run(FrameCallback callback, qint64 start);
-
     KXAddress m_address;
-    std::unique_ptr<MediaClock> m_ownClock;
-    MediaClock *m_clock;
     Options m_options;
-    std::thread m_thread;
-    std::atomic<qint64> m_start{0};
-    std::atomic<qint64> m_delivered{0};
-    std::atomic<qint64> m_skipped{0};
+    FramePacer m_pacer;
     std::atomic<qint64> m_loopback{0};
 };
 
