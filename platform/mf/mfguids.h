@@ -1,0 +1,177 @@
+#pragma once
+// Attribute keys, major types, subtypes and service identifiers, with their Windows values.
+
+#include "com/guid.h"
+
+constexpr DWORD nyxMakeFourCC(char a, char b, char c, char d)
+{
+    return DWORD(BYTE(a)) | (DWORD(BYTE(b)) << 8) | (DWORD(BYTE(c)) << 16) | (DWORD(BYTE(d)) << 24);
+}
+#ifndef MAKEFOURCC
+#define MAKEFOURCC(a, b, c, d) nyxMakeFourCC(a, b, c, d)
+#endif
+
+// The subtype (and major type) of a FOURCC or wave format tag:
+// {xxxxxxxx-0000-0010-8000-00AA00389B71}.
+constexpr GUID nyxFormatGuid(DWORD code)
+{
+    return GUID{code, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
+
+// ---- major types ----
+constexpr GUID MFMediaType_Video = nyxFormatGuid(nyxMakeFourCC('v', 'i', 'd', 's'));
+constexpr GUID MFMediaType_Audio = nyxFormatGuid(nyxMakeFourCC('a', 'u', 'd', 's'));
+
+// ---- subtypes ----
+constexpr GUID MFVideoFormat_H264 = nyxFormatGuid(nyxMakeFourCC('H', '2', '6', '4'));
+constexpr GUID MFVideoFormat_NV12 = nyxFormatGuid(nyxMakeFourCC('N', 'V', '1', '2'));
+constexpr GUID MFVideoFormat_YUY2 = nyxFormatGuid(nyxMakeFourCC('Y', 'U', 'Y', '2'));
+constexpr GUID MFVideoFormat_I420 = nyxFormatGuid(nyxMakeFourCC('I', '4', '2', '0'));
+constexpr GUID MFVideoFormat_RGB32 = nyxFormatGuid(22);
+constexpr GUID MFAudioFormat_PCM = nyxFormatGuid(0x0001);
+constexpr GUID MFAudioFormat_Float = nyxFormatGuid(0x0003);
+constexpr GUID MFAudioFormat_AAC = nyxFormatGuid(0x1610);
+
+// ---- media type attributes ----
+// {48EBA18E-F8C9-4687-BF11-0A74C9F96A8F}
+constexpr GUID MF_MT_MAJOR_TYPE = {
+    0x48EBA18E, 0xF8C9, 0x4687, {0xBF, 0x11, 0x0A, 0x74, 0xC9, 0xF9, 0x6A, 0x8F}};
+// {F7E34C9A-42E8-4714-B74B-CB29D72C35E5}
+constexpr GUID MF_MT_SUBTYPE = {0xF7E34C9A, 0x42E8, 0x4714, {0xB7, 0x4B, 0xCB, 0x29, 0xD7, 0x2C, 0x35, 0xE5}};
+// {C9173739-5E56-461C-B713-46FB995CB95F}
+constexpr GUID MF_MT_ALL_SAMPLES_INDEPENDENT = {
+    0xC9173739, 0x5E56, 0x461C, {0xB7, 0x13, 0x46, 0xFB, 0x99, 0x5C, 0xB9, 0x5F}};
+// {B8EBEFAF-B718-4E04-B0A9-116775E3321B}
+constexpr GUID MF_MT_FIXED_SIZE_SAMPLES = {
+    0xB8EBEFAF, 0xB718, 0x4E04, {0xB0, 0xA9, 0x11, 0x67, 0x75, 0xE3, 0x32, 0x1B}};
+// {3AFD0CEE-18F2-4BA5-A110-8BEA502E1F92}
+constexpr GUID MF_MT_COMPRESSED = {
+    0x3AFD0CEE, 0x18F2, 0x4BA5, {0xA1, 0x10, 0x8B, 0xEA, 0x50, 0x2E, 0x1F, 0x92}};
+// {DAD3AB78-1990-408B-BCE2-EBA673DACC10}
+constexpr GUID MF_MT_SAMPLE_SIZE = {
+    0xDAD3AB78, 0x1990, 0x408B, {0xBC, 0xE2, 0xEB, 0xA6, 0x73, 0xDA, 0xCC, 0x10}};
+// {B6BC765F-4C3B-40A4-BD51-2535B66FE09D}
+constexpr GUID MF_MT_USER_DATA = {
+    0xB6BC765F, 0x4C3B, 0x40A4, {0xBD, 0x51, 0x25, 0x35, 0xB6, 0x6F, 0xE0, 0x9D}};
+// {1652C33D-D6B2-4012-B834-72030849A37D}
+constexpr GUID MF_MT_FRAME_SIZE = {
+    0x1652C33D, 0xD6B2, 0x4012, {0xB8, 0x34, 0x72, 0x03, 0x08, 0x49, 0xA3, 0x7D}};
+// {C459A2E8-3D2C-4E44-B132-FEE5156C7BB0}
+constexpr GUID MF_MT_FRAME_RATE = {
+    0xC459A2E8, 0x3D2C, 0x4E44, {0xB1, 0x32, 0xFE, 0xE5, 0x15, 0x6C, 0x7B, 0xB0}};
+// {E3371D41-B4CF-4A05-BD4E-20B88BB2C4D6}
+constexpr GUID MF_MT_FRAME_RATE_RANGE_MAX = {
+    0xE3371D41, 0xB4CF, 0x4A05, {0xBD, 0x4E, 0x20, 0xB8, 0x8B, 0xB2, 0xC4, 0xD6}};
+// {D2E7558C-DC1F-403F-9A72-D28BB1EB3B5E}
+constexpr GUID MF_MT_FRAME_RATE_RANGE_MIN = {
+    0xD2E7558C, 0xDC1F, 0x403F, {0x9A, 0x72, 0xD2, 0x8B, 0xB1, 0xEB, 0x3B, 0x5E}};
+// {C6376A1E-8D0A-4027-BE45-6D9A0AD39BB6}
+constexpr GUID MF_MT_PIXEL_ASPECT_RATIO = {
+    0xC6376A1E, 0x8D0A, 0x4027, {0xBE, 0x45, 0x6D, 0x9A, 0x0A, 0xD3, 0x9B, 0xB6}};
+// {E2724BB8-E676-4806-B4B2-A8D6EFB44CCD}
+constexpr GUID MF_MT_INTERLACE_MODE = {
+    0xE2724BB8, 0xE676, 0x4806, {0xB4, 0xB2, 0xA8, 0xD6, 0xEF, 0xB4, 0x4C, 0xCD}};
+// {20332624-FB0D-4D9E-BD0D-CBF6786C102E}
+constexpr GUID MF_MT_AVG_BITRATE = {
+    0x20332624, 0xFB0D, 0x4D9E, {0xBD, 0x0D, 0xCB, 0xF6, 0x78, 0x6C, 0x10, 0x2E}};
+// {644B4E48-1E02-4516-B0EB-C01CA9D49AC6}
+constexpr GUID MF_MT_DEFAULT_STRIDE = {
+    0x644B4E48, 0x1E02, 0x4516, {0xB0, 0xEB, 0xC0, 0x1C, 0xA9, 0xD4, 0x9A, 0xC6}};
+// {AD76A80B-2D5C-4E0B-B375-64E520137036}
+constexpr GUID MF_MT_MPEG2_PROFILE = {
+    0xAD76A80B, 0x2D5C, 0x4E0B, {0xB3, 0x75, 0x64, 0xE5, 0x20, 0x13, 0x70, 0x36}};
+// {96F66574-11C5-4015-8666-BFF516436DA7}
+constexpr GUID MF_MT_MPEG2_LEVEL = {
+    0x96F66574, 0x11C5, 0x4015, {0x86, 0x66, 0xBF, 0xF5, 0x16, 0x43, 0x6D, 0xA7}};
+// {3C036DE7-3AD0-4C9E-9216-EE6D6AC21CB3}
+constexpr GUID MF_MT_MPEG_SEQUENCE_HEADER = {
+    0x3C036DE7, 0x3AD0, 0x4C9E, {0x92, 0x16, 0xEE, 0x6D, 0x6A, 0xC2, 0x1C, 0xB3}};
+// {37E48BF5-645E-4C5B-89DE-ADA9E29B696A}
+constexpr GUID MF_MT_AUDIO_NUM_CHANNELS = {
+    0x37E48BF5, 0x645E, 0x4C5B, {0x89, 0xDE, 0xAD, 0xA9, 0xE2, 0x9B, 0x69, 0x6A}};
+// {5FAEEAE7-0290-4C31-9E8A-C534F68D9DBA}
+constexpr GUID MF_MT_AUDIO_SAMPLES_PER_SECOND = {
+    0x5FAEEAE7, 0x0290, 0x4C31, {0x9E, 0x8A, 0xC5, 0x34, 0xF6, 0x8D, 0x9D, 0xBA}};
+// {1AAB75C8-CFEF-451C-AB95-AC034B8E1731}
+constexpr GUID MF_MT_AUDIO_AVG_BYTES_PER_SECOND = {
+    0x1AAB75C8, 0xCFEF, 0x451C, {0xAB, 0x95, 0xAC, 0x03, 0x4B, 0x8E, 0x17, 0x31}};
+// {322DE230-9EEB-43BD-AB7A-FF412251541D}
+constexpr GUID MF_MT_AUDIO_BLOCK_ALIGNMENT = {
+    0x322DE230, 0x9EEB, 0x43BD, {0xAB, 0x7A, 0xFF, 0x41, 0x22, 0x51, 0x54, 0x1D}};
+// {F2DEB57F-40FA-4764-AA33-ED4F2D1FF669}
+constexpr GUID MF_MT_AUDIO_BITS_PER_SAMPLE = {
+    0xF2DEB57F, 0x40FA, 0x4764, {0xAA, 0x33, 0xED, 0x4F, 0x2D, 0x1F, 0xF6, 0x69}};
+// {55FB5765-644A-4CAF-8479-938983BB1588}
+constexpr GUID MF_MT_AUDIO_CHANNEL_MASK = {
+    0x55FB5765, 0x644A, 0x4CAF, {0x84, 0x79, 0x93, 0x89, 0x83, 0xBB, 0x15, 0x88}};
+
+// MF_MT_INTERLACE_MODE values.
+enum MFVideoInterlaceMode
+{
+    MFVideoInterlace_Unknown = 0,
+    MFVideoInterlace_Progressive = 2,
+    MFVideoInterlace_FieldInterleavedUpperFirst = 3,
+    MFVideoInterlace_FieldInterleavedLowerFirst = 4,
+    MFVideoInterlace_FieldSingleUpper = 5,
+    MFVideoInterlace_FieldSingleLower = 6,
+    MFVideoInterlace_MixedInterlaceOrProgressive = 7,
+};
+
+// ---- sample attributes ----
+// {9CDF01D8-A0F0-43BA-B077-EAA06CBD728A}
+constexpr GUID MFSampleExtension_CleanPoint = {
+    0x9CDF01D8, 0xA0F0, 0x43BA, {0xB0, 0x77, 0xEA, 0xA0, 0x6C, 0xBD, 0x72, 0x8A}};
+// {9CDF01D9-A0F0-43BA-B077-EAA06CBD728A}
+constexpr GUID MFSampleExtension_Discontinuity = {
+    0x9CDF01D9, 0xA0F0, 0x43BA, {0xB0, 0x77, 0xEA, 0xA0, 0x6C, 0xBD, 0x72, 0x8A}};
+// {8294DA66-F328-4805-B551-00DEB4C57A61}
+constexpr GUID MFSampleExtension_Token = {
+    0x8294DA66, 0xF328, 0x4805, {0xB5, 0x51, 0x00, 0xDE, 0xB4, 0xC5, 0x7A, 0x61}};
+// {B1D5830A-DEB8-40E3-90FA-389943716461}
+constexpr GUID MFSampleExtension_Interlaced = {
+    0xB1D5830A, 0xDEB8, 0x40E3, {0x90, 0xFA, 0x38, 0x99, 0x43, 0x71, 0x64, 0x61}};
+// {941CE0A3-6AE3-4DDA-9A08-A64298340617}
+constexpr GUID MFSampleExtension_BottomFieldFirst = {
+    0x941CE0A3, 0x6AE3, 0x4DDA, {0x9A, 0x08, 0xA6, 0x42, 0x98, 0x34, 0x06, 0x17}};
+// {304D257C-7493-4FBD-B149-9228DE8D9A99}
+constexpr GUID MFSampleExtension_RepeatFirstField = {
+    0x304D257C, 0x7493, 0x4FBD, {0xB1, 0x49, 0x92, 0x28, 0xDE, 0x8D, 0x9A, 0x99}};
+// {9D85F816-658B-455A-BDE0-9FA7E15AB8F9}
+constexpr GUID MFSampleExtension_SingleField = {
+    0x9D85F816, 0x658B, 0x455A, {0xBD, 0xE0, 0x9F, 0xA7, 0xE1, 0x5A, 0xB8, 0xF9}};
+
+// ---- events ----
+// MEQualityNotify extended type; value VT_I8: clock time minus sample time.
+// {30D15206-ED2A-4760-BE17-EB4A9F12295C}
+constexpr GUID MF_QUALITY_NOTIFY_SAMPLE_LAG = {
+    0x30D15206, 0xED2A, 0x4760, {0xBE, 0x17, 0xEB, 0x4A, 0x9F, 0x12, 0x29, 0x5C}};
+// {F6B44AF8-604D-46FE-A95D-45479B10C9BC}
+constexpr GUID MF_QUALITY_NOTIFY_PROCESSING_LATENCY = {
+    0xF6B44AF8, 0x604D, 0x46FE, {0xA9, 0x5D, 0x45, 0x47, 0x9B, 0x10, 0xC9, 0xBC}};
+
+// ---- topology node attributes ----
+// {835C58EC-E075-4BC7-BCBA-4DE000DF9AE6} IUnknown: the IMFMediaSource of a source stream node.
+constexpr GUID MF_TOPONODE_SOURCE = {
+    0x835C58EC, 0xE075, 0x4BC7, {0xBC, 0xBA, 0x4D, 0xE0, 0x00, 0xDF, 0x9A, 0xE6}};
+// {835C58ED-E075-4BC7-BCBA-4DE000DF9AE6} IUnknown: its IMFPresentationDescriptor.
+constexpr GUID MF_TOPONODE_PRESENTATION_DESCRIPTOR = {
+    0x835C58ED, 0xE075, 0x4BC7, {0xBC, 0xBA, 0x4D, 0xE0, 0x00, 0xDF, 0x9A, 0xE6}};
+// {835C58EF-E075-4BC7-BCBA-4DE000DF9AE6} IUnknown: its IMFStreamDescriptor.
+constexpr GUID MF_TOPONODE_STREAM_DESCRIPTOR = {
+    0x835C58EF, 0xE075, 0x4BC7, {0xBC, 0xBA, 0x4D, 0xE0, 0x00, 0xDF, 0x9A, 0xE6}};
+// {14932F9B-9087-4BB4-8412-5167145CBE04} UINT32: the stream sink identifier of an output node.
+constexpr GUID MF_TOPONODE_STREAMID = {
+    0x14932F9B, 0x9087, 0x4BB4, {0x84, 0x12, 0x51, 0x67, 0x14, 0x5C, 0xBE, 0x04}};
+// {14932F9C-9087-4BB4-8412-5167145CBE04} UINT32
+constexpr GUID MF_TOPONODE_NOSHUTDOWN_ON_REMOVE = {
+    0x14932F9C, 0x9087, 0x4BB4, {0x84, 0x12, 0x51, 0x67, 0x14, 0x5C, 0xBE, 0x04}};
+
+// ---- presentation descriptor attributes ----
+// {6C990D33-BB8E-477A-8598-0D5D96FCD88A} UINT64, 100 ns
+constexpr GUID MF_PD_DURATION = {
+    0x6C990D33, 0xBB8E, 0x477A, {0x85, 0x98, 0x0D, 0x5D, 0x96, 0xFC, 0xD8, 0x8A}};
+
+// ---- services (IMFGetService) ----
+// {866FA297-B802-4BF8-9DC9-5E3B6A9F53C9}
+constexpr GUID MF_RATE_CONTROL_SERVICE = {
+    0x866FA297, 0xB802, 0x4BF8, {0x9D, 0xC9, 0x5E, 0x3B, 0x6A, 0x9F, 0x53, 0xC9}};

@@ -1,0 +1,107 @@
+#include "multimedia/activator.h"
+
+#include "mf/attributesimpl.h"
+
+#include <QThread>
+
+Activator::Activator(QThread *thread, QObject *parent) : QObject(parent), m_worker(new QObject)
+{
+    nyx::multimedia::registerMetaTypes();
+    if (thread)
+        m_worker->moveToThread(thread);
+}
+
+Activator::~Activator()
+{
+    // The worker lives on the build thread; that thread deletes it once it runs its events.
+    if (m_worker)
+        m_worker->deleteLater();
+}
+
+void Activator::activate(CComPtr<IMFActivate> activate)
+{
+    const quint64 generation = ++m_generation;
+    if (!activate) {
+        emit activated(nullptr, ComException(E_POINTER));
+        return;
+    }
+    QPointer<Activator> self(this);
+    QMetaObject::invokeMethod(
+        m_worker.data(),
+        [self, activate, generation]() {
+            CComPtr<IUnknown> object;
+            HRESULT hr = E_UNEXPECTED;
+            try {
+                hr = activate->ActivateObject(IID_IUnknown, reinterpret_cast<void **>(&object));
+            } catch (const ComException &e) {
+                hr = e.getErrorCode();
+            }
+            if (SUCCEEDED(hr) && !object)
+                hr = E_POINTER;
+            if (FAILED(hr))
+                object = nullptr;
+            // The result goes back queued; a destroyed Activator drops it.
+            Activator *target = self.data();
+            if (!target)
+                return;
+            QMetaObject::invokeMethod(
+                target,
+                [self, object, hr, generation]() {
+                    if (!self || self->m_generation.load() != generation)
+                        return;
+                    emit self->activated(object, ComException(hr < 0 ? hr : S_OK));
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void Activator::cancel()
+{
+    ++m_generation;
+}
+
+namespace {
+class FunctionActivate : public nyx::mf::AttributesImpl<nyx::com::ComObject<IMFActivate>>
+{
+public:
+    explicit FunctionActivate(std::function<CComPtr<IUnknown>()> function) : m_function(std::move(function))
+    {
+    }
+
+    HRESULT ActivateObject(REFIID riid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        CComPtr<IUnknown> made = m_function ? m_function() : nullptr;
+        if (!made)
+            return E_POINTER;
+        return made->QueryInterface(riid, object);
+    }
+    HRESULT ShutdownObject() override { return S_OK; }
+    HRESULT DetachObject() override { return S_OK; }
+
+private:
+    std::function<CComPtr<IUnknown>()> m_function;
+};
+} // namespace
+
+CComPtr<IMFActivate> createActivate(std::function<CComPtr<IUnknown>()> function)
+{
+    CComPtr<IMFActivate> activate;
+    activate.Attach(new FunctionActivate(std::move(function)));
+    return activate;
+}
+
+namespace nyx::multimedia {
+void registerMetaTypes()
+{
+    static const bool done = [] {
+        qRegisterMetaType<CComPtr<IUnknown>>("CComPtr<IUnknown>");
+        qRegisterMetaType<ComException>("ComException");
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+} // namespace nyx::multimedia

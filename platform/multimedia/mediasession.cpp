@@ -1,0 +1,219 @@
+#include "multimedia/mediasession.h"
+
+#include <QCoreApplication>
+
+#include "multimedia/medianode.h"
+#include "multimedia/nodeconnection.h"
+#include "multimedia/sessioncore.h"
+
+#include <QPointer>
+
+MediaSession::MediaSession(QObject *parent)
+    : QObject(parent), m_core(std::make_shared<nyx::multimedia::SessionCore>())
+{
+    QPointer<MediaSession> self(this);
+    m_core->setErrorHandler([self](HRESULT hr) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, hr]() {
+                if (self)
+                    emit self->error(hr);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+MediaSession::~MediaSession()
+{
+    m_core->setErrorHandler(nullptr);
+    m_core->shutdown();
+}
+
+QQmlListProperty<QObject> MediaSession::nodes()
+{
+    return QQmlListProperty<QObject>(this, nullptr, &MediaSession::appendNode, &MediaSession::nodeCount,
+                                     &MediaSession::nodeAt, &MediaSession::clearNodes);
+}
+
+void MediaSession::addNode(QObject *node)
+{
+    if (!node || m_nodes.contains(node))
+        return;
+    m_nodes.append(node);
+    if (m_complete)
+        watch(node);
+}
+
+void MediaSession::appendNode(QQmlListProperty<QObject> *list, QObject *node)
+{
+    static_cast<MediaSession *>(list->object)->addNode(node);
+}
+
+int MediaSession::nodeCount(QQmlListProperty<QObject> *list)
+{
+    return static_cast<MediaSession *>(list->object)->m_nodes.size();
+}
+
+QObject *MediaSession::nodeAt(QQmlListProperty<QObject> *list, int index)
+{
+    return static_cast<MediaSession *>(list->object)->m_nodes.value(index);
+}
+
+void MediaSession::clearNodes(QQmlListProperty<QObject> *list)
+{
+    static_cast<MediaSession *>(list->object)->m_nodes.clear();
+}
+
+void MediaSession::componentComplete()
+{
+    m_complete = true;
+    for (QObject *node : qAsConst(m_nodes))
+        watch(node);
+    maybeAutoPlay();
+}
+
+void MediaSession::watch(QObject *node)
+{
+    if (auto *mediaNode = qobject_cast<MediaNode *>(node))
+        connect(mediaNode, &MediaNode::statusChanged, this, &MediaSession::maybeAutoPlay,
+                Qt::QueuedConnection);
+    else if (auto *connection = qobject_cast<NodeConnection *>(node))
+        connect(connection, &NodeConnection::connectedChanged, this, &MediaSession::maybeAutoPlay,
+                Qt::QueuedConnection);
+}
+
+void MediaSession::setAutoPlay(bool autoPlay)
+{
+    if (m_autoPlay == autoPlay)
+        return;
+    m_autoPlay = autoPlay;
+    emit autoPlayChanged();
+    maybeAutoPlay();
+}
+
+void MediaSession::setEnabled(bool enabled)
+{
+    if (m_enabled == enabled)
+        return;
+    m_enabled = enabled;
+    emit enabledChanged();
+    if (!enabled)
+        stop();
+    else
+        maybeAutoPlay();
+}
+
+void MediaSession::setRate(double rate)
+{
+    if (qFuzzyCompare(m_rate, rate) || rate <= 0)
+        return;
+    m_rate = rate;
+    if (m_playing)
+        m_core->setRate(static_cast<float>(rate));
+    emit rateChanged();
+}
+
+void MediaSession::setPosition(double position)
+{
+    if (qFuzzyCompare(m_position, position))
+        return;
+    m_position = position;
+    emit positionChanged();
+}
+
+QList<NodeConnection *> MediaSession::connections() const
+{
+    QList<NodeConnection *> list;
+    for (QObject *node : m_nodes)
+        if (auto *connection = qobject_cast<NodeConnection *>(node))
+            list.append(connection);
+    return list;
+}
+
+bool MediaSession::isGraphReady() const
+{
+    const auto list = connections();
+    if (list.isEmpty())
+        return false;
+    for (NodeConnection *connection : list) {
+        if (!connection->from() || !connection->to() || !connection->from()->isBound() ||
+            !connection->to()->isBound())
+            return false;
+    }
+    return true;
+}
+
+void MediaSession::maybeAutoPlay()
+{
+    if (m_complete && m_autoPlay && m_enabled && !m_playing && isGraphReady())
+        play();
+}
+
+qint64 MediaSession::missedSamples() const
+{
+    return m_core->missedSamples();
+}
+
+int MediaSession::sinkErrors() const
+{
+    return m_core->sinkErrors();
+}
+
+void MediaSession::setPlaying(bool playing)
+{
+    if (m_playing == playing)
+        return;
+    m_playing = playing;
+    emit playingChanged();
+}
+
+void MediaSession::play()
+{
+    if (!m_enabled)
+        return;
+    std::vector<nyx::multimedia::SessionCore::Route> routes;
+    for (NodeConnection *connection : connections()) {
+        NodeOutput *from = connection->from();
+        NodeInput *to = connection->to();
+        if (!from || !to || !from->isBound() || !to->isBound())
+            continue;
+        nyx::multimedia::SessionCore::Route route;
+        route.source = from->mediaSource();
+        route.descriptor = from->presentationDescriptor();
+        if (auto descriptor = from->streamDescriptor())
+            descriptor->GetStreamIdentifier(&route.streamId);
+        route.sink = to->streamSink();
+        route.type = to->getConnectedMfMediaType();
+        if (route.source && route.descriptor && route.sink)
+            routes.push_back(route);
+    }
+    if (routes.empty())
+        return;
+    if (m_playing)
+        m_core->stop();
+    const LONGLONG position = static_cast<LONGLONG>(m_position * 1e7);
+    const HRESULT hr = m_core->start(routes, position, position != 0);
+    if (FAILED(hr)) {
+        m_core->stop();
+        setPlaying(false);
+        emit error(hr);
+        return;
+    }
+    if (!qFuzzyCompare(m_rate, 1.0))
+        m_core->setRate(static_cast<float>(m_rate));
+    setPlaying(true);
+}
+
+void MediaSession::pause()
+{
+    if (m_playing)
+        m_core->pause();
+}
+
+void MediaSession::stop()
+{
+    if (!m_playing)
+        return;
+    m_core->stop();
+    setPlaying(false);
+}

@@ -1,0 +1,78 @@
+#include "multimedia/nodepin.h"
+
+#include "multimedia/nodeconnection.h"
+
+#include "multimedia/medianode.h"
+
+NodePin::NodePin(MediaNode *node, int index) : QObject(node), m_node(node), m_index(index) {}
+
+NodePin::NodePin(QObject *parent) : QObject(parent) {}
+
+NodePin::~NodePin() = default;
+
+void NodePin::setMfNode(IMFTopologyNode *node, DWORD index)
+{
+    if (m_mfNode.p == node && m_mfIndex == index)
+        return;
+    m_mfNode = node;
+    m_mfIndex = index;
+    emit mfNodeChanged();
+}
+
+namespace {
+template <class T> CComPtr<T> unknownAttribute(IMFTopologyNode *node, REFGUID key)
+{
+    CComPtr<T> object;
+    if (node)
+        node->GetUnknown(key, nyx::com::uuidOf<T>(), reinterpret_cast<void **>(&object));
+    return object;
+}
+} // namespace
+
+CComPtr<IMFMediaSource> NodeOutput::mediaSource() const
+{
+    return unknownAttribute<IMFMediaSource>(mfNode(), MF_TOPONODE_SOURCE);
+}
+
+CComPtr<IMFPresentationDescriptor> NodeOutput::presentationDescriptor() const
+{
+    return unknownAttribute<IMFPresentationDescriptor>(mfNode(), MF_TOPONODE_PRESENTATION_DESCRIPTOR);
+}
+
+CComPtr<IMFStreamDescriptor> NodeOutput::streamDescriptor() const
+{
+    return unknownAttribute<IMFStreamDescriptor>(mfNode(), MF_TOPONODE_STREAM_DESCRIPTOR);
+}
+
+CComPtr<IMFMediaType> NodeOutput::getMfMediaType() const
+{
+    CComPtr<IMFMediaType> type;
+    CComPtr<IMFMediaTypeHandler> handler;
+    if (auto descriptor = streamDescriptor();
+        descriptor && SUCCEEDED(descriptor->GetMediaTypeHandler(&handler)))
+        handler->GetCurrentMediaType(&type);
+    return type;
+}
+
+CComPtr<IMFStreamSink> NodeInput::streamSink() const
+{
+    CComPtr<IUnknown> object;
+    CComPtr<IMFStreamSink> sink;
+    if (mfNode() && SUCCEEDED(mfNode()->GetObject(&object)) && object)
+        object.QueryInterface(&sink);
+    return sink;
+}
+
+NodeConnection *NodeInput::connection() const
+{
+    return m_connection.data();
+}
+
+void NodeInput::setConnection(NodeConnection *connection, IMFMediaType *type)
+{
+    const bool changed = m_connection.data() != connection || m_connectedType.p != type;
+    m_connection = connection;
+    m_connectedType = type;
+    if (changed)
+        emit connectedMediaTypeChanged();
+}

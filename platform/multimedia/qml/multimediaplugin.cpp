@@ -1,0 +1,19 @@
+#include "multimediaplugin.h"
+
+#include "multimedia/activator.h"
+#include "multimedia/medianode.h"
+#include "multimedia/mediasession.h"
+#include "multimedia/nodeconnection.h"
+
+#include <QtQml>
+
+void MultimediaPlugin::registerTypes(const char *uri)
+{
+    nyx::multimedia::registerMetaTypes();
+    qmlRegisterType<MediaSession>(uri, 1, 0, "MediaSession");
+    qmlRegisterType<NodeConnection>(uri, 1, 0, "NodeConnection");
+    qmlRegisterType<NodeOutput>(uri, 1, 0, "NodeOutput");
+    qmlRegisterType<NodeInput>(uri, 1, 0, "NodeInput");
+    qmlRegisterUncreatableType<NodePin>(uri, 1, 0, "NodePin", QStringLiteral("NodePin is a pin of a node"));
+    qmlRegisterUncreatableType<MediaNode>(uri, 1, 0, "MediaNode", QStringLiteral("MediaNode is abstract"));
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The working part of a MediaSession: the clock, the routes from source streams to stream sinks,
+// and the event handlers that move samples. Its handlers run on Media Foundation work queues.
+
+#include "com/comptr.h"
+#include "mf/mf.h"
+
+#include <QtGlobal>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace nyx::multimedia {
+class SessionCore : public std::enable_shared_from_this<SessionCore>
+{
+public:
+    // One connection: a stream of a media source feeding a stream sink with a media type.
+    struct Route
+    {
+        CComPtr<IMFMediaSource> source;
+        CComPtr<IMFPresentationDescriptor> descriptor;
+        DWORD streamId = 0;
+        CComPtr<IMFStreamSink> sink;
+        CComPtr<IMFMediaType> type;
+    };
+
+    SessionCore();
+    ~SessionCore();
+
+    // Sets the sinks' types and clock, starts the sources, then the clock at position (100 ns).
+    HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition);
+    HRESULT pause();
+    // Stops the clock (the sinks write what they hold and stop) and the sources.
+    HRESULT stop();
+    HRESULT setRate(float rate);
+    // Stops and leaves the sinks without a clock.
+    void shutdown();
+
+    qint64 missedSamples() const;
+    int sinkErrors() const;
+    // Called on a work-queue thread for every error a sink or source raises.
+    void setErrorHandler(std::function<void(HRESULT)> handler);
+    // Called on a work-queue thread once every sink of the latest start has reported its stop.
+    void setStoppedHandler(std::function<void()> handler);
+
+private:
+    struct Sink
+    {
+        CComPtr<IMFStreamSink> sink;
+        std::size_t output = 0;
+        int pending = 0; // requests the sink has outstanding
+        qint64 missed = 0;
+        bool stopped = false;
+    };
+    struct Output
+    {
+        CComPtr<IMFMediaSource> source;
+        DWORD streamId = 0;
+        CComPtr<IMFMediaStream> stream;
+        int requested = 0; // requests asked of the source stream and not yet answered
+        std::vector<std::size_t> sinks;
+    };
+
+    void listen(IMFMediaEventGenerator *generator, std::function<void(IMFMediaEvent *)> handler);
+    void onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event);
+    void onSourceEvent(IMFMediaSource *source, IMFMediaEvent *event);
+    void onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event);
+    // Under the lock: the source streams to ask for one more sample each.
+    void collectRequests(Output &output, std::vector<CComPtr<IMFMediaStream>> *requests);
+    static void issue(const std::vector<CComPtr<IMFMediaStream>> &requests);
+    void reportError(HRESULT hr);
+    std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
+
+    mutable std::mutex m_mutex;
+    bool m_running = false;
+    std::vector<Sink> m_sinks;
+    std::vector<Output> m_outputs;
+    CComPtr<IMFPresentationClock> m_clock;
+    qint64 m_missedBefore = 0;
+    int m_errors = 0;
+    std::function<void(HRESULT)> m_errorHandler;
+    std::function<void()> m_stoppedHandler;
+};
+} // namespace nyx::multimedia

@@ -1,0 +1,3 @@
+#include "rewindsinklogging.h"
+
+Q_LOGGING_CATEGORY(lcRewindSink, "Multimedia.Rewind.sink")
