@@ -1,0 +1,9 @@
+#include "multimedia/nodes/kxboard.h"
+
+#include "multimedia/kx/kxaddress.h"
+
+KXBoard::KXBoard(QObject *parent) : QObject(parent)
+{
+    for (const QString &name : nyx::multimedia::kxOutputNames())
+        m_outputs.append(new KXOutput(name, this));
+}
