@@ -76,16 +76,18 @@ public:
         }
         m_events->Shutdown();
     }
+    // steadyTime < 0: the sample keeps its own time.
     bool deliver(IMFSample *sample, qint64 steadyTime)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_started || m_requests == 0 || steadyTime < m_steadyStart) {
+            if (!m_started || m_requests == 0 || (steadyTime >= 0 && steadyTime < m_steadyStart)) {
                 ++m_dropped;
                 return false;
             }
             --m_requests;
-            sample->SetSampleTime(m_position + (steadyTime - m_steadyStart));
+            if (steadyTime >= 0)
+                sample->SetSampleTime(m_position + (steadyTime - m_steadyStart));
         }
         return SUCCEEDED(m_events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample));
     }
@@ -232,6 +234,16 @@ bool LiveFeed::deliver(IMFSample *sample, qint64 steadyTime)
         return false;
     }
     return m_stream->deliver(sample, steadyTime);
+}
+
+bool LiveFeed::deliverStamped(IMFSample *sample)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_stream || !sample) {
+        ++m_droppedAfterEnd;
+        return false;
+    }
+    return m_stream->deliver(sample, -1);
 }
 
 qint64 LiveFeed::dropped() const

@@ -33,6 +33,8 @@ public:
     // source answers an outstanding request with it, its time made the presentation time (the start
     // position plus the time since Start). Returns false when nobody had asked for it (dropped).
     bool deliver(IMFSample *sample, qint64 steadyTime);
+    // Hands over a sample that already carries its presentation time (a transform's output).
+    bool deliverStamped(IMFSample *sample);
     // Samples dropped because nobody had asked for them.
     qint64 dropped() const;
 

@@ -4,6 +4,7 @@
 #include "multimedia/medianode.h"
 #include "multimedia/mediasession.h"
 #include "multimedia/nodeconnection.h"
+#include "multimedia/nodes/h264encodernode.h"
 #include "multimedia/nodes/runninglinesourcenode.h"
 
 #include <QtQml>
@@ -16,6 +17,7 @@ void MultimediaPlugin::registerTypes(const char *uri)
     qmlRegisterType<NodeOutput>(uri, 1, 0, "NodeOutput");
     qmlRegisterType<NodeInput>(uri, 1, 0, "NodeInput");
     qmlRegisterType<RunningLineSourceNode>(uri, 1, 0, "RunningLineSource");
+    qmlRegisterType<H264EncoderNode>(uri, 1, 0, "H264Encoder");
     qmlRegisterUncreatableType<NodePin>(uri, 1, 0, "NodePin", QStringLiteral("NodePin is a pin of a node"));
     qmlRegisterUncreatableType<MediaNode>(uri, 1, 0, "MediaNode", QStringLiteral("MediaNode is abstract"));
 }
