@@ -62,6 +62,9 @@ public:
     {
         if (!sample)
             return E_POINTER;
+        // Consumers run one at a time even when the session's threads overlap, and never after
+        // shutdown() has returned.
+        std::lock_guard<std::mutex> consuming(m_consumeMutex);
         CComPtr<IMFMediaType> type;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -71,8 +74,6 @@ public:
                 return MF_E_INVALIDREQUEST;
             type = m_type;
         }
-        // Consumers run one at a time even when the session's threads overlap.
-        std::lock_guard<std::mutex> consuming(m_consumeMutex);
         const HRESULT hr = m_spec.consume ? m_spec.consume(sample, type) : S_OK;
         if (FAILED(hr))
             m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
@@ -171,6 +172,10 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_started = false;
             m_owner = nullptr;
+        }
+        // Waits for a sample being consumed: the consumer's target may go away after this.
+        {
+            std::lock_guard<std::mutex> consuming(m_consumeMutex);
         }
         if (m_spec.stopped)
             m_spec.stopped();

@@ -6,6 +6,7 @@
 #include "multimedia/nodeconnection.h"
 #include "multimedia/nodes/h264encodernode.h"
 #include "multimedia/nodes/runninglinesourcenode.h"
+#include "multimedia/nodes/videooutputnode.h"
 
 #include <QtQml>
 
@@ -18,6 +19,7 @@ void MultimediaPlugin::registerTypes(const char *uri)
     qmlRegisterType<NodeInput>(uri, 1, 0, "NodeInput");
     qmlRegisterType<RunningLineSourceNode>(uri, 1, 0, "RunningLineSource");
     qmlRegisterType<H264EncoderNode>(uri, 1, 0, "H264Encoder");
+    qmlRegisterType<VideoOutputNodeItem>(uri, 1, 0, "VideoOutput");
     qmlRegisterUncreatableType<NodePin>(uri, 1, 0, "NodePin", QStringLiteral("NodePin is a pin of a node"));
     qmlRegisterUncreatableType<MediaNode>(uri, 1, 0, "MediaNode", QStringLiteral("MediaNode is abstract"));
 }
