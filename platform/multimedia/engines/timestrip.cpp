@@ -51,10 +51,11 @@ std::optional<quint64> read(const uchar *luma, int stride, int width, int height
             for (int x = x0; x < x1; ++x, ++count)
                 sum += p[x];
         }
+        // Strict bounds: a dark picture (luma 40, say) must not read as a strip of zeros.
         const int mean = int(sum / qMax(1, count));
-        if (mean > White - 50)
+        if (mean >= White - 35)
             value |= quint64(1) << (Bits - 1 - bit);
-        else if (mean > Black + 50)
+        else if (mean > Black + 18)
             return std::nullopt;
     }
     return value;

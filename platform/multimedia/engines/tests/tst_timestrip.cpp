@@ -47,6 +47,8 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("luma");
         QTest::newRow("mid grey") << 1920 << 1080 << 128;
+        QTest::newRow("dark grey") << 1920 << 1080 << 40;
+        QTest::newRow("light grey") << 1920 << 1080 << 190;
         QTest::newRow("too small") << 200 << 64 << 16;
         QTest::newRow("too flat") << 640 << 40 << 16;
     }
