@@ -2,6 +2,8 @@
 
 #include "com/comobject.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace nyx::multimedia {
@@ -50,6 +52,7 @@ public:
             return MF_E_INVALIDREQUEST;
         // Bounded: a live stream never owes more than a few samples.
         m_requests = qMin(m_requests + 1, 8);
+        m_requested.notify_all();
         return S_OK;
     }
 
@@ -74,6 +77,7 @@ public:
             m_started = false;
             m_source = nullptr;
         }
+        m_requested.notify_all();
         m_events->Shutdown();
     }
     // steadyTime < 0: the sample keeps its own time.
@@ -96,9 +100,17 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_dropped;
     }
+    bool waitForRequest(int timeoutMs) const
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_requested.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+            return !m_source || (m_started && m_requests > 0);
+        }) && m_source;
+    }
 
 private:
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_requested;
     IMFMediaSource *m_source; // not counted: the source owns the stream
     CComPtr<IMFStreamDescriptor> m_descriptor;
     CComPtr<IMFMediaEventQueue> m_events;
@@ -244,6 +256,17 @@ bool LiveFeed::deliverStamped(IMFSample *sample)
         return false;
     }
     return m_stream->deliver(sample, -1);
+}
+
+bool LiveFeed::waitForRequest(int timeoutMs) const
+{
+    LiveStream *stream = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        stream = m_stream;
+    }
+    // The stream outlives this wait: end() joins the producer before it cuts the feed.
+    return stream && stream->waitForRequest(timeoutMs);
 }
 
 qint64 LiveFeed::dropped() const

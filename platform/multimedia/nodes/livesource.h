@@ -35,6 +35,9 @@ public:
     bool deliver(IMFSample *sample, qint64 steadyTime);
     // Hands over a sample that already carries its presentation time (a transform's output).
     bool deliverStamped(IMFSample *sample);
+    // Waits until the stream has a request outstanding (for producers that may wait, such as a clip
+    // read from a file); false after timeoutMs or when the source has ended.
+    bool waitForRequest(int timeoutMs) const;
     // Samples dropped because nobody had asked for them.
     qint64 dropped() const;
 
