@@ -12,7 +12,7 @@ packages="
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev libavformat-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils
+  xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils xdotool
 "
 missing=""
 for p in $packages; do

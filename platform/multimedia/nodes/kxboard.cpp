@@ -2,8 +2,10 @@
 
 #include "multimedia/kx/kxaddress.h"
 
+#include <QVariantMap>
+
 KXBoard::KXBoard(QObject *parent) : QObject(parent)
 {
     for (const QString &name : nyx::multimedia::kxOutputNames())
-        m_outputs.append(new KXOutput(name, this));
+        m_outputs.append(QVariantMap{{QStringLiteral("name"), name}});
 }

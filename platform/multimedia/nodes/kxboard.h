@@ -1,29 +1,18 @@
 #pragma once
-// The capture board as QML sees it (singleton KX): its outputs, each an object with a name.
+// The capture board as QML sees it (singleton KX): its outputs, each an object with a "name"
+// (plain script objects, so that views read the role "name" from them like from any model row).
 
-#include <QList>
 #include <QObject>
-
-class KXOutput : public QObject
-{
-    Q_OBJECT
-    Q_PROPERTY(QString name READ name CONSTANT)
-public:
-    KXOutput(const QString &name, QObject *parent) : QObject(parent), m_name(name) {}
-    QString name() const { return m_name; }
-
-private:
-    QString m_name;
-};
+#include <QVariantList>
 
 class KXBoard : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QList<QObject *> outputs READ outputs CONSTANT)
+    Q_PROPERTY(QVariantList outputs READ outputs CONSTANT)
 public:
     explicit KXBoard(QObject *parent = nullptr);
-    QList<QObject *> outputs() const { return m_outputs; }
+    QVariantList outputs() const { return m_outputs; }
 
 private:
-    QList<QObject *> m_outputs;
+    QVariantList m_outputs;
 };

@@ -10,8 +10,6 @@ void KXExtPlugin::registerTypes(const char *uri)
 {
     qmlRegisterSingletonType<KXBoard>(uri, 1, 0, "KX",
                                       [](QQmlEngine *, QJSEngine *) -> QObject * { return new KXBoard; });
-    qmlRegisterUncreatableType<KXOutput>(uri, 1, 0, "KXOutput",
-                                         QStringLiteral("KXOutput is an output of KX"));
     qmlRegisterType<KXSourceNode>(uri, 1, 0, "KXSource");
     qmlRegisterType<KXSinkNode>(uri, 1, 0, "KXSink");
 }
