@@ -41,7 +41,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(session->isPlaying(), 20000);
         auto *collector = session->property("collector").value<CollectorNode *>();
         QVERIFY(collector);
-        QTRY_VERIFY_WITH_TIMEOUT(collector->received().size() >= 80, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(collector->received().size() >= 100, 30000);
         session->stop();
         const QVector<CollectorNode::Received> received = collector->received();
         object.reset();
@@ -70,13 +70,17 @@ private slots:
         const qint64 offset = received.first().time - strips.first();
         int fullGops = 0;
         int sinceKey = -1;
+        int run = 1, longestRun = 1; // pictures in a row without one missed upstream
         for (int i = 0; i < received.size(); ++i) {
             QVERIFY(qAbs(received[i].time - strips[i] - offset) <= 1);
             if (i > 0) {
                 const qint64 step = strips[i] - strips[i - 1];
                 QVERIFY(step > 0 && step % 400000 == 0);
-                if (step != 400000)
+                if (step != 400000) {
                     sinceKey = -1; // a frame was missed upstream: this GOP cannot be counted
+                    run = 0;
+                }
+                longestRun = qMax(longestRun, ++run);
             }
             if (received[i].cleanPoint) {
                 if (sinceKey == 25)
@@ -88,7 +92,11 @@ private slots:
                 QVERIFY(sinceKey <= 25);
             }
         }
-        QVERIFY(fullGops >= 1);
+        // Fifty-one pictures in a row hold a whole GOP: it must have been exactly 25 long. (A machine
+        // too busy to encode every frame in time may not give such a run; the encoder's own test
+        // checks the GOP exactly.)
+        if (longestRun >= 51)
+            QVERIFY(fullGops >= 1);
     }
 };
 
