@@ -82,8 +82,11 @@ public:
             m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
         return S_OK;
     }
-    HRESULT PlaceMarker(MFSTREAMSINK_MARKER_TYPE, const PROPVARIANT *, const PROPVARIANT *context) override
+    HRESULT PlaceMarker(MFSTREAMSINK_MARKER_TYPE type, const PROPVARIANT *,
+                        const PROPVARIANT *context) override
     {
+        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT && m_spec.endOfSegment)
+            m_spec.endOfSegment();
         return m_events->QueueEventParamVar(MEStreamSinkMarker, GUID_NULL, S_OK, context);
     }
     HRESULT Flush() override { return S_OK; }

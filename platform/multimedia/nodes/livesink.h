@@ -19,6 +19,8 @@ struct LiveSinkSpec
     std::function<HRESULT(IMFSample *sample, IMFMediaType *type)> consume;
     // Called on clock stop and sink shutdown (e.g. to let a loopback output go).
     std::function<void()> stopped;
+    // Called when the stream's segment ends (its source's end of stream).
+    std::function<void()> endOfSegment;
 };
 
 // The returned media sink holds one reference; call Shutdown when done with it.

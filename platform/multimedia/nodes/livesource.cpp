@@ -269,6 +269,13 @@ bool LiveFeed::waitForRequest(int timeoutMs) const
     return stream && stream->waitForRequest(timeoutMs);
 }
 
+void LiveFeed::endOfStream()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stream)
+        m_stream->QueueEvent(MEEndOfStream, GUID_NULL, S_OK, nullptr);
+}
+
 qint64 LiveFeed::dropped() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

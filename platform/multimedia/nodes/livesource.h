@@ -38,6 +38,8 @@ public:
     // Waits until the stream has a request outstanding (for producers that may wait, such as a clip
     // read from a file); false after timeoutMs or when the source has ended.
     bool waitForRequest(int timeoutMs) const;
+    // The stream has ended (a clip's last picture was delivered): raises MEEndOfStream.
+    void endOfStream();
     // Samples dropped because nobody had asked for them.
     qint64 dropped() const;
 

@@ -90,6 +90,12 @@ void NetworkSourceNode::create()
             Qt::QueuedConnection);
     };
     callbacks.status = [this, shared](NetworkSource::Status status, const QString &) {
+        // The end of a clip ends the stream (its sinks get the end of the segment).
+        if (status == NetworkSource::Status::Ended) {
+            if (auto feed = shared->currentFeed())
+                feed->endOfStream();
+            return;
+        }
         if (status != NetworkSource::Status::Failed)
             return;
         QMetaObject::invokeMethod(

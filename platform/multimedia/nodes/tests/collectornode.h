@@ -37,13 +37,20 @@ public:
         std::lock_guard<std::mutex> lock(m_state->mutex);
         return m_state->received;
     }
+    int segmentEnds() const
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        return m_state->segmentEnds;
+    }
     void cancel() override {}
     void create() override
     {
         if (m_sink || !input()->getConnectedMfMediaType())
             return;
         nyx::multimedia::LiveSinkSpec spec;
-        spec.subtype = MFVideoFormat_H264;
+        GUID major = GUID_NULL;
+        input()->getConnectedMfMediaType()->GetGUID(MF_MT_MAJOR_TYPE, &major);
+        spec.majorType = major;
         auto state = m_state;
         spec.consume = [state](IMFSample *sample, IMFMediaType *) {
             Received r;
@@ -56,6 +63,10 @@ public:
             std::lock_guard<std::mutex> lock(state->mutex);
             state->received.append(r);
             return S_OK;
+        };
+        spec.endOfSegment = [state] {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            ++state->segmentEnds;
         };
         m_sink = nyx::multimedia::createLiveSink(spec);
         CComPtr<IMFStreamSink> stream;
@@ -73,6 +84,7 @@ private:
     {
         mutable std::mutex mutex;
         QVector<Received> received;
+        int segmentEnds = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
     CComPtr<IMFMediaSink> m_sink;

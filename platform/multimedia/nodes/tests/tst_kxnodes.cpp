@@ -1,10 +1,12 @@
 // The capture board's QML nodes in a real media session: what a session plays into an output
 // appears on the input of the same number (read by a capture input as the server would), the test
 // picture returns when the session stops, and a bad capture URL is an error status.
+#include "collectornode.h"
 #include "multimedia/engines/runningline.h"
 #include "multimedia/engines/timestrip.h"
 #include "multimedia/kx/kxloopback.h"
 #include "multimedia/kx/kxvideoinput.h"
+#include "multimedia/kx/tonegenerator.h"
 #include "multimedia/mediasession.h"
 
 #include <QQmlComponent>
@@ -78,8 +80,9 @@ private:
     QObject *create(const QByteArray &qml)
     {
         QQmlComponent component(m_engine);
-        component.setData("import QtQml 2.2\nimport Multimedia 1.0\nimport Multimedia.KXExt 1.0\n" + qml,
-                          QUrl());
+        component.setData(
+            "import QtQml 2.2\nimport Multimedia 1.0\nimport Multimedia.KXExt 1.0\nimport KXTest 1.0\n" + qml,
+            QUrl());
         QObject *object = component.create();
         if (!object)
             qWarning().noquote() << component.errorString();
@@ -91,6 +94,7 @@ private slots:
     {
         qputenv("NYX_KX_NAMESPACE",
                 QByteArray("nodes") + QByteArray::number(QCoreApplication::applicationPid()));
+        qmlRegisterType<CollectorNode>("KXTest", 1, 0, "Collector");
         m_engine = new QQmlEngine(this);
         m_engine->addImportPath(qEnvironmentVariable("TUNDRA_BIN_DIR") + QStringLiteral("/plugins"));
     }
@@ -161,6 +165,39 @@ private slots:
         capture.stop();
         QCOMPARE(watch.count(Seen::Unknown), 0);
         QVERIFY(capture.loopbackFrames() >= 25);
+    }
+
+    // A stereo input in a session: 16-bit stereo blocks of 10 ms, stamped 10 ms apart, the left channel
+    // carrying its tone.
+    void stereo()
+    {
+        std::unique_ptr<QObject> session(
+            create("MediaSession { autoPlay: true; property alias collector: sink\n"
+                   "  KXSource { id: src; url: \"kx:///KX322 Board 1 Input 1 Stereo\" }\n"
+                   "  Collector { id: sink }\n"
+                   "  NodeConnection { from: src.output; to: sink.input } }"));
+        QVERIFY(session);
+        auto *collector = session->property("collector").value<CollectorNode *>();
+        QTRY_VERIFY_WITH_TIMEOUT(collector->received().size() >= 150, 30000);
+        qobject_cast<MediaSession *>(session.get())->stop();
+        const QVector<CollectorNode::Received> blocks = collector->received();
+        int contiguous = 0;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QCOMPARE(blocks[i].bytes.size(), 480 * 4);
+            if (i > 0) {
+                const qint64 step = blocks[i].time - blocks[i - 1].time;
+                QVERIFY(step > 0 && qAbs(step - qRound64(double(step) / 100000) * 100000) <= 1);
+                contiguous += qAbs(step - 100000) <= 1;
+            }
+        }
+        // A consumer that keeps up misses (almost) nothing at the clock's pace.
+        QVERIFY2(contiguous >= blocks.size() * 9 / 10, qPrintable(QString::number(contiguous)));
+        // Each block is a stretch of the tone: the left channel crosses zero upwards ten times in 10 ms.
+        const auto *s = reinterpret_cast<const qint16 *>(blocks[5].bytes.constData());
+        int crossings = 0;
+        for (int i = 1; i < 480; ++i)
+            crossings += s[2 * (i - 1)] < 0 && s[2 * i] >= 0;
+        QVERIFY(qAbs(crossings - ToneGenerator::LeftHz / 100) <= 1);
     }
 
     void badUrls_data()

@@ -58,6 +58,8 @@ private slots:
         QTest::qWait(200); // nothing beyond the clip arrives
         const QVector<CollectorNode::Received> got = collector->received();
         QCOMPARE(got.size(), clip.size());
+        // The clip's end ends the segment.
+        QTRY_COMPARE_WITH_TIMEOUT(collector->segmentEnds(), 1, 10000);
         for (int i = 0; i < got.size(); ++i) {
             QVERIFY2(test::nalUnits(got[i].bytes) == test::nalUnits(clip[i].data),
                      qPrintable(QStringLiteral("picture %1").arg(i)));
