@@ -13,9 +13,16 @@ Activator::Activator(QThread *thread, QObject *parent) : QObject(parent), m_work
 
 Activator::~Activator()
 {
-    // The worker lives on the build thread; that thread deletes it once it runs its events.
-    if (m_worker)
+    // The worker lives on the build thread: that thread deletes it, or its end does.
+    if (!m_worker)
+        return;
+    QThread *thread = m_worker->thread();
+    if (!thread || thread == QThread::currentThread() || thread->isFinished()) {
+        delete m_worker.data();
+    } else {
+        connect(thread, &QThread::finished, m_worker.data(), &QObject::deleteLater);
         m_worker->deleteLater();
+    }
 }
 
 void Activator::activate(CComPtr<IMFActivate> activate)

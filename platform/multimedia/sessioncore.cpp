@@ -18,12 +18,6 @@ void SessionCore::setErrorHandler(std::function<void(HRESULT)> handler)
     m_errorHandler = std::move(handler);
 }
 
-void SessionCore::setStoppedHandler(std::function<void()> handler)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stoppedHandler = std::move(handler);
-}
-
 qint64 SessionCore::missedSamples() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -191,10 +185,8 @@ HRESULT SessionCore::stop()
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
         }
-        for (Sink &sink : m_sinks) {
+        for (Sink &sink : m_sinks)
             sink.pending = 0;
-            sink.stopped = false;
-        }
     }
     // The sinks write what they hold and report MEStreamSinkStopped.
     const HRESULT hr = m_clock ? m_clock->Stop() : S_OK;
@@ -290,25 +282,18 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
         return;
     }
     std::vector<CComPtr<IMFMediaStream>> requests;
-    std::function<void()> stoppedHandler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto entry =
             std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.sink.p == sink; });
         if (entry == m_sinks.end())
             return;
-        if (type == MEStreamSinkRequestSample) {
-            ++entry->pending;
-            collectRequests(m_outputs[entry->output], &requests);
-        } else if (type == MEStreamSinkStopped && !m_running) {
-            entry->stopped = true;
-            if (std::all_of(m_sinks.begin(), m_sinks.end(), [](const Sink &s) { return s.stopped; }))
-                stoppedHandler = m_stoppedHandler;
-        }
+        if (type != MEStreamSinkRequestSample)
+            return;
+        ++entry->pending;
+        collectRequests(m_outputs[entry->output], &requests);
     }
     issue(requests);
-    if (stoppedHandler)
-        stoppedHandler();
 }
 
 void SessionCore::onSourceEvent(IMFMediaSource *source, IMFMediaEvent *event)

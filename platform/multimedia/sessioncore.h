@@ -41,8 +41,6 @@ public:
     int sinkErrors() const;
     // Called on a work-queue thread for every error a sink or source raises.
     void setErrorHandler(std::function<void(HRESULT)> handler);
-    // Called on a work-queue thread once every sink of the latest start has reported its stop.
-    void setStoppedHandler(std::function<void()> handler);
 
 private:
     struct Sink
@@ -51,7 +49,6 @@ private:
         std::size_t output = 0;
         int pending = 0; // requests the sink has outstanding
         qint64 missed = 0;
-        bool stopped = false;
     };
     struct Output
     {
@@ -80,6 +77,5 @@ private:
     qint64 m_missedBefore = 0;
     int m_errors = 0;
     std::function<void(HRESULT)> m_errorHandler;
-    std::function<void()> m_stoppedHandler;
 };
 } // namespace nyx::multimedia

@@ -248,8 +248,10 @@ private:
             auto next =
                 std::min_element(m_scheduled.begin(), m_scheduled.end(),
                                  [](const auto &a, const auto &b) { return a.second.due < b.second.due; });
-            if (next->second.due > Clock::now()) {
-                m_timerWake.wait_until(lock, next->second.due);
+            // A copy: the item may be cancelled (and freed) while the timer waits.
+            const Clock::time_point due = next->second.due;
+            if (due > Clock::now()) {
+                m_timerWake.wait_until(lock, due);
                 continue;
             }
             m_standard.push_back(std::move(next->second.result));

@@ -168,12 +168,22 @@ HRESULT RewindSinkStream::clockStart(MFTIME systemTime, LONGLONG offset)
     // Resuming at the current position changes nothing for a recording.
     if (offset == PRESENTATION_CURRENT_POSITION)
         return S_OK;
+    const quint64 generation = ++m_clockGeneration;
     CComPtr<IMFStreamSink> self(this);
-    return m_workQueue.push([self, this, systemTime, offset]() { return onClockStart(systemTime, offset); });
+    return m_workQueue.push([self, this, systemTime, offset, generation]() {
+        m_startGeneration = generation;
+        return onClockStart(systemTime, offset);
+    });
 }
 
 HRESULT RewindSinkStream::onClockStart(MFTIME systemTime, LONGLONG offset)
 {
+    {
+        // A start that was queued before a shutdown starts nothing.
+        AutoLock lock(m_stateLock);
+        if (!m_owner)
+            return MF_E_SHUTDOWN;
+    }
     // Samples accepted under the previous start are written with its times.
     processQueue();
     m_clockStartSystemTime = systemTime;
@@ -186,7 +196,10 @@ HRESULT RewindSinkStream::onClockStart(MFTIME systemTime, LONGLONG offset)
         return hr;
     }
     AutoLock lock(m_stateLock);
-    m_state = Started;
+    // A stop (or another start) that came after this start keeps its state; the start is still
+    // reported, so that every start and stop has its event.
+    if (m_startGeneration == m_clockGeneration)
+        m_state = Started;
     raise(MEStreamSinkStarted, S_OK);
     requestSample();
     return S_OK;
@@ -203,6 +216,7 @@ HRESULT RewindSinkStream::clockStop()
     // before the writer stops. Requests made before the stop are void.
     m_state = Stopped;
     m_outstandingRequests = 0;
+    ++m_clockGeneration;
     return m_workQueue.push(&m_clockStopCallback, nullptr);
 }
 
@@ -219,9 +233,8 @@ HRESULT RewindSinkStream::onClockStop(IMFAsyncResult *)
         qCWarning(lcRewindSink) << "RewindSink: the archive writer did not stop:" << ComException(hr);
         raise(MEError, hr);
     }
-    // Whoever waits for the stop is told even when the writer failed.
-    if (m_state == Stopped)
-        raise(MEStreamSinkStopped, S_OK);
+    // Whoever waits for the stop is told, also when the writer failed.
+    raise(MEStreamSinkStopped, S_OK);
     return hr;
 }
 
@@ -384,6 +397,16 @@ HRESULT RewindSinkStream::shutdown()
     {
         AutoLock queueLock(m_queueLock);
         m_items.clear();
+    }
+    // A shut-down sink lets go of the archive stream at once, so that another sink can record
+    // into it, even while something still holds this one. The writer stops on the work queue,
+    // after the work under way. (From the media sink's destructor nothing is queued: the
+    // stream's own destructor stops the writer.)
+    if (m_state == Started)
+        m_state = Stopped;
+    if (m_lifetime->refCount() > 0) {
+        CComPtr<IMFStreamSink> self(this);
+        m_workQueue.push([self, this]() { return stopWriter(); });
     }
     return m_events ? m_events->Shutdown() : S_OK;
 }

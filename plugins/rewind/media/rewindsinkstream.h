@@ -120,6 +120,8 @@ private:
     LONGLONG m_clockStartOffset = 0;
     MFTIME m_clockStartSystemTime = 0;
     int m_pendingCallbacks = 0;
+    quint64 m_clockGeneration = 0; // counts clock starts and stops (state lock)
+    quint64 m_startGeneration = 0; // of the start the work queue runs (work queue only)
     DWORD m_keyFrameChannel = 0;
     mutable CriticalSection m_stateLock;
     mutable CriticalSection m_queueLock;

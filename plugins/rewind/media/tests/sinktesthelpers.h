@@ -11,8 +11,11 @@
 #include "rewindsinkstream.h"
 
 #include <QElapsedTimer>
+#include <QSemaphore>
 #include <QThread>
 #include <QVector>
+#include <atomic>
+#include <memory>
 
 namespace mediatest {
 struct ArchiveStream
@@ -144,6 +147,38 @@ struct Sink
     {
         return SUCCEEDED(clock->Stop()) && waitEvent(streamSink, MEStreamSinkStopped, nullptr, skipped);
     }
+};
+
+// Holds a stream sink's work queue until released, so that items wait in the sink's queue.
+class QueueBlocker
+{
+public:
+    // Returns once the queue is held.
+    explicit QueueBlocker(RewindSinkStream *stream) : m_state(std::make_shared<State>())
+    {
+        // The state outlives the blocker: the queue thread may still be leaving the semaphore.
+        stream->workQueue().push([state = m_state]() {
+            state->entered.release();
+            state->gate.acquire();
+            return S_OK;
+        });
+        m_state->entered.acquire();
+    }
+    ~QueueBlocker() { release(); }
+    void release()
+    {
+        if (!m_state->released.exchange(true))
+            m_state->gate.release();
+    }
+
+private:
+    struct State
+    {
+        QSemaphore entered;
+        QSemaphore gate;
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<State> m_state;
 };
 
 struct StoredFrame

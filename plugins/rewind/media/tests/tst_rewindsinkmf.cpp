@@ -32,36 +32,6 @@ int countEvents(const QVector<Event> &events, MediaEventType type, HRESULT statu
         events.begin(), events.end(), [&](const Event &e) { return e.type == type && e.status == status; }));
 }
 
-// Holds a stream sink's work queue until released, so items wait in the sink's queue.
-class QueueBlocker
-{
-public:
-    explicit QueueBlocker(RewindSinkStream *stream) : m_state(std::make_shared<State>())
-    {
-        // The state outlives the blocker: the queue thread may still be leaving the semaphore.
-        stream->workQueue().push([state = m_state]() {
-            state->entered.release();
-            state->gate.acquire();
-            return S_OK;
-        });
-        m_state->entered.acquire();
-    }
-    ~QueueBlocker() { release(); }
-    void release()
-    {
-        if (!m_state->released.exchange(true))
-            m_state->gate.release();
-    }
-
-private:
-    struct State
-    {
-        QSemaphore entered;
-        QSemaphore gate;
-        std::atomic<bool> released{false};
-    };
-    std::shared_ptr<State> m_state;
-};
 } // namespace
 
 class TestRewindSinkMF : public QObject
@@ -248,6 +218,22 @@ private slots:
         // A refused sink creates no channel.
         if (FAILED(result))
             QCOMPARE(channelId(archive.stream, secondDataChannel) != 0, hadChannel);
+    }
+
+    void channelStoredWithAnotherFlagIsUsed()
+    {
+        auto archive = newStream();
+        const DWORD existing = archivetest::channel(archive.stream, rewindchannels::kKeyFrameChannel, 0);
+        QVERIFY(existing);
+        Sink sink;
+        QVERIFY(startedVideoSink(archive, &sink));
+        QCOMPARE(sink.feed(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)), S_OK);
+        QVERIFY(sink.stop());
+        QCOMPARE(channelId(archive.stream, rewindchannels::kKeyFrameChannel), existing);
+        const auto frames =
+            readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel);
+        QCOMPARE(frames.size(), 1);
+        QVERIFY(frames[0].hasMark);
     }
 
     void unsupportedInputStoresNothing()
@@ -461,6 +447,36 @@ private slots:
             1);
     }
 
+    void startAndStopAtOnce()
+    {
+        auto archive = newStream();
+        Sink sink;
+        auto type = h264Type(320, 240);
+        QCOMPARE(sink.create(archive, type), S_OK);
+        QCOMPARE(sink.setType(type), S_OK);
+        QCOMPARE(sink.attachClock(), S_OK);
+        const int cycles = 20;
+        for (int n = 0; n < cycles; ++n) {
+            QCOMPARE(sink.clock->Start(0), S_OK);
+            QCOMPARE(sink.clock->Stop(), S_OK);
+        }
+        // Every start and stop is reported, in order, and the stream ends stopped.
+        QVector<MediaEventType> order;
+        Event event;
+        while (order.count(MEStreamSinkStopped) < cycles && nextEvent(sink.streamSink, &event)) {
+            if (event.type == MEStreamSinkStarted || event.type == MEStreamSinkStopped ||
+                event.type == MEError)
+                order << event.type;
+        }
+        QCOMPARE(order.size(), 2 * cycles);
+        for (int n = 0; n < order.size(); ++n)
+            QCOMPARE(order[n],
+                     n % 2 ? MediaEventType(MEStreamSinkStopped) : MediaEventType(MEStreamSinkStarted));
+        QCOMPARE(sink.stream()->state(), int(RewindSinkStream::Stopped));
+        QCOMPARE(sink.streamSink->ProcessSample(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)),
+                 MF_E_INVALIDREQUEST);
+    }
+
     void restartAtCurrentPositionIsIgnored()
     {
         auto archive = newStream();
@@ -601,6 +617,33 @@ private slots:
         QCOMPARE(readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
                      .size(),
                  1);
+    }
+
+    void shutdownLetsGoOfTheStream()
+    {
+        auto archive = newStream();
+        Sink first;
+        QVERIFY(startedVideoSink(archive, &first));
+        QCOMPARE(first.feed(makeSample(m_frames[0].bytes, 0, kFrameDuration, true)), S_OK);
+        QSemaphore drained;
+        const auto drain = [&] {
+            first.stream()->workQueue().push([&drained]() {
+                drained.release();
+                return S_OK;
+            });
+            return drained.tryAcquire(1, 10000);
+        };
+        QVERIFY(drain()); // the sample is written
+        // Shut down while started and still held: its writer stops on its queue.
+        QCOMPARE(first.sink->Shutdown(), S_OK);
+        QVERIFY(drain());
+        Sink second;
+        QVERIFY(startedVideoSink(archive, &second));
+        QCOMPARE(second.feed(makeSample(m_frames[1].bytes, 0, kFrameDuration, false)), S_OK);
+        QVERIFY(second.stop());
+        QCOMPARE(readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
+                     .size(),
+                 2);
     }
 
     // The clock stops while the work queue writes; the archive refuses a sample begun inside

@@ -9,6 +9,7 @@
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +33,22 @@ MediaSession {
     NodeConnection { from: source.output; to: sink.input }
 }
 )";
+// One source feeding two recorders.
+const char *const kFanOut = R"(
+import QtQml 2.2
+import Multimedia 1.0
+import RewindTest 1.0
+MediaSession {
+    property alias first: first
+    property alias second: second
+    TestSourceNode { id: source }
+    RewindSink { id: first; stream: firstStream }
+    RewindSink { id: second; stream: secondStream }
+    NodeConnection { from: source.output; to: first.input }
+    NodeConnection { from: source.output; to: second.input }
+}
+)";
+
 } // namespace
 
 class TestRewindSinkQml : public QObject
@@ -179,6 +196,46 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(sink.status(), int(MediaNode::StatusNone));
         QVERIFY(!sink.input()->isBound());
+    }
+
+    // A sink that falls behind misses samples; the other one records every sample.
+    void slowSinkNeverSlowsTheOther()
+    {
+        auto firstArchive = makeArchiveStream(QStringLiteral("Recorder %1").arg(++m_streams));
+        auto secondArchive = makeArchiveStream(QStringLiteral("Recorder %1").arg(++m_streams));
+        Stream firstStream(firstArchive.server, QUuid(), nyx::com::toQUuid(firstArchive.id), false,
+                           QStringLiteral("A"), nullptr, m_worker);
+        Stream secondStream(secondArchive.server, QUuid(), nyx::com::toQUuid(secondArchive.id), false,
+                            QStringLiteral("B"), nullptr, m_worker);
+        QQmlEngine engine;
+        engine.addImportPath(qEnvironmentVariable("TUNDRA_BIN_DIR") + QStringLiteral("/plugins"));
+        engine.rootContext()->setContextProperty(QStringLiteral("firstStream"), &firstStream);
+        engine.rootContext()->setContextProperty(QStringLiteral("secondStream"), &secondStream);
+        QQmlComponent component(&engine);
+        component.setData(kFanOut, QUrl());
+        std::unique_ptr<MediaSession> session(qobject_cast<MediaSession *>(component.create()));
+        QVERIFY2(session, qPrintable(component.errorString()));
+        auto *first = session->property("first").value<RewindSink *>();
+        auto *second = session->property("second").value<RewindSink *>();
+        QTRY_COMPARE_WITH_TIMEOUT(first->status(), int(MediaNode::StatusReady), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(second->status(), int(MediaNode::StatusReady), 20000);
+        QVERIFY(session->isGraphReady());
+        auto *slow = static_cast<RewindSinkStream *>(second->input()->streamSink().p);
+        auto blocker = std::make_unique<QueueBlocker>(slow);
+        session->play();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            readBack(firstArchive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
+                .size(),
+            m_frames.size(), 20000);
+        // The blocked sink (its start waits behind the block) asked for nothing and missed samples.
+        QTRY_VERIFY_WITH_TIMEOUT(session->missedSamples() > 0, 10000);
+        blocker.reset();
+        session->stop();
+        const auto slowFrames = readBack(secondArchive, rewindchannels::kVideoDataChannel,
+                                         rewindchannels::kVideoMediaTypeChannel);
+        // Every sample went to one sink or was counted as missed by the other.
+        QCOMPARE(slowFrames.size() + session->missedSamples(), qint64(m_frames.size()));
+        QCOMPARE(session->sinkErrors(), 0);
     }
 
     void lockstepTestSessionStillLoads()
