@@ -60,16 +60,18 @@ qint64 monotonicNs()
 class KXSharedSegment
 {
 public:
-    explicit KXSharedSegment(const QString &name)
+    // create: the writer's side makes the segment; a reader only opens one that exists.
+    KXSharedSegment(const QString &name, bool create)
     {
         const QByteArray n = name.toUtf8();
-        const int fd = shm_open(n.constData(), O_RDWR | O_CREAT, 0600);
+        const int fd = shm_open(n.constData(), O_RDWR | (create ? O_CREAT : 0), 0600);
         if (fd < 0) {
             error = QStringLiteral("shm_open %1: %2").arg(name, QString::fromLocal8Bit(strerror(errno)));
             return;
         }
         struct stat st;
-        if (fstat(fd, &st) == 0 && st.st_size < SegmentBytes && ftruncate(fd, SegmentBytes) != 0) {
+        if (fstat(fd, &st) != 0 ||
+            (st.st_size < SegmentBytes && (!create || ftruncate(fd, SegmentBytes) != 0))) {
             error = QStringLiteral("ftruncate %1: %2").arg(name, QString::fromLocal8Bit(strerror(errno)));
             close(fd);
             return;
@@ -118,7 +120,7 @@ QString kxLoopbackSegmentName(const QString &outputName)
 }
 
 KXLoopbackWriter::KXLoopbackWriter(const QString &outputName)
-    : m_segment(new KXSharedSegment(kxLoopbackSegmentName(outputName)))
+    : m_segment(new KXSharedSegment(kxLoopbackSegmentName(outputName), true))
 {
     if (!m_segment->base)
         qCWarning(lcLoopback).noquote()
@@ -165,11 +167,8 @@ bool KXLoopbackWriter::write(const Nv12Frame &frame)
 }
 
 KXLoopbackReader::KXLoopbackReader(const QString &outputName)
-    : m_segment(new KXSharedSegment(kxLoopbackSegmentName(outputName)))
+    : m_name(kxLoopbackSegmentName(outputName)), m_segment(new KXSharedSegment(m_name, false))
 {
-    if (!m_segment->base)
-        qCWarning(lcLoopback).noquote()
-            << "Capture board input loopback" << outputName << "unavailable:" << m_segment->error;
 }
 
 KXLoopbackReader::~KXLoopbackReader()
@@ -179,8 +178,17 @@ KXLoopbackReader::~KXLoopbackReader()
 
 std::optional<Nv12Frame> KXLoopbackReader::latest(int timeoutMs, quint64 *sequence)
 {
-    if (!m_segment->base)
-        return std::nullopt;
+    // Nothing was ever written to this output: look again now and then (a reader never creates it).
+    if (!m_segment->base) {
+        const qint64 now = monotonicNs();
+        if (now - m_lastOpenAttemptNs < 200000000)
+            return std::nullopt;
+        m_lastOpenAttemptNs = now;
+        delete m_segment;
+        m_segment = new KXSharedSegment(m_name, false);
+        if (!m_segment->base)
+            return std::nullopt;
+    }
     SegmentHeader *h = m_segment->header();
     const qint64 written = h->writeTimeNs.load(std::memory_order_acquire);
     if (written == 0 || monotonicNs() - written > qint64(timeoutMs) * 1000000)

@@ -4,6 +4,7 @@
 // frame slots with sequence stamps (a seqlock): the writer never waits for anyone, a reader copies
 // the newest complete frame and detects a torn copy, and nothing holds a lock that a crashed process
 // could leave behind. A reader treats the output as unplugged once no frame arrived for a timeout.
+// Only a writer creates an output's segment; a reader looks for it now and then until it exists.
 
 #include "multimedia/engines/nv12frame.h"
 
@@ -57,7 +58,9 @@ public:
     quint64 tornReads() const { return m_torn; }
 
 private:
+    QString m_name;
     KXSharedSegment *m_segment;
+    qint64 m_lastOpenAttemptNs = 0;
     quint64 m_torn = 0;
 };
 
