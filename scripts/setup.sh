@@ -9,11 +9,11 @@ packages="
   qml-module-qtquick-controls qml-module-qtquick-controls2 qml-module-qtquick-templates2
   qml-module-qtquick-dialogs qml-module-qttest qml-module-qtgraphicaleffects
   libspdlog-dev libfmt-dev libsqlite3-dev
-  libavcodec-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
+  libavcodec-dev libavutil-dev libswscale-dev libx264-dev libavformat-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qml-module-qt-labs-settings
-  xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils
+  xvfb xauth libgl1-mesa-dri libegl-dev libgles-dev mesa-utils xdotool
   dbus-daemon
 "
 missing=""

@@ -4,6 +4,10 @@
 #include "multimedia/medianode.h"
 #include "multimedia/mediasession.h"
 #include "multimedia/nodeconnection.h"
+#include "multimedia/nodes/h264encodernode.h"
+#include "multimedia/nodes/networksourcenode.h"
+#include "multimedia/nodes/runninglinesourcenode.h"
+#include "multimedia/nodes/videooutputnode.h"
 
 #include <QtQml>
 
@@ -14,6 +18,10 @@ void MultimediaPlugin::registerTypes(const char *uri)
     qmlRegisterType<NodeConnection>(uri, 1, 0, "NodeConnection");
     qmlRegisterType<NodeOutput>(uri, 1, 0, "NodeOutput");
     qmlRegisterType<NodeInput>(uri, 1, 0, "NodeInput");
+    qmlRegisterType<RunningLineSourceNode>(uri, 1, 0, "RunningLineSource");
+    qmlRegisterType<H264EncoderNode>(uri, 1, 0, "H264Encoder");
+    qmlRegisterType<VideoOutputNodeItem>(uri, 1, 0, "VideoOutput");
+    qmlRegisterType<NetworkSourceNode>(uri, 1, 0, "NetworkSource");
     qmlRegisterUncreatableType<NodePin>(uri, 1, 0, "NodePin", QStringLiteral("NodePin is a pin of a node"));
     qmlRegisterUncreatableType<MediaNode>(uri, 1, 0, "MediaNode", QStringLiteral("MediaNode is abstract"));
 }

@@ -1,0 +1,186 @@
+#include "multimedia/kx/testpicture.h"
+#include "multimedia/engines/timestrip.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+
+#include <cmath>
+#include <cstring>
+
+namespace nyx::multimedia {
+
+namespace {
+struct Yuv
+{
+    uchar y, u, v;
+};
+
+// BT.709, limited range: what the encoder declares.
+Yuv toYuv(int r, int g, int b)
+{
+    const double y = 16 + (0.1826 * r + 0.6142 * g + 0.0620 * b);
+    const double u = 128 + (-0.1006 * r - 0.3386 * g + 0.4392 * b);
+    const double v = 128 + (0.4392 * r - 0.3989 * g - 0.0403 * b);
+    auto clamp = [](double x) { return uchar(qBound(0, int(std::lround(x)), 255)); };
+    return {clamp(y), clamp(u), clamp(v)};
+}
+
+void fillRect(Nv12Frame &f, QRect r, Yuv c)
+{
+    r = r.intersected(QRect(0, 0, f.width, f.height));
+    r.setLeft(r.left() & ~1);
+    r.setTop(r.top() & ~1);
+    if (r.width() % 2)
+        r.setWidth(r.width() - 1);
+    if (r.height() % 2)
+        r.setHeight(r.height() - 1);
+    if (r.isEmpty())
+        return;
+    for (int row = r.top(); row <= r.bottom(); ++row)
+        std::memset(f.y() + qsizetype(row) * f.width + r.left(), c.y, r.width());
+    for (int row = r.top() / 2; row <= r.bottom() / 2; ++row) {
+        uchar *p = f.uv() + qsizetype(row) * f.width + r.left();
+        for (int x = 0; x < r.width(); x += 2) {
+            p[x] = c.u;
+            p[x + 1] = c.v;
+        }
+    }
+}
+} // namespace
+
+TestPicture::TestPicture(const QString &name, int width, int height, int framesPerSecond)
+    : m_name(name), m_width(width), m_height(height), m_fps(qMax(1, framesPerSecond))
+{
+    m_background = Nv12Frame::create(width, height);
+    if (m_background.isNull())
+        return;
+    m_background.fill(toYuv(32, 32, 48).y, toYuv(32, 32, 48).u, toYuv(32, 32, 48).v);
+    // 75% colour bars over the lower half.
+    static const int bars[7][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                                   {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
+    const int top = height / 2 + height / 20;
+    for (int i = 0; i < 7; ++i)
+        fillRect(m_background,
+                 QRect(i * width / 7, top, (i + 1) * width / 7 - i * width / 7 + 1, height - top),
+                 toYuv(bars[i][0], bars[i][1], bars[i][2]));
+
+    const int textHeight = height / 10;
+    Patch title = renderText(name, textHeight * 2 / 3, width * 3 / 4, textHeight);
+    blit(m_background, title, width / 16, height / 10);
+    m_clockWidth = width / 4;
+    m_digitWidth = textHeight / 2;
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(qMax(8, textHeight * 2 / 3));
+    font.setBold(true);
+    m_clockWidth = (QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00:")) + 3) & ~1;
+    m_digitWidth = (QFontMetrics(font).horizontalAdvance(QLatin1Char('0')) + 1) & ~1;
+    for (int d = 0; d < 10; ++d)
+        m_digits[d] = renderText(QString::number(d), textHeight * 2 / 3, m_digitWidth, textHeight);
+}
+
+TestPicture::Patch TestPicture::renderText(const QString &text, int pixelSize, int width, int height) const
+{
+    QImage image((width + 1) & ~1, (height + 1) & ~1, QImage::Format_RGB32);
+    image.fill(QColor(32, 32, 48));
+    // Fonts need the GUI application; a program without one gets the picture without its texts.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return toPatch(image);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(qMax(8, pixelSize));
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(235, 235, 235));
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+    painter.end();
+    return toPatch(image);
+}
+
+TestPicture::Patch TestPicture::toPatch(const QImage &image)
+{
+    Patch p;
+    p.width = image.width();
+    p.height = image.height();
+    p.y.resize(p.width * p.height);
+    p.uv.resize(p.width * p.height / 2);
+    for (int row = 0; row < p.height; ++row) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(row));
+        for (int x = 0; x < p.width; ++x)
+            p.y[row * p.width + x] = char(toYuv(qRed(line[x]), qGreen(line[x]), qBlue(line[x])).y);
+    }
+    for (int row = 0; row < p.height / 2; ++row) {
+        const QRgb *a = reinterpret_cast<const QRgb *>(image.constScanLine(2 * row));
+        const QRgb *b = reinterpret_cast<const QRgb *>(image.constScanLine(2 * row + 1));
+        for (int x = 0; x < p.width; x += 2) {
+            const int r = (qRed(a[x]) + qRed(a[x + 1]) + qRed(b[x]) + qRed(b[x + 1])) / 4;
+            const int g = (qGreen(a[x]) + qGreen(a[x + 1]) + qGreen(b[x]) + qGreen(b[x + 1])) / 4;
+            const int bl = (qBlue(a[x]) + qBlue(a[x + 1]) + qBlue(b[x]) + qBlue(b[x + 1])) / 4;
+            const Yuv c = toYuv(r, g, bl);
+            p.uv[row * p.width + x] = char(c.u);
+            p.uv[row * p.width + x + 1] = char(c.v);
+        }
+    }
+    return p;
+}
+
+void TestPicture::blit(Nv12Frame &frame, const Patch &patch, int x, int y)
+{
+    x &= ~1;
+    y &= ~1;
+    const int w = qMin(patch.width, frame.width - x);
+    const int h = qMin(patch.height, frame.height - y);
+    if (w <= 0 || h <= 0 || x < 0 || y < 0)
+        return;
+    for (int row = 0; row < h; ++row)
+        std::memcpy(frame.y() + qsizetype(y + row) * frame.width + x, patch.y.constData() + row * patch.width,
+                    w);
+    for (int row = 0; row < h / 2; ++row)
+        std::memcpy(frame.uv() + qsizetype(y / 2 + row) * frame.width + x,
+                    patch.uv.constData() + row * patch.width, w & ~1);
+}
+
+int TestPicture::boxX(qint64 index) const
+{
+    const int box = m_height / 9;
+    const int travel = qMax(2, m_width - box);
+    // Back and forth across the picture, 16 lines per frame at 1080p.
+    const qint64 step = qMax(2, m_height / 68);
+    const qint64 pos = (index * step) % (2 * travel);
+    return int(pos < travel ? pos : 2 * travel - pos) & ~1;
+}
+
+QRect TestPicture::boxRect(qint64 index) const
+{
+    const int box = (m_height / 9) & ~1;
+    return QRect(boxX(index), m_height * 4 / 10, box, box);
+}
+
+Nv12Frame TestPicture::render(qint64 index, qint64 time, const QDateTime &wallClock)
+{
+    if (m_background.isNull())
+        return {};
+    Nv12Frame frame = m_background; // copied on the first write below
+    frame.data.detach();
+    const qint64 second = wallClock.toSecsSinceEpoch();
+    const int textHeight = m_height / 10;
+    if (second != m_clockSecond) {
+        m_clockSecond = second;
+        m_clock = renderText(wallClock.toString(QStringLiteral("HH:mm:ss:")), textHeight * 2 / 3,
+                             m_clockWidth, textHeight);
+    }
+    const int clockY = m_height / 10 + textHeight + textHeight / 4;
+    blit(frame, m_clock, m_width / 16, clockY);
+    // Frame within the second, two digits after the clock.
+    const int inSecond = int(index % m_fps);
+    const int digitsX = m_width / 16 + m_clockWidth;
+    blit(frame, m_digits[(inSecond / 10) % 10], digitsX, clockY);
+    blit(frame, m_digits[inSecond % 10], digitsX + m_digitWidth, clockY);
+    fillRect(frame, boxRect(index), toYuv(255, 255, 255));
+    TimeStrip::draw(frame, quint64(time));
+    return frame;
+}
+
+} // namespace nyx::multimedia

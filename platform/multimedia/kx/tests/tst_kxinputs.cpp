@@ -1,0 +1,293 @@
+// The capture board's inputs: frame pacing and times, the strip of every frame, the moving test
+// picture, the stereo tone, and the loopback from an output written by another process.
+#include "multimedia/engines/runningline.h"
+#include "multimedia/engines/timestrip.h"
+#include "multimedia/kx/kxloopback.h"
+#include "multimedia/kx/kxstereoinput.h"
+#include "multimedia/kx/kxvideoinput.h"
+#include "multimedia/kx/testpicture.h"
+#include "multimedia/kx/tonegenerator.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+#include <mutex>
+#include <signal.h>
+
+using namespace nyx::multimedia;
+
+namespace {
+
+KXAddress address(const char *url)
+{
+    return *KXAddress::parse(QUrl(QString::fromLatin1(url)));
+}
+
+// What an input delivered, reduced to what the checks need (whole frames would not fit in memory).
+struct FrameLog
+{
+    struct Entry
+    {
+        qint64 time;
+        std::optional<quint64> strip;
+        uchar boxLuma;  // the middle of the test picture's box
+        uchar lineLuma; // the middle of a running line frame's line, if the strip says it is one
+    };
+    std::mutex mutex;
+    QVector<Entry> entries;
+    qint64 stopAfter = std::numeric_limits<qint64>::max();
+    quint64 loopBase = 0;
+    TestPicture geometry{QString(), 1920, 1080, 25};
+    RunningLine line{1920, 1080, 25, 1};
+
+    KXVideoInput::FrameCallback callback()
+    {
+        return [this](const Nv12Frame &f) {
+            Entry e{f.time, TimeStrip::read(f), 0, 0};
+            std::lock_guard<std::mutex> lock(mutex);
+            const QRect box = geometry.boxRect(entries.size());
+            e.boxLuma = f.y()[box.center().y() * f.width + box.center().x()];
+            if (e.strip && loopBase && *e.strip >= loopBase) {
+                const int x = line.lineX(qint64(*e.strip - loopBase)) + line.lineWidth() / 2;
+                e.lineLuma = f.y()[540 * f.width + x];
+            }
+            if (f.time < stopAfter)
+                entries.append(e);
+        };
+    }
+    int count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return entries.size();
+    }
+    QVector<Entry> snapshot()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return entries;
+    }
+};
+
+} // namespace
+
+class tst_KXInputs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // A board of this test's own: parallel test runs must not see each other's outputs.
+        qputenv("NYX_KX_NAMESPACE",
+                QByteArray("test") + QByteArray::number(QCoreApplication::applicationPid()));
+    }
+    void cleanupTestCase()
+    {
+        const QString prefix = kxLoopbackSegmentName(QString()).mid(1);
+        QDir shm(QStringLiteral("/dev/shm"));
+        for (const QString &name : shm.entryList({prefix + QLatin1Char('*')}, QDir::Files))
+            shm.remove(name);
+    }
+
+    // Thirty seconds of an input on a clock that runs as fast as the input can go.
+    void thirtySeconds()
+    {
+        const qint64 origin = 638000000000000000;
+        VirtualMediaClock clock(origin);
+        KXVideoInput input(address("kx:///KX788 Board 1 Input 3"), &clock);
+        FrameLog log;
+        log.stopAfter = origin + 30 * 10000000LL;
+        QVERIFY(input.start(log.callback()));
+        QTRY_VERIFY_WITH_TIMEOUT(clock.now() > log.stopAfter, 120000);
+        input.stop();
+        const QVector<FrameLog::Entry> e = log.snapshot();
+        QCOMPARE(e.size(), 750);
+        QCOMPARE(e.first().time, origin);
+        for (int i = 0; i < e.size(); ++i) {
+            QVERIFY2(e[i].strip.has_value(), qPrintable(QStringLiteral("frame %1 has no strip").arg(i)));
+            QCOMPARE(qint64(*e[i].strip), e[i].time);
+            if (i)
+                QCOMPARE(e[i].time - e[i - 1].time, KXVideoInput::FrameDuration);
+            QCOMPARE(int(e[i].boxLuma), 235); // the box is where frame i puts it: the picture moves
+        }
+        QCOMPARE(input.framesSkipped(), 0);
+        QCOMPARE(input.loopbackFrames(), 0);
+    }
+
+    // The same on the real clock, with limits a loaded machine keeps.
+    void realTime()
+    {
+        KXVideoInput input(address("kx:///KX788 Board 1 Input 1"));
+        FrameLog log;
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(input.start(log.callback()));
+        QTest::qWait(2000);
+        input.stop();
+        const qint64 elapsed = timer.elapsed();
+        const QVector<FrameLog::Entry> e = log.snapshot();
+        const qint64 expected = elapsed / 40;
+        // Generous: a loaded machine may stall the thread for a while; the exact count is thirtySeconds' job.
+        QVERIFY2(qAbs(e.size() + input.framesSkipped() - expected) <= 10,
+                 qPrintable(QStringLiteral("%1 frames + %2 skipped in %3 ms")
+                                .arg(e.size())
+                                .arg(input.framesSkipped())
+                                .arg(elapsed)));
+        for (int i = 1; i < e.size(); ++i) {
+            const qint64 gap = e[i].time - e[i - 1].time;
+            QVERIFY(gap > 0 && gap % KXVideoInput::FrameDuration == 0);
+            QCOMPARE(qint64(*e[i].strip), e[i].time);
+        }
+        // Every slot from the start to the last frame was either delivered or counted as skipped.
+        QCOMPARE((e.last().time - input.startTime()) / KXVideoInput::FrameDuration + 1,
+                 e.size() + input.framesSkipped());
+    }
+
+    void wrongKind()
+    {
+        KXVideoInput video(address("kx:///KX322 Board 1 Stereo 1"));
+        QVERIFY(!video.start([](const Nv12Frame &) {}));
+        KXStereoInput audio(address("kx:///KX788 Board 1 Input 1"));
+        QVERIFY(!audio.start([](const PcmBlock &) {}));
+    }
+
+    void stereoTone()
+    {
+        const qint64 origin = 1000;
+        VirtualMediaClock clock(origin);
+        KXStereoInput input(address("kx:///KX322 Board 1 Input 1 Stereo"), &clock);
+        std::mutex mutex;
+        QVector<PcmBlock> blocks;
+        const qint64 end = origin + 10 * 10000000LL;
+        QVERIFY(input.start([&](const PcmBlock &b) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (b.time < end)
+                blocks.append(b);
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(clock.now() > end + 10000000, 60000);
+        input.stop();
+        std::lock_guard<std::mutex> lock(mutex);
+        // Ten seconds are 480000 sample pairs, in contiguous blocks stamped from the clock.
+        QCOMPARE(blocks.size(), 1000);
+        QByteArray all;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QCOMPARE(blocks[i].data.size(), KXStereoInput::BlockFrames * 4);
+            QCOMPARE(blocks[i].time, origin + qint64(i) * 100000);
+            QCOMPARE(blocks[i].firstSample, qint64(i) * KXStereoInput::BlockFrames);
+            all += blocks[i].data;
+        }
+        // Each channel carries its own tone: count rising zero crossings per second, and check that the
+        // waveform has no seams at the block joins (each step stays within the sine's steepest slope).
+        const auto *s = reinterpret_cast<const qint16 *>(all.constData());
+        const qint64 pairs = all.size() / 4;
+        for (int channel = 0; channel < 2; ++channel) {
+            const int hz = channel ? ToneGenerator::RightHz : ToneGenerator::LeftHz;
+            const double maxStep = 2 * M_PI * hz / ToneGenerator::SampleRate * ToneGenerator::Amplitude + 2;
+            int crossings = 0;
+            for (qint64 i = 1; i < pairs; ++i) {
+                const int a = s[2 * (i - 1) + channel], b = s[2 * i + channel];
+                crossings += a < 0 && b >= 0;
+                QVERIFY(qAbs(b - a) <= maxStep);
+            }
+            QVERIFY2(qAbs(crossings - hz * 10) <= 1, qPrintable(QString::number(crossings)));
+        }
+    }
+
+    // Another program plays into output 2: input 2 shows its frames while input 1 keeps its test
+    // picture; when the writer stops (or dies), input 2 returns to its test picture.
+    void loopback_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("writer ends") << false;
+        QTest::newRow("writer killed") << true;
+    }
+    void loopback()
+    {
+        QFETCH(bool, kill);
+        const quint64 base = 1ull << 60;
+        KXVideoInput input2(address("kx:///KX788 Board 1 Input 2"), nullptr, {300});
+        KXVideoInput input1(address("kx:///KX788 Board 1 Input 1"), nullptr, {300});
+        FrameLog log2, log1;
+        log2.loopBase = base;
+        QVERIFY(input2.start(log2.callback()));
+        QVERIFY(input1.start(log1.callback()));
+
+        QProcess writer;
+        writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/kx_loopback_writer"),
+                     {QStringLiteral("KX788 Board 1 Output 2"),
+                      kill ? QStringLiteral("-1") : QStringLiteral("75"), QString::number(base)});
+        QVERIFY(writer.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(input2.loopbackFrames() >= 25, 20000);
+        if (kill) {
+            ::kill(pid_t(writer.processId()), SIGKILL);
+        }
+        QVERIFY(writer.waitForFinished(30000));
+        if (!kill)
+            QCOMPARE(writer.exitCode(), 0);
+        // The test picture is back: frames whose strip is their own time again.
+        const int after = log2.count();
+        QTRY_VERIFY_WITH_TIMEOUT(log2.count() > after + 25, 20000);
+        input2.stop();
+        input1.stop();
+
+        const QVector<FrameLog::Entry> e2 = log2.snapshot();
+        int looped = 0;
+        quint64 lastLooped = 0;
+        for (const FrameLog::Entry &e : e2) {
+            QVERIFY(e.strip);
+            if (*e.strip >= base) {
+                ++looped;
+                QVERIFY(*e.strip >= lastLooped); // never older than what was shown before
+                lastLooped = *e.strip;
+                QCOMPARE(int(e.lineLuma), int(RunningLine::LineLuma)); // the writer's running line
+            } else {
+                QCOMPARE(qint64(*e.strip), e.time);
+            }
+        }
+        QVERIFY(looped >= 25);
+        QVERIFY(qint64(*e2.last().strip) == e2.last().time);
+        QCOMPARE(input1.loopbackFrames(), 0);
+        for (const FrameLog::Entry &e : log1.snapshot())
+            QCOMPARE(qint64(*e.strip), e.time);
+    }
+
+    // A reader sees only complete frames while a writer overwrites the slots as fast as it can.
+    void noTornFrames()
+    {
+        const QString output = QStringLiteral("KX788 Board 1 Output 4");
+        KXLoopbackWriter writer(output);
+        KXLoopbackReader reader(output);
+        QVERIFY(writer.isValid());
+        QVERIFY(!reader.latest(1000)); // nothing written yet
+        std::atomic<bool> done{false};
+        std::thread t([&] {
+            RunningLine line(1920, 1080, 25, 1);
+            for (int i = 0; !done; ++i) {
+                Nv12Frame f = line.frame(i % 50);
+                f.fill(uchar(16 + i % 200), 128, 128); // uniform luma: a torn copy shows two values
+                f.time = i;
+                writer.write(f);
+            }
+        });
+        int checked = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (checked < 200 && timer.elapsed() < 20000) {
+            quint64 seq = 0;
+            auto f = reader.latest(1000, &seq);
+            if (!f)
+                continue;
+            const uchar first = f->y()[0];
+            QCOMPARE(first, uchar(16 + f->time % 200));
+            QCOMPARE(f->y()[f->width * f->height - 1], first);
+            QCOMPARE(f->y()[f->width * f->height / 2 + 7], first);
+            ++checked;
+        }
+        done = true;
+        t.join();
+        QCOMPARE(checked, 200);
+    }
+};
+
+QTEST_MAIN(tst_KXInputs)
+#include "tst_kxinputs.moc"

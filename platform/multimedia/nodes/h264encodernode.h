@@ -1,0 +1,41 @@
+#pragma once
+// The H.264 encoder as a graph node (QML: H264Encoder): NV12 on videoInput, H.264 (Annex-B, SPS/PPS
+// in front of every IDR picture, clean-point flags, one key frame a second) on output, each picture
+// with its input frame's time. The output exists once the input's type is known.
+
+#include "multimedia/medianode.h"
+
+class H264EncoderNode : public MediaNode
+{
+    Q_OBJECT
+    Q_PROPERTY(NodeInput *videoInput READ videoInput CONSTANT)
+    Q_PROPERTY(NodeOutput *output READ output CONSTANT)
+    Q_PROPERTY(QString preset READ preset WRITE setPreset NOTIFY presetChanged)
+    Q_PROPERTY(int bitRate READ bitRate WRITE setBitRate NOTIFY bitRateChanged)
+
+public:
+    explicit H264EncoderNode(QObject *parent = nullptr);
+    ~H264EncoderNode() override;
+
+    NodeInput *videoInput() const { return getInput(0); }
+    NodeOutput *output() const { return getOutput(0); }
+    QString preset() const { return m_preset; }
+    void setPreset(const QString &preset);
+    int bitRate() const { return m_bitRate; }
+    void setBitRate(int bitRate);
+
+    void cancel() override {}
+    void create() override;
+
+signals:
+    void presetChanged();
+    void bitRateChanged();
+
+private:
+    void release();
+
+    QString m_preset = QStringLiteral("superfast");
+    int m_bitRate = 8000000;
+    CComPtr<IMFMediaSink> m_sink;
+    CComPtr<IMFMediaSource> m_source;
+};

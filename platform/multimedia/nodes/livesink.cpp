@@ -1,0 +1,315 @@
+#include "multimedia/nodes/livesink.h"
+
+#include "com/comobject.h"
+
+#include <mutex>
+
+namespace nyx::multimedia {
+
+namespace {
+
+class LiveMediaSink;
+
+class LiveStreamSink : public com::ComObject<IMFStreamSink, IMFMediaTypeHandler>
+{
+public:
+    LiveStreamSink(IMFMediaSink *owner, LiveSinkSpec spec) : m_owner(owner), m_spec(std::move(spec))
+    {
+        MFCreateEventQueue(&m_events);
+    }
+    ~LiveStreamSink() override { m_events->Shutdown(); }
+
+    // IMFMediaEventGenerator
+    HRESULT GetEvent(DWORD flags, IMFMediaEvent **event) override { return m_events->GetEvent(flags, event); }
+    HRESULT BeginGetEvent(IMFAsyncCallback *callback, IUnknown *state) override
+    {
+        return m_events->BeginGetEvent(callback, state);
+    }
+    HRESULT EndGetEvent(IMFAsyncResult *result, IMFMediaEvent **event) override
+    {
+        return m_events->EndGetEvent(result, event);
+    }
+    HRESULT QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
+                       const PROPVARIANT *value) override
+    {
+        return m_events->QueueEventParamVar(type, extended, status, value);
+    }
+
+    // IMFStreamSink
+    HRESULT GetMediaSink(IMFMediaSink **sink) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_owner)
+            return MF_E_SHUTDOWN;
+        return CComPtr<IMFMediaSink>(m_owner).CopyTo(sink);
+    }
+    HRESULT GetIdentifier(DWORD *identifier) override
+    {
+        if (!identifier)
+            return E_POINTER;
+        *identifier = 0;
+        return S_OK;
+    }
+    HRESULT GetMediaTypeHandler(IMFMediaTypeHandler **handler) override
+    {
+        if (!handler)
+            return E_POINTER;
+        *handler = this;
+        AddRef();
+        return S_OK;
+    }
+    HRESULT ProcessSample(IMFSample *sample) override
+    {
+        if (!sample)
+            return E_POINTER;
+        // Consumers run one at a time even when the session's threads overlap, and never after
+        // shutdown() has returned.
+        std::lock_guard<std::mutex> consuming(m_consumeMutex);
+        CComPtr<IMFMediaType> type;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_owner)
+                return MF_E_SHUTDOWN;
+            if (!m_started)
+                return MF_E_INVALIDREQUEST;
+            type = m_type;
+        }
+        const HRESULT hr = m_spec.consume ? m_spec.consume(sample, type) : S_OK;
+        if (FAILED(hr))
+            m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_started)
+            m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+        return S_OK;
+    }
+    HRESULT PlaceMarker(MFSTREAMSINK_MARKER_TYPE type, const PROPVARIANT *,
+                        const PROPVARIANT *context) override
+    {
+        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT && m_spec.endOfSegment)
+            m_spec.endOfSegment();
+        return m_events->QueueEventParamVar(MEStreamSinkMarker, GUID_NULL, S_OK, context);
+    }
+    HRESULT Flush() override { return S_OK; }
+
+    // IMFMediaTypeHandler
+    HRESULT IsMediaTypeSupported(IMFMediaType *type, IMFMediaType **closest) override
+    {
+        if (closest)
+            *closest = nullptr;
+        if (!type)
+            return E_POINTER;
+        GUID major = GUID_NULL, subtype = GUID_NULL;
+        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
+        type->GetGUID(MF_MT_SUBTYPE, &subtype);
+        if (major != m_spec.majorType || (m_spec.subtype != GUID_NULL && subtype != m_spec.subtype))
+            return MF_E_INVALIDMEDIATYPE;
+        return S_OK;
+    }
+    HRESULT GetMediaTypeCount(DWORD *count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT GetMediaTypeByIndex(DWORD index, IMFMediaType **type) override
+    {
+        if (!type)
+            return E_POINTER;
+        if (index > 0)
+            return MF_E_NO_MORE_TYPES;
+        CComPtr<IMFMediaType> partial;
+        HRESULT hr = MFCreateMediaType(&partial);
+        if (SUCCEEDED(hr))
+            hr = partial->SetGUID(MF_MT_MAJOR_TYPE, m_spec.majorType);
+        if (SUCCEEDED(hr) && m_spec.subtype != GUID_NULL)
+            hr = partial->SetGUID(MF_MT_SUBTYPE, m_spec.subtype);
+        return SUCCEEDED(hr) ? partial.CopyTo(type) : hr;
+    }
+    HRESULT SetCurrentMediaType(IMFMediaType *type) override
+    {
+        const HRESULT hr = IsMediaTypeSupported(type, nullptr);
+        if (FAILED(hr))
+            return hr;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_type = type;
+        return S_OK;
+    }
+    HRESULT GetCurrentMediaType(IMFMediaType **type) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_type)
+            return MF_E_NOT_INITIALIZED;
+        return m_type.CopyTo(type);
+    }
+    HRESULT GetMajorType(GUID *major) override
+    {
+        if (!major)
+            return E_POINTER;
+        *major = m_spec.majorType;
+        return S_OK;
+    }
+
+    void start()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const bool wasStarted = m_started;
+        m_started = true;
+        m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
+        if (!wasStarted)
+            m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+    }
+    void stop(MediaEventType event)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_started = false;
+            m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
+        }
+        if (event == MEStreamSinkStopped && m_spec.stopped)
+            m_spec.stopped();
+    }
+    void shutdown()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_started = false;
+            m_owner = nullptr;
+        }
+        // Waits for a sample being consumed: the consumer's target may go away after this.
+        {
+            std::lock_guard<std::mutex> consuming(m_consumeMutex);
+        }
+        if (m_spec.stopped)
+            m_spec.stopped();
+        m_events->Shutdown();
+    }
+
+protected:
+    void *queryExtraInterface(REFIID riid) override
+    {
+        return riid == IID_IMFMediaEventGenerator ? static_cast<IMFMediaEventGenerator *>(this) : nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::mutex m_consumeMutex;
+    IMFMediaSink *m_owner; // not counted: the media sink owns its stream sink
+    LiveSinkSpec m_spec;
+    CComPtr<IMFMediaEventQueue> m_events;
+    CComPtr<IMFMediaType> m_type;
+    bool m_started = false;
+};
+
+class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink>
+{
+public:
+    explicit LiveMediaSink(LiveSinkSpec spec) { m_stream.Attach(new LiveStreamSink(this, std::move(spec))); }
+
+    HRESULT GetCharacteristics(DWORD *characteristics) override
+    {
+        if (!characteristics)
+            return E_POINTER;
+        *characteristics = MEDIASINK_FIXED_STREAMS;
+        return m_shutdown ? MF_E_SHUTDOWN : S_OK;
+    }
+    HRESULT AddStreamSink(DWORD, IMFMediaType *, IMFStreamSink **) override { return MF_E_STREAMSINKS_FIXED; }
+    HRESULT RemoveStreamSink(DWORD) override { return MF_E_STREAMSINKS_FIXED; }
+    HRESULT GetStreamSinkCount(DWORD *count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 1;
+        return m_shutdown ? MF_E_SHUTDOWN : S_OK;
+    }
+    HRESULT GetStreamSinkByIndex(DWORD index, IMFStreamSink **sink) override
+    {
+        if (m_shutdown)
+            return MF_E_SHUTDOWN;
+        if (index != 0)
+            return MF_E_INVALIDINDEX;
+        return CComPtr<IMFStreamSink>(m_stream.p).CopyTo(sink);
+    }
+    HRESULT GetStreamSinkById(DWORD id, IMFStreamSink **sink) override
+    {
+        if (m_shutdown)
+            return MF_E_SHUTDOWN;
+        if (id != 0)
+            return MF_E_INVALIDSTREAMNUMBER;
+        return CComPtr<IMFStreamSink>(m_stream.p).CopyTo(sink);
+    }
+    HRESULT SetPresentationClock(IMFPresentationClock *clock) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_shutdown)
+            return MF_E_SHUTDOWN;
+        if (m_clock)
+            m_clock->RemoveClockStateSink(this);
+        m_clock = clock;
+        if (m_clock)
+            m_clock->AddClockStateSink(this);
+        return S_OK;
+    }
+    HRESULT GetPresentationClock(IMFPresentationClock **clock) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_clock)
+            return MF_E_NO_CLOCK;
+        return m_clock.CopyTo(clock);
+    }
+    HRESULT Shutdown() override
+    {
+        CComPtr<IMFPresentationClock> clock;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_shutdown)
+                return MF_E_SHUTDOWN;
+            m_shutdown = true;
+            clock = m_clock;
+            m_clock = nullptr;
+        }
+        if (clock)
+            clock->RemoveClockStateSink(this);
+        m_stream->shutdown();
+        return S_OK;
+    }
+
+    HRESULT OnClockStart(MFTIME, LONGLONG) override
+    {
+        m_stream->start();
+        return S_OK;
+    }
+    HRESULT OnClockStop(MFTIME) override
+    {
+        m_stream->stop(MEStreamSinkStopped);
+        return S_OK;
+    }
+    HRESULT OnClockPause(MFTIME) override
+    {
+        m_stream->stop(MEStreamSinkPaused);
+        return S_OK;
+    }
+    HRESULT OnClockRestart(MFTIME) override
+    {
+        m_stream->start();
+        return S_OK;
+    }
+    HRESULT OnClockSetRate(MFTIME, float) override { return S_OK; }
+
+private:
+    std::mutex m_mutex;
+    CComPtr<LiveStreamSink> m_stream;
+    CComPtr<IMFPresentationClock> m_clock;
+    bool m_shutdown = false;
+};
+
+} // namespace
+
+CComPtr<IMFMediaSink> createLiveSink(LiveSinkSpec spec)
+{
+    CComPtr<IMFMediaSink> sink;
+    sink.Attach(new LiveMediaSink(std::move(spec)));
+    return sink;
+}
+
+} // namespace nyx::multimedia

@@ -1,0 +1,96 @@
+#include "multimedia/nodes/videooutputnode.h"
+
+#include "multimedia/nodes/livesink.h"
+#include "multimedia/nodes/mfframes.h"
+
+using namespace nyx::multimedia;
+
+VideoOutputNodeItem::VideoOutputNodeItem(QQuickItem *parent)
+    : VideoOutputItem(parent), m_node(new VideoRendererNode(this))
+{
+    connect(m_node, &MediaNode::statusChanged, this, &VideoOutputNodeItem::statusChanged);
+}
+
+VideoOutputNodeItem::~VideoOutputNodeItem()
+{
+    // The node's sink must stop calling present() before this item is gone.
+    delete m_node;
+}
+
+NodeInput *VideoOutputNodeItem::videoInput() const
+{
+    return m_node->getInput(0);
+}
+
+int VideoOutputNodeItem::status() const
+{
+    return m_node->status();
+}
+
+MediaNode *VideoOutputNodeItem::node() const
+{
+    return m_node;
+}
+
+VideoRendererNode::VideoRendererNode(VideoOutputNodeItem *item) : MediaNode(item), m_item(item)
+{
+    setInputCount(1);
+    connect(getInput(0), &NodeInput::connectedMediaTypeChanged, this, &MediaNode::requestCreate);
+}
+
+VideoRendererNode::~VideoRendererNode()
+{
+    release();
+}
+
+void VideoRendererNode::release()
+{
+    clearMfNodes();
+    if (m_sink) {
+        m_sink->Shutdown();
+        m_sink = nullptr;
+    }
+}
+
+void VideoRendererNode::create()
+{
+    release();
+    CComPtr<IMFMediaType> type = getInput(0)->getConnectedMfMediaType();
+    if (!type) {
+        setStatus(StatusNone);
+        return;
+    }
+    GUID subtype = GUID_NULL;
+    type->GetGUID(MF_MT_SUBTYPE, &subtype);
+    if (subtype != MFVideoFormat_NV12) {
+        qWarning("VideoOutput: only NV12 video can be shown");
+        setStatus(StatusError);
+        return;
+    }
+    VideoOutputNodeItem *item = m_item;
+    LiveSinkSpec spec;
+    spec.subtype = MFVideoFormat_NV12;
+    spec.consume = [item](IMFSample *sample, IMFMediaType *current) {
+        const Nv12Frame frame = frameFromSample(sample, current);
+        if (frame.isNull())
+            return MF_E_INVALIDMEDIATYPE;
+        item->present(frame);
+        return S_OK;
+    };
+    m_sink = createLiveSink(spec);
+    CComPtr<IMFStreamSink> streamSink;
+    CComPtr<IMFTopologyNode> node;
+    HRESULT hr = m_sink->GetStreamSinkByIndex(0, &streamSink);
+    if (SUCCEEDED(hr))
+        hr = MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &node);
+    if (SUCCEEDED(hr))
+        hr = node->SetObject(streamSink);
+    if (FAILED(hr)) {
+        release();
+        setStatus(StatusError);
+        return;
+    }
+    addMfNode(node);
+    getInput(0)->setMfNode(node, 0);
+    setStatus(StatusReady);
+}
