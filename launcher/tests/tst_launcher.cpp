@@ -213,12 +213,14 @@ private slots:
     void qmlFileResolution()
     {
         // A relative main QML file of the entry point lies in the parent of the program directory.
-        auto report =
-            runProbe({}, {{QStringLiteral("PROBE_QML_FILE"), QStringLiteral("server/qml/main.qml")}});
-        QCOMPARE(
-            report.value(QStringLiteral("qmlUrl")),
-            QUrl::fromLocalFile(QDir(testDir() + QStringLiteral("/../server/qml/main.qml")).absolutePath())
-                .toString());
+        // (A file of our own there: the programs' main files need the plugins beside the programs.)
+        const QString relative = QStringLiteral("probe-relative/qml/main.qml");
+        const QString mainFile = QDir(testDir() + QStringLiteral("/../") + relative).absolutePath();
+        QVERIFY(QDir().mkpath(QFileInfo(mainFile).absolutePath()));
+        QFile::remove(mainFile);
+        QVERIFY(QFile::copy(kTestQmlDir + QStringLiteral("/item.qml"), mainFile));
+        auto report = runProbe({}, {{QStringLiteral("PROBE_QML_FILE"), relative}});
+        QCOMPARE(report.value(QStringLiteral("qmlUrl")), QUrl::fromLocalFile(mainFile).toString());
 
         // A relative --qml_file is taken against the current directory.
         const QString work = tundra::test::freshDir(QStringLiteral("cwd"));
