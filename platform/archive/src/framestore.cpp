@@ -621,7 +621,7 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     } else {
         pending = std::move(state.spare.back());
         state.spare.pop_back();
-        pending->done = false;
+        pending->done.store(false, std::memory_order_relaxed);
         pending->result = S_OK;
     }
     pending->stream = state.stream;
@@ -685,14 +685,17 @@ void FrameStore::enqueue(PendingCommit *pending, std::size_t inFlight)
 HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
 {
     HRESULT result = S_OK;
-    std::unique_lock<std::mutex> lock(m_commitMutex);
+    // The lock is taken only to wait: a frame's result is written before it is marked done.
+    std::unique_lock<std::mutex> lock(m_commitMutex, std::defer_lock);
     while (!state.inFlight.empty()) {
         PendingCommit &oldest = *state.inFlight.front();
-        if (!oldest.done) {
+        if (!oldest.done.load(std::memory_order_acquire)) {
             // Once a commit has failed, every frame is waited for: its own result is its answer.
             if (state.inFlight.size() <= keep && !state.failed)
                 break;
-            while (!oldest.done) {
+            if (!lock.owns_lock())
+                lock.lock();
+            while (!oldest.done.load(std::memory_order_acquire)) {
                 // A writer that has to wait commits the queue itself when no commit is running:
                 // on a busy machine the committer thread may take long to be scheduled.
                 if (!m_committing && !m_pending.empty())
@@ -756,12 +759,12 @@ void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
     lock.lock();
     for (PendingCommit *p : m_batch) {
         p->result = result;
-        p->done = true;
+        p->done.store(true, std::memory_order_release);
         if (FAILED(result))
             m_failedSequences.emplace(std::make_pair(p->stream, p->seq), result);
     }
     for (PendingCommit *p : m_refused)
-        p->done = true;
+        p->done.store(true, std::memory_order_release);
     m_committing = false;
     m_commitDone.notify_all();
     if (!m_pending.empty() || m_commitStop)

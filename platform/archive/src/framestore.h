@@ -58,7 +58,7 @@ struct PendingCommit
     std::int64_t stream = 0, seq = 0, fno = 0, time = 0, seg = 0, offset = 0, size = 0, subsequences = 0;
     std::uint64_t mask = 0;              // channels below 64 the frame holds records on
     std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
-    bool done = false;
+    std::atomic<bool> done{false};       // set last, after result; read by its writer without the lock
     HRESULT result = S_OK;
 };
 
