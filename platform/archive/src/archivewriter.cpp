@@ -48,6 +48,7 @@ HRESULT ArchiveWriter::Start(ULONGLONG startTime)
         return E_ACCESSDENIED;
     if (!m_lock.tryLock(folder))
         return kSharingViolation;
+    m_counters = &m_engine->counters(m_row.storage);
     m_state = WriterState();
     m_state.stream = row.id;
     m_state.folder = folder;
@@ -192,7 +193,7 @@ HRESULT ArchiveWriter::EndSample()
     m_sparse.clear();
     m_mask = 0;
     if (SUCCEEDED(hr))
-        m_engine->counters(m_row.storage).commits++;
+        m_counters->commits++;
     else
         countLost(hr);
     return hr;

@@ -45,5 +45,6 @@ private:
     std::vector<std::uint32_t> m_sparse;
     std::uint64_t m_mask = 0;
     std::map<std::uint32_t, std::uint8_t> m_channelFlags;
+    StorageCounters *m_counters = nullptr; // of the storage, for as long as the engine lives
 };
 } // namespace nyx::archive

@@ -33,19 +33,28 @@ std::uint32_t software(const std::uint8_t *data, std::size_t size, std::uint32_t
 // once and joined. Joining shifts a CRC state over a block of zeros, a linear map kept as four tables.
 constexpr std::size_t kBlock = 4096;
 
+// With a destination, the bytes are copied on the way: each word is stored once it is loaded for the CRC.
+template <bool Copy>
 __attribute__((target("sse4.2"))) std::uint64_t run(std::uint64_t c, const std::uint8_t *data,
-                                                    std::size_t size)
+                                                    std::size_t size, std::uint8_t *out = nullptr)
 {
     while (size >= 8) {
         std::uint64_t word;
         std::memcpy(&word, data, 8);
+        if (Copy) {
+            std::memcpy(out, &word, 8);
+            out += 8;
+        }
         c = __builtin_ia32_crc32di(c, word);
         data += 8;
         size -= 8;
     }
     auto c32 = static_cast<std::uint32_t>(c);
-    while (size--)
+    while (size--) {
+        if (Copy)
+            *out++ = *data;
         c32 = __builtin_ia32_crc32qi(c32, *data++);
+    }
     return c32;
 }
 
@@ -61,7 +70,7 @@ ShiftTables makeShift()
     static const std::uint8_t zeros[kBlock] = {};
     std::uint32_t basis[32];
     for (int bit = 0; bit < 32; ++bit)
-        basis[bit] = static_cast<std::uint32_t>(run(std::uint64_t(1) << bit, zeros, kBlock));
+        basis[bit] = static_cast<std::uint32_t>(run<false>(std::uint64_t(1) << bit, zeros, kBlock));
     for (int byte = 0; byte < 4; ++byte) {
         for (std::uint32_t v = 0; v < 256; ++v) {
             std::uint32_t r = 0;
@@ -80,8 +89,9 @@ std::uint32_t shifted(const ShiftTables &s, std::uint32_t c)
     return s.t[0][c & 0xFF] ^ s.t[1][(c >> 8) & 0xFF] ^ s.t[2][(c >> 16) & 0xFF] ^ s.t[3][c >> 24];
 }
 
+template <bool Copy>
 __attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *data, std::size_t size,
-                                                         std::uint32_t crc)
+                                                         std::uint32_t crc, std::uint8_t *out = nullptr)
 {
     static const ShiftTables shift = makeShift();
     std::uint64_t c = static_cast<std::uint32_t>(~crc);
@@ -93,6 +103,11 @@ __attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *dat
             std::memcpy(&wa, p + i, 8);
             std::memcpy(&wb, p + kBlock + i, 8);
             std::memcpy(&wd, p + 2 * kBlock + i, 8);
+            if (Copy) {
+                std::memcpy(out + i, &wa, 8);
+                std::memcpy(out + kBlock + i, &wb, 8);
+                std::memcpy(out + 2 * kBlock + i, &wd, 8);
+            }
             a = __builtin_ia32_crc32di(a, wa);
             b = __builtin_ia32_crc32di(b, wb);
             d = __builtin_ia32_crc32di(d, wd);
@@ -101,19 +116,49 @@ __attribute__((target("sse4.2"))) std::uint32_t hardware(const std::uint8_t *dat
             static_cast<std::uint32_t>(d);
         data += 3 * kBlock;
         size -= 3 * kBlock;
+        if (Copy)
+            out += 3 * kBlock;
     }
-    return ~static_cast<std::uint32_t>(run(c, data, size));
+    return ~static_cast<std::uint32_t>(run<Copy>(c, data, size, out));
 }
+#endif
+} // namespace
+
+namespace {
+#if defined(__x86_64__)
+const bool g_hasSse42 = __builtin_cpu_supports("sse4.2");
+#else
+const bool g_hasSse42 = false;
 #endif
 } // namespace
 
 std::uint32_t crc32c(const std::uint8_t *data, std::size_t size, std::uint32_t crc)
 {
 #if defined(__x86_64__)
-    static const bool hasSse42 = __builtin_cpu_supports("sse4.2");
-    if (hasSse42)
-        return hardware(data, size, crc);
+    if (g_hasSse42)
+        return hardware<false>(data, size, crc);
 #endif
     return software(data, size, crc);
+}
+
+std::uint32_t crc32cCopy(std::uint8_t *out, const std::uint8_t *data, std::size_t size, std::uint32_t crc)
+{
+#if defined(__x86_64__)
+    if (g_hasSse42)
+        return hardware<true>(data, size, crc, out);
+#endif
+    if (size)
+        std::memcpy(out, data, size);
+    return software(data, size, crc);
+}
+
+std::uint32_t crc32cSoftware(const std::uint8_t *data, std::size_t size, std::uint32_t crc)
+{
+    return software(data, size, crc);
+}
+
+bool crc32cHardware()
+{
+    return g_hasSse42;
 }
 } // namespace nyx::archive

@@ -80,6 +80,30 @@ bool writeAll(int fd, const std::uint8_t *data, std::size_t size, std::int64_t o
     }
     return true;
 }
+// Writes the parts back to back at offset, whatever short writes happen on the way.
+bool writeAllv(int fd, iovec *parts, int count, std::int64_t offset)
+{
+    int index = 0;
+    while (index < count) {
+        const ssize_t n = ::pwritev(fd, parts + index, count - index, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        offset += n;
+        auto done = static_cast<std::size_t>(n);
+        while (index < count && done >= parts[index].iov_len) {
+            done -= parts[index].iov_len;
+            ++index;
+        }
+        if (index < count) {
+            parts[index].iov_base = static_cast<std::uint8_t *>(parts[index].iov_base) + done;
+            parts[index].iov_len -= done;
+        }
+    }
+    return true;
+}
 } // namespace
 
 FrameStore::~FrameStore()
@@ -475,6 +499,8 @@ HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
         state.frameStart = 0;
     }
     state.frameOpen = true;
+    state.frameBuffer.resize(kFrameHeader);
+    state.frameWritten = 0;
     state.frameBytes = 0;
     state.frameCrc = 0;
     state.frameRecords = 0;
@@ -499,39 +525,52 @@ HRESULT FrameStore::appendRecord(WriterState &state, std::uint32_t channel, std:
     }
     if (kFrameHeader + static_cast<std::size_t>(state.frameBytes) + 12 + length > kMaxFrame)
         return E_INVALIDARG;
+    const std::size_t record = 12 + std::size_t(length);
+    if (state.frameBuffer.size() - kFrameHeader + record > kFrameBufferBytes) {
+        const HRESULT hr = flushRecords(state);
+        if (FAILED(hr))
+            return hr;
+    }
     std::uint8_t head[12];
     put<std::uint32_t>(head, channel);
     head[4] = kind;
     head[5] = head[6] = head[7] = 0;
     put<std::uint32_t>(head + 8, length);
-    iovec parts[2] = {{head, sizeof head}, {const_cast<std::uint8_t *>(bytes), length}};
-    std::int64_t offset = state.frameStart + static_cast<std::int64_t>(kFrameHeader) + state.frameBytes;
-    std::size_t left = sizeof head + length;
-    int index = 0;
-    while (left > 0) {
-        const ssize_t n = ::pwritev(state.frameFd, parts + index, 2 - index, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+    if (record > kFrameBufferBytes) {
+        // Too large to hold: written at its place at once (the caller may reuse its bytes after this).
+        iovec parts[2] = {{head, sizeof head}, {const_cast<std::uint8_t *>(bytes), length}};
+        const std::int64_t offset =
+            state.frameStart + static_cast<std::int64_t>(kFrameHeader) + state.frameWritten;
+        if (!writeAllv(state.frameFd, parts, 2, offset))
             return errno == ENOSPC ? kDiskFull : kWriteFault;
-        }
-        left -= static_cast<std::size_t>(n);
-        offset += n;
-        std::size_t done = static_cast<std::size_t>(n);
-        while (index < 2 && done >= parts[index].iov_len) {
-            done -= parts[index].iov_len;
-            ++index;
-        }
-        if (index < 2) {
-            parts[index].iov_base = static_cast<std::uint8_t *>(parts[index].iov_base) + done;
-            parts[index].iov_len -= done;
-        }
-    }
-    state.frameCrc = crc32c(head, sizeof head, state.frameCrc);
-    if (length)
+        state.frameCrc = crc32c(head, sizeof head, state.frameCrc);
         state.frameCrc = crc32c(bytes, length, state.frameCrc);
-    state.frameBytes += static_cast<std::int64_t>(sizeof head + length);
+        state.frameWritten += static_cast<std::int64_t>(record);
+    } else {
+        // Copied, the caller may reuse its bytes after this; the CRC is taken in the same pass.
+        const std::size_t at = state.frameBuffer.size();
+        state.frameBuffer.resize(at + record);
+        std::uint8_t *out = state.frameBuffer.data() + at;
+        state.frameCrc = crc32cCopy(out, head, sizeof head, state.frameCrc);
+        if (length)
+            state.frameCrc = crc32cCopy(out + sizeof head, bytes, length, state.frameCrc);
+    }
+    state.frameBytes += static_cast<std::int64_t>(record);
     ++state.frameRecords;
+    return S_OK;
+}
+
+HRESULT FrameStore::flushRecords(WriterState &state)
+{
+    // The buffered records go to their place behind the frame's header, which is written last.
+    const std::size_t buffered = state.frameBuffer.size() - kFrameHeader;
+    if (!buffered)
+        return S_OK;
+    if (!writeAll(state.frameFd, state.frameBuffer.data() + kFrameHeader, buffered,
+                  state.frameStart + static_cast<std::int64_t>(kFrameHeader) + state.frameWritten))
+        return errno == ENOSPC ? kDiskFull : kWriteFault;
+    state.frameWritten += static_cast<std::int64_t>(buffered);
+    state.frameBuffer.resize(kFrameHeader);
     return S_OK;
 }
 
@@ -544,17 +583,31 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
         if (FAILED(hr))
             return hr;
     }
-    std::uint8_t header[kFrameHeader];
     segment::FrameHeader head;
     head.length = static_cast<std::uint32_t>(state.frameBytes);
     head.time = time;
     head.fno = state.nextFno;
     head.crc = state.frameCrc;
     head.records = state.frameRecords;
+    std::uint8_t *header = state.frameBuffer.data();
     segment::writeHeader(head, header);
-    // The header goes last: a frame is whole on disk before the index row that points at it.
-    if (!writeAll(state.frameFd, header, sizeof header, state.frameStart)) {
+    // The frame is whole in the segment before the index row that points at it is queued. A frame
+    // held in the buffer goes in one write, header first: should the process die within it, the
+    // header's CRC does not match the payload and no recovery takes the frame. Records written
+    // ahead go first, then the header.
+    bool written;
+    if (state.frameWritten == 0) {
+        written = writeAll(state.frameFd, header, state.frameBuffer.size(), state.frameStart);
+    } else {
+        written =
+            flushRecords(state) == S_OK && writeAll(state.frameFd, header, kFrameHeader, state.frameStart);
+    }
+    if (!written) {
         const HRESULT hr = errno == ENOSPC ? kDiskFull : kWriteFault;
+        // Part of the write may have reached the segment: the magic is undone, so that no recovery
+        // takes the frame over what an earlier attempt left behind it.
+        const std::uint32_t none = 0;
+        writeAll(state.frameFd, reinterpret_cast<const std::uint8_t *>(&none), sizeof none, state.frameStart);
         abandonFrame(state);
         return hr;
     }
@@ -562,7 +615,15 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     std::int64_t subsequences = state.subsequences;
     if (!state.hasFrames || time - state.lastTime > kGap)
         ++subsequences;
-    auto pending = std::make_unique<PendingCommit>();
+    std::unique_ptr<PendingCommit> pending;
+    if (state.spare.empty()) {
+        pending = std::make_unique<PendingCommit>();
+    } else {
+        pending = std::move(state.spare.back());
+        state.spare.pop_back();
+        pending->done.store(false, std::memory_order_relaxed);
+        pending->result = S_OK;
+    }
     pending->stream = state.stream;
     pending->seq = state.seq;
     pending->fno = state.nextFno;
@@ -574,7 +635,7 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     pending->channels = sparseChannels;
     pending->mask = mask;
     // The committer takes frames in queue order, so each stream's rows land in order.
-    enqueue(pending.get());
+    enqueue(pending.get(), state.inFlight.size() + 1);
     state.inFlight.push_back(std::move(pending));
     HRESULT committed = settle(state, kMaxInFlight);
     if (FAILED(committed)) {
@@ -605,32 +666,50 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     return S_OK;
 }
 
-void FrameStore::enqueue(PendingCommit *pending)
+void FrameStore::enqueue(PendingCommit *pending, std::size_t inFlight)
 {
+    bool wake;
     {
         std::lock_guard<std::mutex> lock(m_commitMutex);
         m_pending.push_back(pending);
+        // The committer starts a batch once a writer is half-way to its limit or many frames wait;
+        // the first frame of a batch only starts its clock.
+        if (inFlight >= kMaxInFlight / 2 || m_pending.size() >= kBatchFrames)
+            m_commitNow = true;
+        wake = m_commitNow || m_pending.size() == 1;
     }
-    m_commitWake.notify_one();
+    if (wake)
+        m_commitWake.notify_one();
 }
 
 HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
 {
     HRESULT result = S_OK;
-    std::unique_lock<std::mutex> lock(m_commitMutex);
+    // The lock is taken only to wait: a frame's result is written before it is marked done.
+    std::unique_lock<std::mutex> lock(m_commitMutex, std::defer_lock);
     while (!state.inFlight.empty()) {
         PendingCommit &oldest = *state.inFlight.front();
-        if (!oldest.done) {
+        if (!oldest.done.load(std::memory_order_acquire)) {
             // Once a commit has failed, every frame is waited for: its own result is its answer.
             if (state.inFlight.size() <= keep && !state.failed)
                 break;
-            m_commitDone.wait(lock, [&] { return oldest.done; });
+            if (!lock.owns_lock())
+                lock.lock();
+            while (!oldest.done.load(std::memory_order_acquire)) {
+                // A writer that has to wait commits the queue itself when no commit is running:
+                // on a busy machine the committer thread may take long to be scheduled.
+                if (!m_committing && !m_pending.empty())
+                    commitQueued(lock);
+                else
+                    m_commitDone.wait(lock);
+            }
         }
         if (FAILED(oldest.result)) {
             if (SUCCEEDED(result))
                 result = oldest.result;
             state.failed = true;
         }
+        state.spare.push_back(std::move(state.inFlight.front()));
         state.inFlight.pop_front();
     }
     return result;
@@ -640,39 +719,56 @@ void FrameStore::commitLoop()
 {
     std::unique_lock<std::mutex> lock(m_commitMutex);
     for (;;) {
-        m_commitWake.wait(lock, [this] { return m_commitStop || !m_pending.empty(); });
-        if (m_pending.empty() && m_commitStop)
+        m_commitWake.wait(lock, [this] { return !m_committing && (m_commitStop || !m_pending.empty()); });
+        if (m_pending.empty())
             return;
-        std::vector<PendingCommit *> batch, refused;
-        for (PendingCommit *p : m_pending) {
-            // Nothing of a sequence is committed after one of its frames failed: the index must not
-            // skip a frame that recovery would then never take back from the segment.
-            const auto failed = m_failedSequences.find({p->stream, p->seq});
-            if (failed != m_failedSequences.end()) {
-                p->result = failed->second;
-                refused.push_back(p);
-            } else {
-                batch.push_back(p);
-            }
-        }
-        m_pending.clear();
-        lock.unlock();
-        const HRESULT result = batch.empty() ? S_OK : writeBatch(batch);
-        if (FAILED(result))
-            qCWarning(lcFrameStore) << "Committing" << batch.size() << "frames to the index of" << m_folder
-                                    << "failed:" << Qt::hex << static_cast<unsigned>(result) << Qt::dec
-                                    << m_db.error();
-        lock.lock();
-        for (PendingCommit *p : batch) {
-            p->result = result;
-            p->done = true;
-            if (FAILED(result))
-                m_failedSequences.emplace(std::make_pair(p->stream, p->seq), result);
-        }
-        for (PendingCommit *p : refused)
-            p->done = true;
-        m_commitDone.notify_all();
+        // A few frames of every writer go into one transaction: a commit costs about as much as
+        // the rows of several frames.
+        m_commitWake.wait_for(lock, kBatchDelay,
+                              [this] { return m_commitStop || m_commitNow || m_committing; });
+        if (m_committing || m_pending.empty())
+            continue;
+        commitQueued(lock);
     }
+}
+
+void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
+{
+    m_committing = true;
+    m_commitNow = false;
+    m_batch.clear();
+    m_refused.clear();
+    for (PendingCommit *p : m_pending) {
+        // Nothing of a sequence is committed after one of its frames failed: the index must not
+        // skip a frame that recovery would then never take back from the segment.
+        const auto failed = m_failedSequences.find({p->stream, p->seq});
+        if (failed != m_failedSequences.end()) {
+            p->result = failed->second;
+            m_refused.push_back(p);
+        } else {
+            m_batch.push_back(p);
+        }
+    }
+    m_pending.clear();
+    lock.unlock();
+    const HRESULT result = m_batch.empty() ? S_OK : writeBatch(m_batch);
+    if (FAILED(result))
+        qCWarning(lcFrameStore) << "Committing" << m_batch.size() << "frames to the index of" << m_folder
+                                << "failed:" << Qt::hex << static_cast<unsigned>(result) << Qt::dec
+                                << m_db.error();
+    lock.lock();
+    for (PendingCommit *p : m_batch) {
+        p->result = result;
+        p->done.store(true, std::memory_order_release);
+        if (FAILED(result))
+            m_failedSequences.emplace(std::make_pair(p->stream, p->seq), result);
+    }
+    for (PendingCommit *p : m_refused)
+        p->done.store(true, std::memory_order_release);
+    m_committing = false;
+    m_commitDone.notify_all();
+    if (!m_pending.empty() || m_commitStop)
+        m_commitWake.notify_one();
 }
 
 bool FrameStore::bumpChanges(std::int64_t stream)
@@ -713,33 +809,44 @@ HRESULT FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
     Transaction tx(m_db);
     if (!tx.ok())
         return tx.failure();
-    bool ok = true;
+    // The frames of a sequence arrive in order; its row is updated once per batch with their sum.
+    m_sequenceUpdates.clear();
     for (const PendingCommit *p : batch) {
-        if (!ok)
-            break;
         Statement &f = m_db.cached("INSERT INTO frames VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         f.bind(1, p->stream).bind(2, p->time).bind(3, p->fno).bind(4, p->seq).bind(5, p->seg);
         f.bind(6, p->offset).bind(7, p->size).bind(8, static_cast<std::int64_t>(p->mask));
-        ok = f.step() == SQLITE_DONE;
+        if (f.step() != SQLITE_DONE)
+            return m_db.failure();
         for (std::uint32_t channel : p->channels) {
-            if (!ok)
-                break;
             Statement &m = m_db.cached("INSERT OR IGNORE INTO marks VALUES(?1, ?2, ?3, ?4)");
             m.bind(1, p->stream).bind(2, channel).bind(3, p->time).bind(4, p->fno);
-            ok = m.step() == SQLITE_DONE;
+            if (m.step() != SQLITE_DONE)
+                return m_db.failure();
         }
-        if (!ok)
-            break;
-        Statement &s = m_db.cached(
-            "UPDATE sequences SET first=COALESCE(MIN(first, ?3), ?3), last=COALESCE(MAX(last, ?3), ?3), "
-            "frames=frames+1, bytes=bytes+?4, subseq=?5, seg=?6, segend=?7, nextfno=?8 WHERE stream=?1 AND "
-            "seq=?2");
-        s.bind(1, p->stream).bind(2, p->seq).bind(3, p->time).bind(4, p->size).bind(5, p->subsequences);
-        s.bind(6, p->seg).bind(7, p->offset + p->size).bind(8, p->fno + 1);
-        ok = s.step() == SQLITE_DONE;
+        auto u =
+            std::find_if(m_sequenceUpdates.begin(), m_sequenceUpdates.end(),
+                         [p](const SequenceUpdate &x) { return x.stream == p->stream && x.seq == p->seq; });
+        if (u == m_sequenceUpdates.end()) {
+            m_sequenceUpdates.push_back({p->stream, p->seq, p->time, p->time, 0, 0, p});
+            u = m_sequenceUpdates.end() - 1;
+        }
+        u->first = std::min(u->first, p->time);
+        u->last = std::max(u->last, p->time);
+        ++u->frames;
+        u->bytes += p->size;
+        u->latest = p;
     }
-    if (!ok)
-        return m_db.failure();
+    for (const SequenceUpdate &u : m_sequenceUpdates) {
+        const PendingCommit *p = u.latest;
+        Statement &s = m_db.cached(
+            "UPDATE sequences SET first=COALESCE(MIN(first, ?3), ?3), last=COALESCE(MAX(last, ?9), ?9), "
+            "frames=frames+?10, bytes=bytes+?4, subseq=?5, seg=?6, segend=?7, nextfno=?8 WHERE stream=?1 AND "
+            "seq=?2");
+        s.bind(1, u.stream).bind(2, u.seq).bind(3, u.first).bind(4, u.bytes).bind(5, p->subsequences);
+        s.bind(6, p->seg).bind(7, p->offset + p->size).bind(8, p->fno + 1).bind(9, u.last).bind(10, u.frames);
+        if (s.step() != SQLITE_DONE)
+            return m_db.failure();
+    }
     return tx.commit() ? S_OK : tx.failure();
 }
 

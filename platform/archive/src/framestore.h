@@ -9,9 +9,12 @@
 #include "sqlitedb.h"
 
 #include <QString>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -55,8 +58,33 @@ struct PendingCommit
     std::int64_t stream = 0, seq = 0, fno = 0, time = 0, seg = 0, offset = 0, size = 0, subsequences = 0;
     std::uint64_t mask = 0;              // channels below 64 the frame holds records on
     std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
-    bool done = false;
+    std::atomic<bool> done{false};       // set last, after result; read by its writer without the lock
     HRESULT result = S_OK;
+};
+
+// The bytes of a frame being written, its header first; grows without clearing what it adds.
+class FrameBuffer
+{
+public:
+    std::uint8_t *data() { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    void resize(std::size_t size)
+    {
+        if (size > m_capacity) {
+            const std::size_t capacity = std::max(size, 2 * m_capacity);
+            std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
+            if (m_size)
+                std::memcpy(grown.get(), m_data.get(), m_size);
+            m_data = std::move(grown);
+            m_capacity = capacity;
+        }
+        m_size = size;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> m_data;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
 };
 
 // What a writer carries between its calls; owned by the writer, used under the store's lock.
@@ -72,8 +100,12 @@ struct WriterState
     std::int64_t lastTime = 0;
     std::int64_t subsequences = 0;
     bool hasFrames = false;
-    // The frame being written: its records go straight to the segment, its header last.
+    // The frame being written: its records are copied to the buffer behind the header's place and
+    // go to the segment with the header in one write. Records of a large frame go ahead of it, the
+    // header then last.
     bool frameOpen = false;
+    FrameBuffer frameBuffer;
+    std::int64_t frameWritten = 0; // payload bytes already in the segment
     int frameFd = -1;
     std::int64_t frameSeg = 0;
     std::int64_t frameStart = 0;
@@ -82,6 +114,7 @@ struct WriterState
     std::uint32_t frameRecords = 0;
     // Frames handed to the committer and not yet known to be committed, oldest first.
     std::deque<std::unique_ptr<PendingCommit>> inFlight;
+    std::vector<std::unique_ptr<PendingCommit>> spare; // committed ones, to be used again
     // A frame could not be made durable: the writer's position is no longer the committed one,
     // and the next frame needs a new sequence.
     bool failed = false;
@@ -148,14 +181,19 @@ public:
 
     static QString segmentPath(const QString &folder, std::int64_t seg);
     HRESULT openFrame(WriterState &state, std::size_t firstRecord);
+    // A frame's records are buffered up to this many bytes; beyond, they go to the segment ahead of it.
+    static constexpr std::size_t kFrameBufferBytes = 4u * 1024 * 1024;
 
 private:
     FrameStore() = default;
-    void enqueue(PendingCommit *pending);
+    void enqueue(PendingCommit *pending, std::size_t inFlight);
     // Reports the writer's committed frames; waits while more than `keep` are in flight, and for
     // all of them once a commit has failed. The first failure among them.
     HRESULT settle(WriterState &state, std::size_t keep);
     void commitLoop();
+    // Commits everything queued in one transaction; entered with m_commitMutex held (by `lock`) and
+    // no commit running, by the committer thread or by a writer that would otherwise wait.
+    void commitQueued(std::unique_lock<std::mutex> &lock);
     HRESULT writeBatch(const std::vector<PendingCommit *> &batch);
     bool knowsStream(std::int64_t stream);
     bool indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
@@ -164,6 +202,7 @@ private:
     HRESULT takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken);
     HRESULT rebuildStream(std::int64_t stream, const QString &folder);
     bool bumpChanges(std::int64_t stream);
+    HRESULT flushRecords(WriterState &state);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
     HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
                        std::uint32_t channel, bool dense, FrameLocation *location);
@@ -177,6 +216,17 @@ private:
     std::condition_variable m_commitDone;
     std::vector<PendingCommit *> m_pending;
     bool m_commitStop = false;
+    bool m_committing = false; // a batch is being written; only one at a time, in queue order
+    bool m_commitNow = false;  // enough is queued to start a batch without waiting for more
+    static constexpr std::size_t kBatchFrames = 16;
+    static constexpr std::chrono::microseconds kBatchDelay{1000};
+    std::vector<PendingCommit *> m_batch, m_refused; // of the running commit
+    struct SequenceUpdate
+    {
+        std::int64_t stream, seq, first, last, frames, bytes;
+        const PendingCommit *latest;
+    };
+    std::vector<SequenceUpdate> m_sequenceUpdates; // of the running commit, under m_mutex
     std::thread m_committer;
     std::map<std::pair<std::int64_t, std::int64_t>, HRESULT> m_failedSequences;
     // Checkpoints run on their own thread and connection, so no commit waits for their syncs.

@@ -10,8 +10,11 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -124,6 +127,67 @@ TEST_F(Archive, RoundTripKeepsBytesAndTimes)
     const BYTE *bytes = nullptr;
     DWORD length = 0;
     EXPECT_EQ(E_NOT_VALID_STATE, reader->ReadChannelData(video, &bytes, &length));
+}
+
+// Records of any size, small and large mixed in one frame, are stored whole even though the caller
+// reuses its buffers as soon as each call returns.
+TEST_F(Archive, FramesOfAnySizeKeepEveryRecord)
+{
+    const DWORD audio = channel(obj, QStringLiteral("Audio"), 0);
+    ASSERT_GT(audio, 0u);
+    struct Record
+    {
+        DWORD channel;
+        bool blob;
+        std::size_t size;
+    };
+    const std::vector<std::vector<Record>> frames = {
+        {{video, false, 5u << 20}, {video, true, 100}, {keyFrame, true, 0}},
+        {{video, false, 3u << 20}, {video, true, 2u << 20}, {audio, false, 10}},
+        {{audio, false, 200}, {video, true, 300}, {video, false, 4u << 20}},
+        {{audio, false, 0}},
+        {{video, false, 100 * 1024}, {video, true, 64}},
+    };
+    const auto bytesOf = [](std::size_t frame, std::size_t record, std::size_t size) {
+        return payload(LONGLONG(frame * 10 + record), size);
+    };
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase)));
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        const LONGLONG t = kBase + LONGLONG(f) * kFrame;
+        ASSERT_EQ(S_OK, writer->BeginSample(t, t, 0));
+        for (std::size_t r = 0; r < frames[f].size(); ++r) {
+            const Record &rec = frames[f][r];
+            auto bytes = bytesOf(f, r, rec.size);
+            ASSERT_EQ(S_OK, rec.blob ? writer->Blob(int(rec.channel), bytes.data(), DWORD(bytes.size()))
+                                     : writer->Data(int(rec.channel), bytes.data(), DWORD(bytes.size())));
+            std::fill(bytes.begin(), bytes.end(), BYTE(0xEE));
+        }
+        ASSERT_EQ(S_OK, writer->EndSample());
+    }
+    ASSERT_EQ(S_OK, writer->Stop());
+
+    auto reader = openReader(s, stream);
+    ASSERT_TRUE(reader);
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        LONGLONG found = 0;
+        ASSERT_EQ(S_OK,
+                  reader->FindFrame(kBase + LONGLONG(f) * kFrame, 1, &found, nullptr, nullptr, nullptr, 0));
+        ASSERT_EQ(kBase + LONGLONG(f) * kFrame, found);
+        for (std::size_t r = 0; r < frames[f].size(); ++r) {
+            const Record &rec = frames[f][r];
+            const BYTE *bytes = nullptr;
+            DWORD length = 0;
+            ASSERT_EQ(S_OK, rec.blob ? reader->ReadChannelBlob(rec.channel, &bytes, &length)
+                                     : reader->ReadChannelData(rec.channel, &bytes, &length))
+                << "frame " << f << " record " << r;
+            const auto want = bytesOf(f, r, rec.size);
+            ASSERT_EQ(want.size(), length) << "frame " << f << " record " << r;
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), bytes)) << "frame " << f << " record " << r;
+        }
+        ASSERT_EQ(S_OK, reader->ReleaseFrame());
+    }
 }
 
 TEST_F(Archive, FindModesWithAndWithoutFilter)
@@ -887,11 +951,38 @@ TEST(FrameChecksum, MatchesTheBitwiseDefinition)
     };
     EXPECT_EQ(0xE3069283u, nyx::archive::crc32c(reinterpret_cast<const std::uint8_t *>("123456789"), 9));
     const auto bytes = payload(3, 120001);
+    std::vector<std::uint8_t> copy(120001);
     for (std::size_t size : {0, 1, 8, 4095, 12287, 12288, 12289, 36871, 102400, 120000}) {
         for (std::uint32_t start : {0u, 0xFFFFFFFFu, 0x1234567u}) {
-            EXPECT_EQ(reference(bytes.data() + 1, size, start),
-                      nyx::archive::crc32c(bytes.data() + 1, size, start))
+            const std::uint32_t expected = reference(bytes.data() + 1, size, start);
+            EXPECT_EQ(expected, nyx::archive::crc32c(bytes.data() + 1, size, start))
                 << size << " bytes from " << start;
+            EXPECT_EQ(expected, nyx::archive::crc32cSoftware(bytes.data() + 1, size, start))
+                << size << " bytes from " << start;
+            // The copying form, to an odd address, stores exactly the bytes it checks.
+            std::fill(copy.begin(), copy.end(), std::uint8_t(0xA5));
+            EXPECT_EQ(expected, nyx::archive::crc32cCopy(copy.data() + 1, bytes.data() + 1, size, start))
+                << size << " bytes from " << start;
+            EXPECT_TRUE(
+                std::equal(bytes.begin() + 1, bytes.begin() + 1 + std::ptrdiff_t(size), copy.begin() + 1));
+            EXPECT_EQ(0xA5, copy[0]);
+            if (size + 1 < copy.size()) {
+                EXPECT_EQ(0xA5, copy[size + 1]) << size;
+            }
         }
     }
+    // The CPU's instruction and the table agree on random data of random lengths, chained.
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> noise(70000);
+    for (auto &b : noise)
+        b = static_cast<std::uint8_t>(random());
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t from = random() % 1000, size = random() % (noise.size() - from);
+        const std::uint32_t start = random();
+        EXPECT_EQ(nyx::archive::crc32cSoftware(noise.data() + from, size, start),
+                  nyx::archive::crc32c(noise.data() + from, size, start))
+            << size << " bytes at " << from;
+    }
+    if (!nyx::archive::crc32cHardware())
+        std::printf("this CPU has no CRC-32C instruction: only the table path was checked\n");
 }
