@@ -7,6 +7,7 @@
 #include "multimedia/nodes/h264encodernode.h"
 #include "multimedia/nodes/networksourcenode.h"
 #include "multimedia/nodes/runninglinesourcenode.h"
+#include "multimedia/nodes/videodecodernode.h"
 #include "multimedia/nodes/videooutputnode.h"
 
 #include <QtQml>
@@ -22,6 +23,7 @@ void MultimediaPlugin::registerTypes(const char *uri)
     qmlRegisterType<H264EncoderNode>(uri, 1, 0, "H264Encoder");
     qmlRegisterType<VideoOutputNodeItem>(uri, 1, 0, "VideoOutput");
     qmlRegisterType<NetworkSourceNode>(uri, 1, 0, "NetworkSource");
+    qmlRegisterType<VideoDecoderNode>(uri, 1, 0, "VideoDecoder");
     qmlRegisterUncreatableType<NodePin>(uri, 1, 0, "NodePin", QStringLiteral("NodePin is a pin of a node"));
     qmlRegisterUncreatableType<MediaNode>(uri, 1, 0, "MediaNode", QStringLiteral("MediaNode is abstract"));
 }
