@@ -40,7 +40,9 @@ public:
         m_source = parts.source;
         auto descriptor = getCleanPresentationDescriptor(m_source);
         DWORD index = 0;
-        auto node = createMediaSourceNode(m_source, descriptor, MFMediaType_Video, &index);
+        GUID major = MFMediaType_Video;
+        m_type->GetGUID(MF_MT_MAJOR_TYPE, &major);
+        auto node = createMediaSourceNode(m_source, descriptor, major, &index);
         addMfNode(node);
         output()->setMfNode(node, index);
         std::shared_ptr<nyx::multimedia::LiveFeed> feed = parts.feed;
