@@ -79,6 +79,8 @@ public:
             if (!m_started)
                 return MF_E_INVALIDREQUEST;
             m_queue.emplace_back(sample);
+            if (m_requested > 0)
+                --m_requested;
             m_wake.notify_all();
             return S_OK;
         }
@@ -112,11 +114,9 @@ public:
     HRESULT Flush() override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const int flushed = int(m_queue.size());
         m_queue.clear();
-        if (m_started)
-            for (int i = 0; i < flushed; ++i)
-                m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+        if (m_started && m_spec.paced)
+            requestRoom();
         return S_OK;
     }
 
@@ -186,12 +186,10 @@ public:
         m_started = true;
         m_clock = clock;
         m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
-        if (!wasStarted) {
-            // A paced sink asks for as many samples as it has room for.
-            const int room = m_spec.paced ? m_spec.buffered - int(m_queue.size()) : 1;
-            for (int i = 0; i < room; ++i)
-                m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
-        }
+        if (m_spec.paced)
+            requestRoom();
+        else if (!wasStarted)
+            m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
         m_wake.notify_all();
     }
     void setRate(float rate)
@@ -206,8 +204,10 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_started = false;
             // A paused sink keeps what it holds (shown on restart); a stopped one starts afresh.
-            if (event == MEStreamSinkStopped)
+            if (event == MEStreamSinkStopped) {
                 m_queue.clear();
+                m_requested = 0; // the session forgets its requests on stop
+            }
             m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
         }
         if (event == MEStreamSinkStopped && m_spec.stopped)
@@ -250,6 +250,16 @@ private:
             m_presenter.join();
     }
 
+    // A paced sink asks for what it has room for, counting the requests still unanswered (a pause
+    // keeps them), so that it never holds more than spec.buffered samples. Called under m_mutex.
+    void requestRoom()
+    {
+        while (int(m_queue.size()) + m_requested < m_spec.buffered) {
+            ++m_requested;
+            m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+        }
+    }
+
     // The presenter thread of a paced sink: one sample at a time, when the clock reaches its time.
     void present()
     {
@@ -282,7 +292,7 @@ private:
             }
             m_queue.pop_front();
             if (m_started)
-                m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+                requestRoom();
             CComPtr<IMFMediaType> type = m_type;
             lock.unlock();
             {
@@ -306,6 +316,7 @@ private:
     std::deque<CComPtr<IMFSample>> m_queue; // a paced sink's samples, at most spec.buffered
     CComPtr<IMFPresentationClock> m_clock;
     float m_rate = 1.0f;
+    int m_requested = 0; // a paced sink's requests not answered yet
     bool m_ending = false;
     std::thread m_presenter;
     IMFMediaSink *m_owner; // not counted: the media sink owns its stream sink
