@@ -24,17 +24,22 @@ constexpr qint64 FrameTime = 400000;
 
 Nv12Frame picture(int index)
 {
-    Nv12Frame f = Nv12Frame::create(Width, Height);
+    Nv12Frame f;
+    f.width = Width;
+    f.height = Height;
+    QByteArray bytes(Width * Height * 3 / 2, '\0');
     for (int y = 0; y < Height; ++y)
         for (int x = 0; x < Width; ++x)
-            f.y()[y * Width + x] = uchar((x + y + index * 6) & 0xff);
+            bytes[y * Width + x] = char((x + y + index * 6) & 0xff);
     for (int y = 0; y < Height / 2; ++y)
         for (int x = 0; x < Width; ++x)
-            f.uv()[y * Width + x] = uchar(x % 2 ? 128 + (y + index) % 64 : 96 + (x / 2 + index) % 64);
+            bytes[(Height + y) * Width + x] =
+                char(x % 2 ? 128 + (y + index) % 64 : 96 + (x / 2 + index) % 64);
     // A block that moves, so that every picture differs from its neighbours.
     for (int y = 100; y < 140; ++y)
         for (int x = 0; x < 40; ++x)
-            f.y()[y * Width + (x + index * 5) % Width] = 235;
+            bytes[y * Width + (x + index * 5) % Width] = char(235);
+    f.data = bytes;
     f.time = index * FrameTime;
     f.duration = FrameTime;
     return f;
