@@ -36,7 +36,7 @@ Item {
         }
         NodeConnection {
             from: source.output
-            to: encoder.input
+            to: encoder.videoInput
         }
         NodeConnection {
             from: encoder.output
@@ -44,7 +44,7 @@ Item {
         }
         NodeConnection {
             from: source.output
-            to: preview.input
+            to: preview.videoInput
         }
     }
 }

@@ -209,12 +209,15 @@ private slots:
                           {{"video", videos},
                            {"audio", QJsonArray{QJsonObject{{"name", "Board audio"},
                                                             {"source", "@url kx:///KX788 Board 1 Stereo 1"},
-                                                            {"rewind", "Cam1"}}}}}));
+                                                            {"rewind", "Audio1"}}}}}));
         QJsonArray cameras;
         for (int i = 1; i <= 4; ++i)
             cameras.append(QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)},
                                        {"stream", kCameraStreams[i - 1]},
-                                       {"playAudio", i == 1}});
+                                       {"playAudio", false}});
+        // The board's sound goes into a stream of its own: an archive stream keeps one kind of
+        // media, so it cannot share a camera's.
+        cameras.append(QJsonObject{{"name", "Board audio"}, {"stream", "Audio1"}, {"playAudio", true}});
         QVERIFY(
             writeJson(m_dir + "/judgedesk.json",
                       {{"storage", "Station"},
@@ -269,8 +272,8 @@ private slots:
         // The audio side of the stream of the camera that plays audio.
         QObject *audio = server.property("audioStream").value<QObject *>();
         QVERIFY(audio);
-        QCOMPARE(audio->property("name").toString(), QStringLiteral("Cam1"));
-        QVERIFY(audio != videos[0].value<QObject *>());
+        QCOMPARE(audio->property("name").toString(), QStringLiteral("Audio1"));
+        QVERIFY(!videos.contains(QVariant::fromValue(audio)));
 
         // Every video tile counts the frames of both recorded sequences.
         QList<QQuickItem *> tiles;
@@ -297,7 +300,7 @@ private slots:
         QVERIFY(startDesk(m_deskPort));
         QTRY_COMPARE_WITH_TIMEOUT(server.property("foundStreams").toInt(), 5, kWait);
         QCOMPARE(server.property("audioStream").value<QObject *>()->property("name").toString(),
-                 QStringLiteral("Cam1"));
+                 QStringLiteral("Audio1"));
         QVERIFY2(server.warnings.isEmpty(), qPrintable(server.warnings.join('\n')));
     }
 
@@ -325,16 +328,23 @@ private slots:
             const QList<Sequence> sequences = archiveSequences("Station", stream);
             return sequences.isEmpty() ? Sequence() : sequences.last();
         };
+        // The server's own sequence starts after everything recorded before it.
         QHash<QString, Sequence> start;
-        for (const QString &stream : kCameraStreams)
-            QTRY_VERIFY_WITH_TIMEOUT((start[stream] = newest(stream)).frames > 0, kWait);
-        QTest::qWait(10000);
+        for (const QString &stream : kCameraStreams + QStringList{"Audio1"}) {
+            const qint64 before = QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() - kWait;
+            const qint64 after = (before + 11644473600000LL) * 10000; // as a FILETIME
+            QTRY_VERIFY_WITH_TIMEOUT((start[stream] = newest(stream)).first > after && start[stream].frames > 0,
+                                     kWait);
+        }
+        // A minute of recording: 25 frames a second on every input, every frame time there.
+        QTest::qWait(60000);
         for (const QString &stream : kCameraStreams) {
             const Sequence now = newest(stream);
             QCOMPARE(now.first, start[stream].first); // still the same sequence
-            QVERIFY2(now.frames - start[stream].frames >= 200, qPrintable(stream));
+            QVERIFY2(now.frames - start[stream].frames >= 60 * 25 - 50, qPrintable(stream));
             QCOMPARE(now.lost(25), qint64(0));
         }
+        QVERIFY(newest("Audio1").frames > start["Audio1"].frames);
     }
 
     // The client lists the archive, shows the recorded sequences and the referee's events,
@@ -360,7 +370,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(browser->property("storageNames").toStringList().contains("Station"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(
             browser->property("streamNames").toStringList(),
-            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4"}), kWait);
+            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4", "Station/Audio1"}), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
         QObject *timeline = client.child("timeline");
         QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), 8, kWait);
@@ -478,14 +488,50 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(childrenRunning(station.processId(), serverProgram).size(), 1, kWait);
         QCOMPARE(childrenRunning(station.processId(), clientProgram).size(), 1);
 
-        // Each process says so once per binding.
+        // The server records: the newest sequence of every camera stream grows.
+        const auto newest = [](const QString &stream) {
+            const QList<Sequence> sequences = archiveSequences("Station", stream);
+            return sequences.isEmpty() ? Sequence() : sequences.last();
+        };
+        QHash<QString, Sequence> recording;
+        for (const QString &stream : kCameraStreams) {
+            const Sequence first = newest(stream);
+            QTRY_VERIFY_WITH_TIMEOUT((recording[stream] = newest(stream)).first != first.first ||
+                                         recording[stream].frames > first.frames + 25,
+                                     kWait);
+        }
+
+        // Killed outright mid-recording: what was committed before stays, and the restarted
+        // server records again in a new sequence. Each process says so once per binding.
         const int bindings = output.count(bound);
         const qint64 server = childrenRunning(station.processId(), serverProgram).first();
+        for (const QString &stream : kCameraStreams)
+            recording[stream] = newest(stream);
         QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(output.count(bound) > bindings, kWait);
         const QList<qint64> restarted = childrenRunning(station.processId(), serverProgram);
         QCOMPARE(restarted.size(), 1);
         QVERIFY(restarted.first() != server);
+        for (const QString &stream : kCameraStreams) {
+            const Sequence before = recording[stream];
+            QTRY_VERIFY_WITH_TIMEOUT(newest(stream).first > before.last && newest(stream).frames > 25, kWait);
+            // The sequence cut by the kill holds every frame seen before it, none lost, and
+            // every one of them reads back whole.
+            Sequence cut;
+            for (const Sequence &sequence : archiveSequences("Station", stream))
+                if (sequence.first == before.first)
+                    cut = sequence;
+            QVERIFY2(cut.frames >= before.frames && cut.last >= before.last, qPrintable(stream));
+            QCOMPARE(cut.lost(25), qint64(0));
+            QProcess dump;
+            dump.start(tundra::test::binDir() + QStringLiteral("/archivectl"),
+                       {"dump", "Station", stream, "--from", QString::number(cut.first), "--to",
+                        QString::number(cut.last), "--limit", QString::number(cut.frames + 10)});
+            QVERIFY(dump.waitForFinished(kWait));
+            const QByteArray frames = dump.readAllStandardOutput();
+            QVERIFY2(dump.exitCode() == 0, dump.readAllStandardError().constData());
+            QCOMPARE(qint64(frames.count("\nframe ") + (frames.startsWith("frame ") ? 1 : 0)), cut.frames);
+        }
 
         QCOMPARE(::kill(pid_t(station.processId()), SIGINT), 0);
         QVERIFY(station.waitForFinished(kWait));
