@@ -333,8 +333,8 @@ private slots:
         for (const QString &stream : kCameraStreams + QStringList{"Audio1"}) {
             const qint64 before = QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() - kWait;
             const qint64 after = (before + 11644473600000LL) * 10000; // as a FILETIME
-            QTRY_VERIFY_WITH_TIMEOUT((start[stream] = newest(stream)).first > after && start[stream].frames > 0,
-                                     kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (start[stream] = newest(stream)).first > after && start[stream].frames > 0, kWait);
         }
         // A minute of recording: 25 frames a second on every input, every frame time there.
         QTest::qWait(60000);
@@ -370,7 +370,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(browser->property("storageNames").toStringList().contains("Station"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(
             browser->property("streamNames").toStringList(),
-            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4", "Station/Audio1"}), kWait);
+            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4", "Station/Audio1"}),
+            kWait);
         QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
         QObject *timeline = client.child("timeline");
         QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), 8, kWait);
