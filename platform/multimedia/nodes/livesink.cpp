@@ -2,7 +2,10 @@
 
 #include "com/comobject.h"
 
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <thread>
 
 namespace nyx::multimedia {
 
@@ -16,8 +19,15 @@ public:
     LiveStreamSink(IMFMediaSink *owner, LiveSinkSpec spec) : m_owner(owner), m_spec(std::move(spec))
     {
         MFCreateEventQueue(&m_events);
+        m_spec.buffered = qMax(1, m_spec.buffered);
+        if (m_spec.paced)
+            m_presenter = std::thread([this] { present(); });
     }
-    ~LiveStreamSink() override { m_events->Shutdown(); }
+    ~LiveStreamSink() override
+    {
+        endPresenter();
+        m_events->Shutdown();
+    }
 
     // IMFMediaEventGenerator
     HRESULT GetEvent(DWORD flags, IMFMediaEvent **event) override { return m_events->GetEvent(flags, event); }
@@ -62,6 +72,18 @@ public:
     {
         if (!sample)
             return E_POINTER;
+        if (m_spec.paced) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_owner)
+                return MF_E_SHUTDOWN;
+            if (!m_started)
+                return MF_E_INVALIDREQUEST;
+            m_queue.emplace_back(sample);
+            if (m_requested > 0)
+                --m_requested;
+            m_wake.notify_all();
+            return S_OK;
+        }
         // Consumers run one at a time even when the session's threads overlap, and never after
         // shutdown() has returned.
         std::lock_guard<std::mutex> consuming(m_consumeMutex);
@@ -89,7 +111,14 @@ public:
             m_spec.endOfSegment();
         return m_events->QueueEventParamVar(MEStreamSinkMarker, GUID_NULL, S_OK, context);
     }
-    HRESULT Flush() override { return S_OK; }
+    HRESULT Flush() override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.clear();
+        if (m_started && m_spec.paced)
+            requestRoom();
+        return S_OK;
+    }
 
     // IMFMediaTypeHandler
     HRESULT IsMediaTypeSupported(IMFMediaType *type, IMFMediaType **closest) override
@@ -150,20 +179,35 @@ public:
         return S_OK;
     }
 
-    void start()
+    void start(IMFPresentationClock *clock)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const bool wasStarted = m_started;
         m_started = true;
+        m_clock = clock;
         m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
-        if (!wasStarted)
+        if (m_spec.paced)
+            requestRoom();
+        else if (!wasStarted)
             m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+        m_wake.notify_all();
+    }
+    void setRate(float rate)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_rate = rate;
+        m_wake.notify_all();
     }
     void stop(MediaEventType event)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_started = false;
+            // A paused sink keeps what it holds (shown on restart); a stopped one starts afresh.
+            if (event == MEStreamSinkStopped) {
+                m_queue.clear();
+                m_requested = 0; // the session forgets its requests on stop
+            }
             m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
         }
         if (event == MEStreamSinkStopped && m_spec.stopped)
@@ -175,7 +219,10 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_started = false;
             m_owner = nullptr;
+            m_queue.clear();
+            m_clock = nullptr;
         }
+        endPresenter();
         // Waits for a sample being consumed: the consumer's target may go away after this.
         {
             std::lock_guard<std::mutex> consuming(m_consumeMutex);
@@ -192,8 +239,86 @@ protected:
     }
 
 private:
+    void endPresenter()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ending = true;
+            m_wake.notify_all();
+        }
+        if (m_presenter.joinable() && m_presenter.get_id() != std::this_thread::get_id())
+            m_presenter.join();
+    }
+
+    // A paced sink asks for what it has room for, counting the requests still unanswered (a pause
+    // keeps them), so that it never holds more than spec.buffered samples. Called under m_mutex.
+    void requestRoom()
+    {
+        while (int(m_queue.size()) + m_requested < m_spec.buffered) {
+            ++m_requested;
+            m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
+        }
+    }
+
+    // The presenter thread of a paced sink: one sample at a time, when the clock reaches its time.
+    void present()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_ending || (m_started && !m_queue.empty()); });
+            if (m_ending)
+                return;
+            CComPtr<IMFSample> sample = m_queue.front();
+            CComPtr<IMFPresentationClock> clock = m_clock;
+            const float rate = m_rate;
+            LONGLONG time = 0;
+            sample->GetSampleTime(&time);
+            MFTIME now = time;
+            if (clock && rate != 0.0f && FAILED(clock->GetTime(&now)))
+                now = time;
+            const bool forward = rate >= 0.0f;
+            const LONGLONG ahead = forward ? time - now : now - time;
+            if (rate != 0.0f && ahead > 0) {
+                // Early: wait for its time (in steps, so that a new rate or a stop is seen soon).
+                const double wallUs = double(ahead) / 10.0 / double(qAbs(rate));
+                m_wake.wait_for(lock, std::chrono::microseconds(qBound<qint64>(100, qint64(wallUs), 20000)));
+                continue;
+            }
+            bool late = false;
+            if (rate != 0.0f && m_queue.size() > 1) {
+                LONGLONG next = 0;
+                m_queue[1]->GetSampleTime(&next);
+                late = forward ? next <= now : next >= now;
+            }
+            m_queue.pop_front();
+            if (m_started)
+                requestRoom();
+            CComPtr<IMFMediaType> type = m_type;
+            lock.unlock();
+            {
+                std::lock_guard<std::mutex> consuming(m_consumeMutex);
+                if (late) {
+                    if (m_spec.lateDropped)
+                        m_spec.lateDropped();
+                } else if (m_spec.consume) {
+                    const HRESULT hr = m_spec.consume(sample, type);
+                    if (FAILED(hr))
+                        m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
+                }
+            }
+            lock.lock();
+        }
+    }
+
     std::mutex m_mutex;
     std::mutex m_consumeMutex;
+    std::condition_variable m_wake;
+    std::deque<CComPtr<IMFSample>> m_queue; // a paced sink's samples, at most spec.buffered
+    CComPtr<IMFPresentationClock> m_clock;
+    float m_rate = 1.0f;
+    int m_requested = 0; // a paced sink's requests not answered yet
+    bool m_ending = false;
+    std::thread m_presenter;
     IMFMediaSink *m_owner; // not counted: the media sink owns its stream sink
     LiveSinkSpec m_spec;
     CComPtr<IMFMediaEventQueue> m_events;
@@ -276,7 +401,7 @@ public:
 
     HRESULT OnClockStart(MFTIME, LONGLONG) override
     {
-        m_stream->start();
+        m_stream->start(currentClock());
         return S_OK;
     }
     HRESULT OnClockStop(MFTIME) override
@@ -291,12 +416,22 @@ public:
     }
     HRESULT OnClockRestart(MFTIME) override
     {
-        m_stream->start();
+        m_stream->start(currentClock());
         return S_OK;
     }
-    HRESULT OnClockSetRate(MFTIME, float) override { return S_OK; }
+    HRESULT OnClockSetRate(MFTIME, float rate) override
+    {
+        m_stream->setRate(rate);
+        return S_OK;
+    }
 
 private:
+    CComPtr<IMFPresentationClock> currentClock()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_clock;
+    }
+
     std::mutex m_mutex;
     CComPtr<LiveStreamSink> m_stream;
     CComPtr<IMFPresentationClock> m_clock;

@@ -1,7 +1,8 @@
 #pragma once
 // A one-stream media sink that renders as it goes: on clock start it asks for one sample, hands each
-// sample it gets to a consumer, then asks for the next. A consumer slower than its source simply asks
-// less often; the samples it did not ask for are dropped upstream (counted there), never queued here.
+// sample it gets to a consumer, then asks for the next (or, paced, presents at the clock's time). A consumer
+// slower than its source simply asks less often; the samples it did not ask for are dropped upstream (counted
+// there), never queued here.
 
 #include "com/comptr.h"
 #include "mf/mf.h"
@@ -17,6 +18,14 @@ struct LiveSinkSpec
     // Called on the session's work-queue thread for each sample, one at a time, with the stream's
     // current media type. A failure is raised as MEError.
     std::function<HRESULT(IMFSample *sample, IMFMediaType *type)> consume;
+    // A rendering sink: each sample is consumed when the presentation clock reaches its time (at once
+    // while the clock's rate is 0, so that a stepped frame shows), holding at most `buffered` samples
+    // and asking for the next only when one has left. A sample whose time has passed while the next
+    // one is due as well is dropped (lateDropped), never queued. Consumption then runs on the sink's
+    // own presenter thread. Otherwise samples are consumed as fast as they come.
+    bool paced = false;
+    int buffered = 2;
+    std::function<void()> lateDropped;
     // Called on clock stop and sink shutdown (e.g. to let a loopback output go).
     std::function<void()> stopped;
     // Called when the stream's segment ends (its source's end of stream).

@@ -70,6 +70,10 @@ void VideoRendererNode::create()
     VideoOutputNodeItem *item = m_item;
     LiveSinkSpec spec;
     spec.subtype = MFVideoFormat_NV12;
+    // Frames show when the session's clock reaches their time: a replay plays at its rate, never
+    // as fast as it can be read.
+    spec.paced = true;
+    spec.lateDropped = [item] { item->countLate(); };
     spec.consume = [item](IMFSample *sample, IMFMediaType *current) {
         const Nv12Frame frame = frameFromSample(sample, current);
         if (frame.isNull())

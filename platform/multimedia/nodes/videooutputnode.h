@@ -1,7 +1,7 @@
 #pragma once
 // The video item as a graph node's face (QML: VideoOutput { id: v } with
 // NodeConnection { to: v.videoInput }): it shows the NV12 frames that reach its input while the
-// session plays, the newest winning (see VideoOutputItem).
+// session plays, each when the session's clock reaches its time (late ones are dropped and counted).
 
 #include "multimedia/medianode.h"
 #include "multimedia/video/videooutputitem.h"

@@ -55,6 +55,12 @@ void VideoOutputItem::present(const Nv12Frame &frame)
     scheduleUpdate();
 }
 
+void VideoOutputItem::countLate()
+{
+    ++m_dropped;
+    QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
+}
+
 void VideoOutputItem::clear()
 {
     {

@@ -29,6 +29,8 @@ public:
 
     // Thread-safe. The frame's bytes are shared, not copied.
     void present(const Nv12Frame &frame);
+    // Thread-safe: a frame that came too late to be shown (counted among the dropped ones).
+    void countLate();
     // Thread-safe: shows nothing until the next frame.
     void clear();
 

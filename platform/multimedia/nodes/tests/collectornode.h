@@ -18,6 +18,7 @@ public:
         QByteArray bytes;
         qint64 time = 0;
         bool cleanPoint = false;
+        CComPtr<IMFSample> sample; // for its attributes
     };
 
     explicit CollectorNode(QObject *parent = nullptr) : MediaNode(parent)
@@ -60,6 +61,7 @@ public:
             r.time = time;
             UINT32 clean = 0;
             r.cleanPoint = SUCCEEDED(sample->GetUINT32(MFSampleExtension_CleanPoint, &clean)) && clean;
+            r.sample = sample;
             std::lock_guard<std::mutex> lock(state->mutex);
             state->received.append(r);
             return S_OK;
