@@ -20,8 +20,11 @@
 #include <QUdpSocket>
 #include <QtTest>
 #include <memory>
+#include <optional>
 #include <signal.h>
 #include <testenvironment.h>
+
+#include "multimedia/engines/timestrip.h"
 
 namespace {
 constexpr int kWait = 60000;
@@ -101,6 +104,30 @@ QList<Sequence> archiveSequences(const QString &storage, const QString &stream)
             {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong()});
     }
     return sequences;
+}
+
+// The time strip drawn by the capture board's test picture, read from what a video view shows in a
+// picture of the window: the frame's part of the view, scaled back to the frame's size, as luma.
+std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
+{
+    const QSize frame = view->property("frameSize").toSize();
+    if (frame.isEmpty())
+        return std::nullopt;
+    const QRectF item = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
+    const QSizeF fitted = QSizeF(frame).scaled(item.size(), Qt::KeepAspectRatio);
+    const QRectF shown(item.x() + (item.width() - fitted.width()) / 2,
+                       item.y() + (item.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+    const qreal dpr = window.devicePixelRatio();
+    const QImage part = window.copy(QRectF(shown.topLeft() * dpr, shown.size() * dpr).toRect())
+                            .scaled(frame, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    // Full-range grey back to the video range the strip is drawn in.
+    QByteArray luma(frame.width() * frame.height(), 0);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            luma[y * frame.width() + x] = char(16 + part.constScanLine(y)[x] * 219 / 255);
+    return nyx::multimedia::TimeStrip::read(reinterpret_cast<const uchar *>(luma.constData()), frame.width(),
+                                            frame.width(), frame.height());
 }
 
 quint16 freeUdpPort()
@@ -308,6 +335,9 @@ private slots:
     // Needs the media types; until they are built the server says they are missing.
     void serverRecordsEveryInput()
     {
+        // FILETIME of the load: the server's own sequences start after it.
+        const qint64 loaded =
+            (QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() + 11644473600000LL) * 10000;
         Screen server;
         QVERIFY(server.load(QStringLiteral("/server/qml/main.qml")));
         QTRY_COMPARE_WITH_TIMEOUT(server.property("foundStreams").toInt(), 5, kWait);
@@ -330,12 +360,9 @@ private slots:
         };
         // The server's own sequence starts after everything recorded before it.
         QHash<QString, Sequence> start;
-        for (const QString &stream : kCameraStreams + QStringList{"Audio1"}) {
-            const qint64 before = QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() - kWait;
-            const qint64 after = (before + 11644473600000LL) * 10000; // as a FILETIME
+        for (const QString &stream : kCameraStreams + QStringList{"Audio1"})
             QTRY_VERIFY_WITH_TIMEOUT(
-                (start[stream] = newest(stream)).first > after && start[stream].frames > 0, kWait);
-        }
+                (start[stream] = newest(stream)).first > loaded && start[stream].frames > 0, kWait);
         // A minute of recording: 25 frames a second on every input, every frame time there.
         QTest::qWait(60000);
         for (const QString &stream : kCameraStreams) {
@@ -374,7 +401,12 @@ private slots:
             kWait);
         QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
         QObject *timeline = client.child("timeline");
-        QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), 8, kWait);
+        // The seeded sequences and those the server recorded in the tests before.
+        int sequences = 0;
+        for (const QString &stream : kCameraStreams)
+            sequences += archiveSequences("Station", stream).size();
+        QVERIFY(sequences >= 8);
+        QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), sequences, kWait);
 
         // An event typed at JudgeDesk's console shows in the referee's list.
         QObject *events = client.child("eventPanel");
@@ -465,6 +497,68 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!firstCamera, kWait);
         QVERIFY(startDesk(m_deskPort));
         QTRY_COMPARE_WITH_TIMEOUT(cameraNames(), QStringList({"Cam1", "Cam3", "Cam4"}), kWait);
+        QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
+    }
+
+    // The client replays ten seconds of camera 1 that the server has just recorded from the
+    // board: the frames shown carry the board's time strip of the replayed times.
+    void clientReplaysRecordedCamera()
+    {
+        Screen server;
+        QVERIFY(server.load(QStringLiteral("/server/qml/main.qml")));
+        const qint64 loaded =
+            (QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() + 11644473600000LL) * 10000;
+        Sequence recorded;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QList<Sequence> sequences = archiveSequences("Station", kCameraStreams[0]);
+                recorded = sequences.isEmpty() ? Sequence() : sequences.last();
+                return recorded.first > loaded - 600000000LL && recorded.frames >= 14 * 25;
+            }(),
+            2 * kWait);
+
+        Screen client;
+        QVERIFY(client.load(QStringLiteral("/client/qml/main.qml"),
+                            {{"eventsFile", m_dir + QStringLiteral("/replay/events.jsonl")}}));
+        QQuickWindow *window = client.window();
+        QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
+        QQuickItem *view = nullptr;
+        QList<QQuickItem *> items;
+        collectItems(window->contentItem(), &items);
+        for (QQuickItem *item : items)
+            if (item->property("framesPresented").isValid() && item->isVisible() && !view)
+                view = item; // the first view: camera 1
+        QVERIFY(view);
+
+        // FILETIME to milliseconds since the epoch.
+        const double from = double(recorded.first / 10000 - 11644473600000LL) + 2000;
+        QMetaObject::invokeMethod(window, "replayAt", Q_ARG(QVariant, from));
+        QTRY_VERIFY_WITH_TIMEOUT(view->property("framesPresented").toInt() > 0, kWait);
+        const auto showAt = [&](int frames, double *position) -> std::optional<quint64> {
+            const int before = view->property("framesPresented").toInt();
+            QMetaObject::invokeMethod(window, "stepFrames", Q_ARG(QVariant, frames));
+            *position = client.property("anchorTime").toDouble();
+            if (!QTest::qWaitFor(
+                    [&] {
+                        return view->property("framesPresented").toInt() > before &&
+                               shownStripTime(window->grabWindow(), view).has_value();
+                    },
+                    kWait))
+                return std::nullopt;
+            // The frame held stays: read it again once the view has settled.
+            QTest::qWait(500);
+            return shownStripTime(window->grabWindow(), view);
+        };
+        double first = 0, second = 0;
+        const std::optional<quint64> a = showAt(0, &first);
+        const std::optional<quint64> b = showAt(5 * 25, &second);
+        QVERIFY(a && b);
+        QCOMPARE(second - first, 5000.0);
+        // Five seconds apart in the replay, five seconds apart in the board's own time (within a frame).
+        const qint64 apart = qint64(*b - *a);
+        QVERIFY2(qAbs(apart - 50000000LL) <= 400000,
+                 qPrintable(QString("frames %1 (100 ns) apart").arg(apart)));
+        QVERIFY(window->grabWindow().save(tundra::test::dataDir() + QStringLiteral("/client-replay.png")));
         QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
     }
 
