@@ -31,8 +31,8 @@ put() {
 }
 
 # The sources: the virtual capture board only (no network camera is ever contacted). Each video
-# input records into its own stream; the audio goes with the stream of the camera that plays
-# audio in JudgeDesk (Camera 1).
+# input records into its own stream; the audio into a stream of its own ("Audio1", an archive
+# stream keeps one kind of media), named to the service by JudgeDesk's camera that plays audio.
 put "$data/available_videos.json" '{
  "video": [
   {"name": "Camera 1", "source": "@url kx:///KX788 Board 1 Input 1", "rewind": "Cam1"},
@@ -41,7 +41,7 @@ put "$data/available_videos.json" '{
   {"name": "Camera 4", "source": "@url kx:///KX788 Board 1 Input 4", "rewind": "Cam4"}
  ],
  "audio": [
-  {"name": "Board audio", "source": "@url kx:///KX788 Board 1 Stereo 1", "rewind": "Cam1"}
+  {"name": "Board audio", "source": "@url kx:///KX788 Board 1 Stereo 1", "rewind": "Audio1"}
  ]
 }'
 
@@ -54,15 +54,16 @@ else
 fi
 
 # The archive: the storage "Station" with the cameras' streams.
-"$bin/archivectl" ensure "Station" "Cam1,Cam2,Cam3,Cam4" >/dev/null
+"$bin/archivectl" ensure "Station" "Cam1,Cam2,Cam3,Cam4,Audio1" >/dev/null
 
 put "$data/JudgeDesk/judgedesk.json" '{
  "storage": "Station",
  "cameras": [
-  {"name": "Camera 1", "stream": "Cam1", "playAudio": true},
+  {"name": "Camera 1", "stream": "Cam1"},
   {"name": "Camera 2", "stream": "Cam2"},
   {"name": "Camera 3", "stream": "Cam3"},
-  {"name": "Camera 4", "stream": "Cam4"}
+  {"name": "Camera 4", "stream": "Cam4"},
+  {"name": "Board audio", "stream": "Audio1", "playAudio": true}
  ],
  "eventTypes": [
   {"name": "Goal", "text": "FFFFFF", "background": "0000FF"},

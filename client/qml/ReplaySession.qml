@@ -111,11 +111,11 @@ Item {
         }
         NodeConnection {
             from: source0.videoOutput
-            to: decoder0.input
+            to: decoder0.videoInput
         }
         NodeConnection {
             from: decoder0.output
-            to: view0.input
+            to: view0.videoInput
         }
         RewindSource {
             id: source1
@@ -129,11 +129,11 @@ Item {
         }
         NodeConnection {
             from: source1.videoOutput
-            to: decoder1.input
+            to: decoder1.videoInput
         }
         NodeConnection {
             from: decoder1.output
-            to: view1.input
+            to: view1.videoInput
         }
         RewindSource {
             id: source2
@@ -147,11 +147,11 @@ Item {
         }
         NodeConnection {
             from: source2.videoOutput
-            to: decoder2.input
+            to: decoder2.videoInput
         }
         NodeConnection {
             from: decoder2.output
-            to: view2.input
+            to: view2.videoInput
         }
         RewindSource {
             id: source3
@@ -165,11 +165,11 @@ Item {
         }
         NodeConnection {
             from: source3.videoOutput
-            to: decoder3.input
+            to: decoder3.videoInput
         }
         NodeConnection {
             from: decoder3.output
-            to: view3.input
+            to: view3.videoInput
         }
         RewindSource {
             id: soundSource

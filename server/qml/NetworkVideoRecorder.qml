@@ -35,7 +35,7 @@ Item {
         }
         NodeConnection {
             from: source.output
-            to: encoder.input
+            to: encoder.videoInput
         }
         NodeConnection {
             from: encoder.output
@@ -43,7 +43,7 @@ Item {
         }
         NodeConnection {
             from: source.output
-            to: preview.input
+            to: preview.videoInput
         }
     }
 }

@@ -20,8 +20,11 @@
 #include <QUdpSocket>
 #include <QtTest>
 #include <memory>
+#include <optional>
 #include <signal.h>
 #include <testenvironment.h>
+
+#include "multimedia/engines/timestrip.h"
 
 namespace {
 constexpr int kWait = 60000;
@@ -101,6 +104,30 @@ QList<Sequence> archiveSequences(const QString &storage, const QString &stream)
             {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong()});
     }
     return sequences;
+}
+
+// The time strip drawn by the capture board's test picture, read from what a video view shows in a
+// picture of the window: the frame's part of the view, scaled back to the frame's size, as luma.
+std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
+{
+    const QSize frame = view->property("frameSize").toSize();
+    if (frame.isEmpty())
+        return std::nullopt;
+    const QRectF item = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
+    const QSizeF fitted = QSizeF(frame).scaled(item.size(), Qt::KeepAspectRatio);
+    const QRectF shown(item.x() + (item.width() - fitted.width()) / 2,
+                       item.y() + (item.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+    const qreal dpr = window.devicePixelRatio();
+    const QImage part = window.copy(QRectF(shown.topLeft() * dpr, shown.size() * dpr).toRect())
+                            .scaled(frame, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    // Full-range grey back to the video range the strip is drawn in.
+    QByteArray luma(frame.width() * frame.height(), 0);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            luma[y * frame.width() + x] = char(16 + part.constScanLine(y)[x] * 219 / 255);
+    return nyx::multimedia::TimeStrip::read(reinterpret_cast<const uchar *>(luma.constData()), frame.width(),
+                                            frame.width(), frame.height());
 }
 
 quint16 freeUdpPort()
@@ -209,12 +236,15 @@ private slots:
                           {{"video", videos},
                            {"audio", QJsonArray{QJsonObject{{"name", "Board audio"},
                                                             {"source", "@url kx:///KX788 Board 1 Stereo 1"},
-                                                            {"rewind", "Cam1"}}}}}));
+                                                            {"rewind", "Audio1"}}}}}));
         QJsonArray cameras;
         for (int i = 1; i <= 4; ++i)
             cameras.append(QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)},
                                        {"stream", kCameraStreams[i - 1]},
-                                       {"playAudio", i == 1}});
+                                       {"playAudio", false}});
+        // The board's sound goes into a stream of its own: an archive stream keeps one kind of
+        // media, so it cannot share a camera's.
+        cameras.append(QJsonObject{{"name", "Board audio"}, {"stream", "Audio1"}, {"playAudio", true}});
         QVERIFY(
             writeJson(m_dir + "/judgedesk.json",
                       {{"storage", "Station"},
@@ -269,8 +299,8 @@ private slots:
         // The audio side of the stream of the camera that plays audio.
         QObject *audio = server.property("audioStream").value<QObject *>();
         QVERIFY(audio);
-        QCOMPARE(audio->property("name").toString(), QStringLiteral("Cam1"));
-        QVERIFY(audio != videos[0].value<QObject *>());
+        QCOMPARE(audio->property("name").toString(), QStringLiteral("Audio1"));
+        QVERIFY(!videos.contains(QVariant::fromValue(audio)));
 
         // Every video tile counts the frames of both recorded sequences.
         QList<QQuickItem *> tiles;
@@ -297,7 +327,7 @@ private slots:
         QVERIFY(startDesk(m_deskPort));
         QTRY_COMPARE_WITH_TIMEOUT(server.property("foundStreams").toInt(), 5, kWait);
         QCOMPARE(server.property("audioStream").value<QObject *>()->property("name").toString(),
-                 QStringLiteral("Cam1"));
+                 QStringLiteral("Audio1"));
         QVERIFY2(server.warnings.isEmpty(), qPrintable(server.warnings.join('\n')));
     }
 
@@ -305,6 +335,9 @@ private slots:
     // Needs the media types; until they are built the server says they are missing.
     void serverRecordsEveryInput()
     {
+        // FILETIME of the load: the server's own sequences start after it.
+        const qint64 loaded =
+            (QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() + 11644473600000LL) * 10000;
         Screen server;
         QVERIFY(server.load(QStringLiteral("/server/qml/main.qml")));
         QTRY_COMPARE_WITH_TIMEOUT(server.property("foundStreams").toInt(), 5, kWait);
@@ -325,16 +358,20 @@ private slots:
             const QList<Sequence> sequences = archiveSequences("Station", stream);
             return sequences.isEmpty() ? Sequence() : sequences.last();
         };
+        // The server's own sequence starts after everything recorded before it.
         QHash<QString, Sequence> start;
-        for (const QString &stream : kCameraStreams)
-            QTRY_VERIFY_WITH_TIMEOUT((start[stream] = newest(stream)).frames > 0, kWait);
-        QTest::qWait(10000);
+        for (const QString &stream : kCameraStreams + QStringList{"Audio1"})
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (start[stream] = newest(stream)).first > loaded && start[stream].frames > 0, kWait);
+        // A minute of recording: 25 frames a second on every input, every frame time there.
+        QTest::qWait(60000);
         for (const QString &stream : kCameraStreams) {
             const Sequence now = newest(stream);
             QCOMPARE(now.first, start[stream].first); // still the same sequence
-            QVERIFY2(now.frames - start[stream].frames >= 200, qPrintable(stream));
+            QVERIFY2(now.frames - start[stream].frames >= 60 * 25 - 50, qPrintable(stream));
             QCOMPARE(now.lost(25), qint64(0));
         }
+        QVERIFY(newest("Audio1").frames > start["Audio1"].frames);
     }
 
     // The client lists the archive, shows the recorded sequences and the referee's events,
@@ -360,10 +397,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(browser->property("storageNames").toStringList().contains("Station"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(
             browser->property("streamNames").toStringList(),
-            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4"}), kWait);
+            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4", "Station/Audio1"}),
+            kWait);
         QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
         QObject *timeline = client.child("timeline");
-        QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), 8, kWait);
+        // The seeded sequences and those the server recorded in the tests before.
+        int sequences = 0;
+        for (const QString &stream : kCameraStreams)
+            sequences += archiveSequences("Station", stream).size();
+        QVERIFY(sequences >= 8);
+        QTRY_COMPARE_WITH_TIMEOUT(timeline->property("shownSequences").toInt(), sequences, kWait);
 
         // An event typed at JudgeDesk's console shows in the referee's list.
         QObject *events = client.child("eventPanel");
@@ -457,6 +500,68 @@ private slots:
         QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
     }
 
+    // The client replays ten seconds of camera 1 that the server has just recorded from the
+    // board: the frames shown carry the board's time strip of the replayed times.
+    void clientReplaysRecordedCamera()
+    {
+        Screen server;
+        QVERIFY(server.load(QStringLiteral("/server/qml/main.qml")));
+        const qint64 loaded =
+            (QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() + 11644473600000LL) * 10000;
+        Sequence recorded;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QList<Sequence> sequences = archiveSequences("Station", kCameraStreams[0]);
+                recorded = sequences.isEmpty() ? Sequence() : sequences.last();
+                return recorded.first > loaded - 600000000LL && recorded.frames >= 14 * 25;
+            }(),
+            2 * kWait);
+
+        Screen client;
+        QVERIFY(client.load(QStringLiteral("/client/qml/main.qml"),
+                            {{"eventsFile", m_dir + QStringLiteral("/replay/events.jsonl")}}));
+        QQuickWindow *window = client.window();
+        QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
+        QQuickItem *view = nullptr;
+        QList<QQuickItem *> items;
+        collectItems(window->contentItem(), &items);
+        for (QQuickItem *item : items)
+            if (item->property("framesPresented").isValid() && item->isVisible() && !view)
+                view = item; // the first view: camera 1
+        QVERIFY(view);
+
+        // FILETIME to milliseconds since the epoch.
+        const double from = double(recorded.first / 10000 - 11644473600000LL) + 2000;
+        QMetaObject::invokeMethod(window, "replayAt", Q_ARG(QVariant, from));
+        QTRY_VERIFY_WITH_TIMEOUT(view->property("framesPresented").toInt() > 0, kWait);
+        const auto showAt = [&](int frames, double *position) -> std::optional<quint64> {
+            const int before = view->property("framesPresented").toInt();
+            QMetaObject::invokeMethod(window, "stepFrames", Q_ARG(QVariant, frames));
+            *position = client.property("anchorTime").toDouble();
+            if (!QTest::qWaitFor(
+                    [&] {
+                        return view->property("framesPresented").toInt() > before &&
+                               shownStripTime(window->grabWindow(), view).has_value();
+                    },
+                    kWait))
+                return std::nullopt;
+            // The frame held stays: read it again once the view has settled.
+            QTest::qWait(500);
+            return shownStripTime(window->grabWindow(), view);
+        };
+        double first = 0, second = 0;
+        const std::optional<quint64> a = showAt(0, &first);
+        const std::optional<quint64> b = showAt(5 * 25, &second);
+        QVERIFY(a && b);
+        QCOMPARE(second - first, 5000.0);
+        // Five seconds apart in the replay, five seconds apart in the board's own time (within a frame).
+        const qint64 apart = qint64(*b - *a);
+        QVERIFY2(qAbs(apart - 50000000LL) <= 400000,
+                 qPrintable(QString("frames %1 (100 ns) apart").arg(apart)));
+        QVERIFY(window->grabWindow().save(tundra::test::dataDir() + QStringLiteral("/client-replay.png")));
+        QVERIFY2(client.warnings.isEmpty(), qPrintable(client.warnings.join('\n')));
+    }
+
     // The real station as the run command starts it: the supervisor starts the server and the
     // client, both bind the archive while JudgeDesk runs; a server killed outright is started
     // again and binds again; Ctrl+C closes everything in order, each window keeping its place.
@@ -478,14 +583,50 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(childrenRunning(station.processId(), serverProgram).size(), 1, kWait);
         QCOMPARE(childrenRunning(station.processId(), clientProgram).size(), 1);
 
-        // Each process says so once per binding.
+        // The server records: the newest sequence of every camera stream grows.
+        const auto newest = [](const QString &stream) {
+            const QList<Sequence> sequences = archiveSequences("Station", stream);
+            return sequences.isEmpty() ? Sequence() : sequences.last();
+        };
+        QHash<QString, Sequence> recording;
+        for (const QString &stream : kCameraStreams) {
+            const Sequence first = newest(stream);
+            QTRY_VERIFY_WITH_TIMEOUT((recording[stream] = newest(stream)).first != first.first ||
+                                         recording[stream].frames > first.frames + 25,
+                                     kWait);
+        }
+
+        // Killed outright mid-recording: what was committed before stays, and the restarted
+        // server records again in a new sequence. Each process says so once per binding.
         const int bindings = output.count(bound);
         const qint64 server = childrenRunning(station.processId(), serverProgram).first();
+        for (const QString &stream : kCameraStreams)
+            recording[stream] = newest(stream);
         QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(output.count(bound) > bindings, kWait);
         const QList<qint64> restarted = childrenRunning(station.processId(), serverProgram);
         QCOMPARE(restarted.size(), 1);
         QVERIFY(restarted.first() != server);
+        for (const QString &stream : kCameraStreams) {
+            const Sequence before = recording[stream];
+            QTRY_VERIFY_WITH_TIMEOUT(newest(stream).first > before.last && newest(stream).frames > 25, kWait);
+            // The sequence cut by the kill holds every frame seen before it, none lost, and
+            // every one of them reads back whole.
+            Sequence cut;
+            for (const Sequence &sequence : archiveSequences("Station", stream))
+                if (sequence.first == before.first)
+                    cut = sequence;
+            QVERIFY2(cut.frames >= before.frames && cut.last >= before.last, qPrintable(stream));
+            QCOMPARE(cut.lost(25), qint64(0));
+            QProcess dump;
+            dump.start(tundra::test::binDir() + QStringLiteral("/archivectl"),
+                       {"dump", "Station", stream, "--from", QString::number(cut.first), "--to",
+                        QString::number(cut.last), "--limit", QString::number(cut.frames + 10)});
+            QVERIFY(dump.waitForFinished(kWait));
+            const QByteArray frames = dump.readAllStandardOutput();
+            QVERIFY2(dump.exitCode() == 0, dump.readAllStandardError().constData());
+            QCOMPARE(qint64(frames.count("\nframe ") + (frames.startsWith("frame ") ? 1 : 0)), cut.frames);
+        }
 
         QCOMPARE(::kill(pid_t(station.processId()), SIGINT), 0);
         QVERIFY(station.waitForFinished(kWait));

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace nyx::multimedia {
@@ -45,15 +46,25 @@ public:
     }
     HRESULT RequestSample(IUnknown *) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_source)
-            return MF_E_SHUTDOWN;
-        if (!m_started)
-            return MF_E_INVALIDREQUEST;
-        // Bounded: a live stream never owes more than a few samples.
-        m_requests = qMin(m_requests + 1, 8);
-        m_requested.notify_all();
-        return S_OK;
+        CComPtr<IMFSample> waiting;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_source)
+                return MF_E_SHUTDOWN;
+            if (!m_started)
+                return MF_E_INVALIDREQUEST;
+            if (!m_backlog.empty()) {
+                waiting = m_backlog.front();
+                m_backlog.pop_front();
+            } else {
+                // Bounded: a live stream never owes more than a few samples.
+                m_requests = qMin(m_requests + 1, 8);
+                m_requested.notify_all();
+                return S_OK;
+            }
+        }
+        // Outside the lock: the queue may call back into the stream.
+        return m_events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, waiting);
     }
 
     void start(qint64 position, qint64 steadyStart)
@@ -61,6 +72,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_started = true;
         m_requests = 0;
+        m_backlog.clear();
         m_position = position;
         m_steadyStart = steadyStart;
     }
@@ -69,6 +81,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_started = false;
         m_requests = 0;
+        m_backlog.clear();
     }
     void shutdown()
     {
@@ -76,6 +89,7 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_started = false;
             m_source = nullptr;
+            m_backlog.clear();
         }
         m_requested.notify_all();
         m_events->Shutdown();
@@ -85,13 +99,24 @@ public:
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_started || m_requests == 0 || (steadyTime >= 0 && steadyTime < m_steadyStart)) {
+            if (!m_started || (steadyTime >= 0 && steadyTime < m_steadyStart)) {
                 ++m_dropped;
                 return false;
             }
-            --m_requests;
             if (steadyTime >= 0)
                 sample->SetSampleTime(m_position + (steadyTime - m_steadyStart));
+            if (m_requests == 0) {
+                // A consumer held up for a moment (an encoder on a busy machine) gets the samples
+                // it has not asked for yet when it asks, as a capture board's buffer would hold
+                // them; only a consumer a second behind loses samples.
+                if (m_backlog.size() >= BacklogLimit) {
+                    ++m_dropped;
+                    return false;
+                }
+                m_backlog.emplace_back(sample);
+                return true;
+            }
+            --m_requests;
         }
         return SUCCEEDED(m_events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample));
     }
@@ -116,6 +141,8 @@ private:
     CComPtr<IMFMediaEventQueue> m_events;
     bool m_started = false;
     int m_requests = 0;
+    static constexpr size_t BacklogLimit = 25;
+    std::deque<CComPtr<IMFSample>> m_backlog;
     qint64 m_position = 0;
     qint64 m_steadyStart = 0;
     qint64 m_dropped = 0;
