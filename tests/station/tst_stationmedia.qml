@@ -139,7 +139,7 @@ TestCase {
             var connected = 0;
             var s = session(recorder);
             for (var i = 0; i < s.nodes.length; ++i)
-                if (s.nodes[i].from === source.output && s.nodes[i].to === views(recorder)[0].input)
+                if (s.nodes[i].from === source.output && s.nodes[i].to === views(recorder)[0].videoInput)
                     ++connected;
             compare(connected, 1);
         } else {

@@ -4,5 +4,5 @@ Item {
     id: view
     readonly property string kind: "VideoOutput"
     property int status: 0
-    readonly property Pin input: Pin { node: view }
+    readonly property Pin videoInput: Pin { node: view }
 }
