@@ -27,7 +27,7 @@ public:
     int buffersPlayed() const { return m_counts->played; }
     int buffersDropped() const { return m_counts->dropped; }
 
-    // What reached the sound device since the node was built: its name (empty while none plays),
+    // What reached the sound device since the node was built: its name (empty when there is none),
     // the stream's bytes written to it and the time it reports as processed.
     QString deviceName() const;
     qint64 deviceBytesWritten() const;

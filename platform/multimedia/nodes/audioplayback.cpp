@@ -73,24 +73,23 @@ public:
         connect(m_timer, &QTimer::timeout, this, [this] { feed(); });
     }
 
+    // Chooses the device and its format, before anything plays: finding devices may take a while.
+    void prepare()
+    {
+        if (!choose())
+            giveUp();
+    }
+
+    // Brings the device to the wanted state.
     void apply()
     {
         Wanted wanted;
         {
             QMutexLocker lock(&m_shared->mutex);
             wanted = m_shared->wanted;
-            if (m_shared->discard)
+            if (m_shared->discard || !m_output)
                 return;
         }
-        if (wanted == Wanted::Playing && !m_opened) {
-            m_opened = true;
-            if (!open()) {
-                giveUp();
-                return;
-            }
-        }
-        if (!m_output)
-            return;
         switch (wanted) {
         case Wanted::Playing:
             if (m_output->state() == QAudio::SuspendedState) {
@@ -99,11 +98,12 @@ public:
                 m_io = m_output->start();
                 if (!m_io || m_output->error() != QAudio::NoError) {
                     qCWarning(lcAudioOutput).noquote()
-                        << QStringLiteral("AudioOutput: the audio output device \"%1\" failed to restart "
+                        << QStringLiteral("AudioOutput: the audio output device \"%1\" failed to open "
                                           "(error %2); the audio is consumed at the clock's pace without "
                                           "sound")
                                .arg(m_deviceName)
                                .arg(int(m_output->error()));
+                    m_io = nullptr;
                     giveUp();
                     return;
                 }
@@ -182,7 +182,7 @@ public:
     }
 
 private:
-    bool open()
+    bool choose()
     {
         const QString wanted = qEnvironmentVariable("NYX_AUDIO_OUTPUT_DEVICE");
         QAudioDeviceInfo info;
@@ -225,20 +225,7 @@ private:
         }
         m_output = new QAudioOutput(info, m_deviceFormat, this);
         m_output->setBufferSize(m_deviceFormat.bytesForDuration(qint64(DeviceBufferMs) * 1000));
-        m_io = m_output->start();
-        if (!m_io || m_output->error() != QAudio::NoError) {
-            qCWarning(lcAudioOutput).noquote()
-                << QStringLiteral(
-                       "AudioOutput: the audio output device \"%1\" failed to open (error %2); the "
-                       "audio is consumed at the clock's pace without sound")
-                       .arg(m_deviceName)
-                       .arg(int(m_output->error()));
-            delete m_output;
-            m_output = nullptr;
-            m_io = nullptr;
-            return false;
-        }
-        qCInfo(lcAudioOutput).noquote() << QStringLiteral("AudioOutput: playing to \"%1\" (%2)")
+        qCInfo(lcAudioOutput).noquote() << QStringLiteral("AudioOutput: the sound goes to \"%1\" (%2)")
                                                .arg(m_deviceName, describe(m_deviceFormat));
         QMutexLocker lock(&m_shared->mutex);
         m_shared->deviceName = m_deviceName;
@@ -265,7 +252,6 @@ private:
     QIODevice *m_io = nullptr; // the output's, while started
     QByteArray m_carry;        // converted bytes the device had no room for
     qint64 m_processedBase = 0;
-    bool m_opened = false;
 };
 
 AudioPlayback::AudioPlayback(const QAudioFormat &format)
@@ -275,6 +261,7 @@ AudioPlayback::AudioPlayback(const QAudioFormat &format)
     m_thread->setObjectName(QStringLiteral("AudioOutput"));
     m_device->moveToThread(m_thread);
     m_thread->start();
+    post(&Device::prepare);
 }
 
 AudioPlayback::~AudioPlayback()

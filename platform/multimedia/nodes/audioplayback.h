@@ -2,9 +2,10 @@
 // Plays a PCM stream through a Qt Multimedia output device on a thread of its own, so that the
 // thread that renders audio at the clock's time only ever queues bytes and never waits on the
 // device. The device is the default output, or the one named by the environment variable
-// NYX_AUDIO_OUTPUT_DEVICE (tests use it to pick an ALSA device of their own). It is opened on the
-// first start; when there is none, or it fails to open, or it plays neither the stream's sample
-// format nor its float/16-bit counterpart, one warning says why and the audio is discarded.
+// NYX_AUDIO_OUTPUT_DEVICE (tests use it to pick an ALSA device of their own). It is chosen as soon
+// as the playback is built (finding devices may take a while) and opened on the first start; when
+// there is none, or it plays neither the stream's sample format nor its float/16-bit counterpart,
+// or it fails to open, one warning says why and the audio is discarded.
 //
 // Between the caller and the device at most MaxQueuedMs of audio waits; a buffer beyond that is
 // refused (the caller counts it as dropped). At a rate other than 1 nothing is played.
@@ -45,8 +46,8 @@ public:
     void stop();
     void setRate(float rate);
 
-    // What reached the device: its name (empty while none plays), the stream's bytes handed to it,
-    // and the time it reports as processed, both summed over every start.
+    // What reached the device: its name (empty until it is chosen, and when there is none), the stream's
+    // bytes handed to it, and the time it reports as processed, both summed over every start.
     QString deviceName() const;
     qint64 bytesWritten() const;
     qint64 processedUSecs() const;
