@@ -249,31 +249,20 @@ private slots:
     {
         AlsaTestDevices::use("tundra_no_such_device");
         constexpr int Buffers = 50;
-        const Clip clip = makeClip(Buffers, false, false);
-        qint64 normal = 0;
-        for (double rate : {1.0, 2.0}) {
-            g_warnings.clear();
-            std::unique_ptr<Run> run = play(clip, rate, false);
-            QVERIFY(run);
-            QElapsedTimer timer;
-            timer.start();
-            QVERIFY(QTest::qWaitFor(
-                [&] { return run->output->buffersPlayed() + run->output->buffersDropped() >= Buffers; },
-                30000));
-            const qint64 elapsed = timer.elapsed();
-            qInfo() << "no device, rate" << rate << ":" << elapsed << "ms";
-            if (rate == 1.0) {
-                normal = elapsed;
-                QVERIFY2(elapsed >= 1500 && elapsed <= 6000, qPrintable(QString::number(elapsed)));
-            } else {
-                QVERIFY2(elapsed >= 700 && elapsed < normal * 3 / 4, qPrintable(QString::number(elapsed)));
-            }
-            QVERIFY(run->output->buffersPlayed() >= Buffers - 5);
-            QCOMPARE(run->output->deviceBytesWritten(), qint64(0));
-            QVERIFY(run->output->deviceName().isEmpty());
-            QCOMPARE(g_warnings.size(), 1);
-            QVERIFY2(g_warnings[0].contains("tundra_no_such_device"), qPrintable(g_warnings[0]));
-        }
+        g_warnings.clear();
+        std::unique_ptr<Run> run = play(makeClip(Buffers, false, false), 1.0, false);
+        QVERIFY(run);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return run->output->buffersPlayed() + run->output->buffersDropped() >= Buffers; }, 30000));
+        QVERIFY2(timer.elapsed() >= 1500 && timer.elapsed() <= 6000,
+                 qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(run->output->buffersPlayed() >= Buffers - 5);
+        QCOMPARE(run->output->deviceBytesWritten(), qint64(0));
+        QVERIFY(run->output->deviceName().isEmpty());
+        QCOMPARE(g_warnings.size(), 1);
+        QVERIFY2(g_warnings[0].contains("tundra_no_such_device"), qPrintable(g_warnings[0]));
     }
 };
 

@@ -1,10 +1,9 @@
 // The sound device's side of the audio output: what waits for a device that takes nothing stays
 // within its bound and reaches the device in order once it plays again; the float/16-bit
-// conversions for devices that refuse the stream's format; the queue between the two threads.
+// conversions for devices that refuse the stream's format.
 #include "alsatestdevices.h"
 #include "multimedia/nodes/audioplayback.h"
 #include "multimedia/nodes/pcmconvert.h"
-#include "multimedia/nodes/pcmqueue.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -70,24 +69,6 @@ private slots:
         QCOMPARE(qFromLittleEndian<float>(asFloat.constData()), -1.0f);
         QCOMPARE(qFromLittleEndian<float>(asFloat.constData() + 4 * (32768 + 16384)), 0.5f);
         QCOMPARE(nyx::multimedia::floatToInt16(asFloat), all);
-    }
-
-    void queueKeepsOrderWithinItsBound()
-    {
-        PcmQueue queue(10);
-        QVERIFY(queue.push("abcd"));
-        QVERIFY(queue.push("efgh"));
-        QVERIFY(!queue.push("ijk")); // 11 would not fit: refused whole
-        QCOMPARE(queue.size(), 8);
-        QCOMPARE(queue.take(3), QByteArray("abc"));
-        QVERIFY(queue.push("ijk")); // 8 now
-        QVERIFY(!queue.push("lmn"));
-        QCOMPARE(queue.take(4), QByteArray("defg"));
-        QCOMPARE(queue.take(100), QByteArray("hijk"));
-        QVERIFY(queue.isEmpty());
-        QVERIFY(queue.push("0123456789"));
-        queue.clear();
-        QCOMPARE(queue.take(5), QByteArray());
     }
 
     void boundedWhileTheDeviceTakesNothing()
