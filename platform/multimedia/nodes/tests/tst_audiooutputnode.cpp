@@ -15,6 +15,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <tuple>
+
 using namespace nyx::multimedia;
 
 namespace {
@@ -230,14 +232,25 @@ private slots:
         };
         for (const Step &step : {Step{"pause", &MediaSession::pause}, Step{"stop", &MediaSession::stop}}) {
             (run->session->*step.call)();
-            QTest::qWait(300); // what was under way lands
-            const int played = output->buffersPlayed();
-            const qint64 written = output->deviceBytesWritten();
-            const qint64 processed = output->deviceProcessedUSecs();
+            // What was under way when it came lands (a busy machine may take a while), then nothing.
+            const auto counts = [output] {
+                return std::make_tuple(output->buffersPlayed(), output->deviceBytesWritten(),
+                                       output->deviceProcessedUSecs());
+            };
+            auto before = counts();
+            QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             QTest::qWait(300);
+                             const auto now = counts();
+                             const bool settled = now == before;
+                             before = now;
+                             return settled;
+                         },
+                         10000),
+                     step.name);
             QTest::qWait(1000);
-            QVERIFY2(output->buffersPlayed() == played, step.name);
-            QVERIFY2(output->deviceBytesWritten() == written, step.name);
-            QVERIFY2(output->deviceProcessedUSecs() == processed, step.name);
+            QVERIFY2(counts() == before, step.name);
+            const qint64 written = std::get<1>(before), processed = std::get<2>(before);
             run->session->play();
             QTRY_VERIFY_WITH_TIMEOUT(output->deviceBytesWritten() >= written + BytesPerSecond16 / 4, 10000);
             QVERIFY2(output->deviceProcessedUSecs() > processed, step.name);
