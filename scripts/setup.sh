@@ -10,6 +10,7 @@ packages="
   qml-module-qtquick-dialogs qml-module-qttest qml-module-qtgraphicaleffects
   libspdlog-dev libfmt-dev libsqlite3-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev libavformat-dev ffmpeg
+  qtmultimedia5-dev libqt5multimedia5-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qml-module-qt-labs-settings
