@@ -35,6 +35,8 @@ using namespace nyx::multimedia;
 
 namespace {
 constexpr int kWait = 60000;
+// For what follows within a second: a failed QTRY waits three times this long before it reports.
+constexpr int kEventWait = 20000;
 constexpr qint64 kSecond = 10000000; // FILETIME units
 const QStringList kCameraStreams{"Cam1", "Cam2", "Cam3", "Cam4"};
 
@@ -233,17 +235,20 @@ bool interrupt(QProcess *process, const QStringList &childPrograms = {})
 {
     if (process->state() == QProcess::NotRunning)
         return false;
-    QList<qint64> children;
+    QHash<qint64, QByteArray> children; // pid, command line
     for (const QString &program : childPrograms)
-        children += childrenRunning(process->processId(), tundra::test::binDir() + "/" + program);
+        for (qint64 pid : childrenRunning(process->processId(), tundra::test::binDir() + "/" + program))
+            children[pid] = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
     ::kill(pid_t(process->processId()), SIGINT);
     const bool ended = process->waitForFinished(kWait);
     if (!ended) {
         process->kill();
         process->waitForFinished(10000);
     }
-    for (qint64 child : children)
-        ::kill(pid_t(child), SIGKILL);
+    // Only a child still running the same program: its number may have gone to another process.
+    for (auto it = children.cbegin(); it != children.cend(); ++it)
+        if (readFile(QStringLiteral("/proc/%1/cmdline").arg(it.key())) == it.value())
+            ::kill(pid_t(it.key()), SIGKILL);
     return ended && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
 }
 
@@ -492,9 +497,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(station.bound(), kWait);
         const QString window = windowNamed(QStringLiteral("TundraRecorder Client"));
         QVERIFY2(!window.isEmpty(), "the client's window did not appear");
-        // All of it on the virtual screen, so that a picture of it holds every pixel.
+        // All of it on the virtual screen and nothing over it (there is no window manager: the
+        // server's window, shown as well, would stay where it is), so that a picture of the client's
+        // place on the screen holds every pixel of it.
+        const QString serverWindow = windowNamed(QStringLiteral("TundraRecorder Server"));
+        QVERIFY2(!serverWindow.isEmpty(), "the server's window did not appear");
+        xdotool({"windowmove", "--sync", serverWindow, "1275", "0"});
         xdotool({"windowmove", "--sync", window, "0", "0"});
         xdotool({"windowsize", "--sync", window, "1270", "900"});
+        xdotool({"windowraise", window});
         QScreen *screen = QGuiApplication::primaryScreen();
         const auto shown = [&](const QColor &colour) {
             return pixelsOf(screen->grabWindow(WId(window.toULongLong())).toImage(), colour);
@@ -503,11 +514,11 @@ private slots:
         // JudgeDesk's colours are BGR: "FF0000" is blue, "0000FF" red. Once the client shows the
         // event types (a filter box in each colour), an event adds its list row's square.
         const QColor penalty(0, 0, 255), goal(255, 0, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(shown(penalty) > 0 && shown(goal) > 0, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(penalty) > 0 && shown(goal) > 0, kWait / 2);
         QTest::qWait(1000);
         const int penalties = shown(penalty);
         m_desk.write("Penalty typed at the desk\n");
-        QTRY_VERIFY_WITH_TIMEOUT(shown(penalty) >= penalties + 100, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(penalty) >= penalties + 100, kEventWait);
         QVERIFY(readFile(m_dir + "/events.jsonl").contains("typed at the desk"));
 
         // The operator's keys: M goes to the comment, Return marks an event of the chosen type.
@@ -518,14 +529,14 @@ private slots:
         xdotool({"type", "--delay", "50", "marked in the real client"});
         xdotool({"key", "Return"});
         QTRY_VERIFY_WITH_TIMEOUT(readFile(m_dir + "/events.jsonl").contains("marked in the real client"),
-                                 kWait);
+                                 kEventWait);
         QJsonObject marked;
         for (const QByteArray &line : readFile(m_dir + "/events.jsonl").split('\n'))
             if (line.contains("marked in the real client"))
                 marked = QJsonDocument::fromJson(line).object();
         QCOMPARE(marked.value("type").toString(), QStringLiteral("Goal"));
         // and comes back from JudgeDesk into the client's list
-        QTRY_VERIFY_WITH_TIMEOUT(shown(goal) >= goals + 100, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(goal) >= goals + 100, kEventWait);
         // A picture of the client for the record.
         QVERIFY(screen->grabWindow(WId(window.toULongLong())).save(tundra::test::dataDir() + "/client.png"));
 
@@ -537,7 +548,7 @@ private slots:
                                             QString::number(feedback), "-pc", QString::number(control)}));
         QTRY_VERIFY_WITH_TIMEOUT(!readFile(eventsFile).trimmed().isEmpty() &&
                                      fakecast.output.contains("Received feedback"),
-                                 kWait);
+                                 kEventWait);
         fakecast.process.kill();
         fakecast.process.waitForFinished(10000);
         for (const QByteArray &line : readFile(eventsFile).trimmed().split('\n')) {
