@@ -25,29 +25,15 @@
 #include <testenvironment.h>
 
 #include "multimedia/engines/timestrip.h"
+#include "stationtest.h"
+
+using namespace stationtest;
 
 namespace {
 constexpr int kWait = 60000;
 // Each camera stream holds two recorded sequences of this many seconds.
 constexpr int kSequenceSeconds = 4;
 const QStringList kCameraStreams{"Cam1", "Cam2", "Cam3", "Cam4"};
-
-QString buildDir()
-{
-    return QDir(tundra::test::binDir() + QStringLiteral("/..")).absolutePath();
-}
-
-bool writeJson(const QString &path, const QJsonObject &object)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) > 0;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every item below item, delegates of views and repeaters included.
 void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
@@ -56,54 +42,6 @@ void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
         items->append(child);
         collectItems(child, items);
     }
-}
-
-// The running children of a process whose command line starts with the program's path.
-QList<qint64> childrenRunning(qint64 parent, const QString &program)
-{
-    QList<qint64> found;
-    const QByteArray list = readFile(QStringLiteral("/proc/%1/task/%1/children").arg(parent));
-    for (const QByteArray &pid : list.split(' ')) {
-        if (pid.trimmed().isEmpty())
-            continue;
-        const QByteArray commandLine =
-            readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid)));
-        if (commandLine.startsWith(program.toLocal8Bit() + '\0'))
-            found << pid.toLongLong();
-    }
-    return found;
-}
-
-// One recorded sequence of an archive stream, as archivectl reports it.
-struct Sequence
-{
-    qint64 first = 0; // FILETIME of the first and the last frame
-    qint64 last = 0;
-    qint64 frames = 0;
-    // Frames missing between the first and the last at the frame rate: 0 when none was lost.
-    qint64 lost(int framesPerSecond) const
-    {
-        return qRound64(double(last - first) * framesPerSecond / 1e7) + 1 - frames;
-    }
-};
-
-QList<Sequence> archiveSequences(const QString &storage, const QString &stream)
-{
-    QProcess ctl;
-    ctl.start(tundra::test::binDir() + QStringLiteral("/archivectl"), {"info", storage, stream});
-    QList<Sequence> sequences;
-    if (!ctl.waitForFinished(30000) || ctl.exitCode() != 0)
-        return sequences;
-    static const QRegularExpression line(
-        QStringLiteral("^sequence \\d+: .* first (\\d+) .* last (\\d+) .* frames (\\d+)"),
-        QRegularExpression::MultilineOption);
-    auto it = line.globalMatch(QString::fromUtf8(ctl.readAllStandardOutput()));
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        sequences.append(
-            {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong()});
-    }
-    return sequences;
 }
 
 // The time strip drawn by the capture board's test picture, read from what a video view shows in a
@@ -128,13 +66,6 @@ std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
             luma[y * frame.width() + x] = char(16 + part.constScanLine(y)[x] * 219 / 255);
     return nyx::multimedia::TimeStrip::read(reinterpret_cast<const uchar *>(luma.constData()), frame.width(),
                                             frame.width(), frame.height());
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket socket;
-    socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return socket.localPort();
 }
 
 // A main QML file in an engine of its own, with every warning it gives.
@@ -185,25 +116,8 @@ class TestStation : public QObject
 
     bool startDesk(quint16 port)
     {
-        m_desk.setProgram(tundra::test::binDir() + QStringLiteral("/JudgeDesk"));
-        m_desk.setArguments({"--config", m_dir + "/judgedesk.json", "--listen", "127.0.0.1", "--port",
-                             QString::number(port)});
-        m_desk.setProcessChannelMode(QProcess::SeparateChannels);
-        m_desk.start();
-        if (!m_desk.waitForStarted(10000))
-            return false;
-        QString banner;
-        QElapsedTimer timer;
-        timer.start();
-        while (!banner.contains(QLatin1String("listening")) && timer.elapsed() < 20000) {
-            m_desk.waitForReadyRead(1000);
-            banner += QString::fromUtf8(m_desk.readAllStandardOutput());
-        }
-        const QRegularExpressionMatch m = QRegularExpression("listening on port (\\d+)").match(banner);
-        if (!m.hasMatch())
-            return false;
-        m_deskPort = quint16(m.captured(1).toUInt());
-        return true;
+        m_deskPort = startJudgeDesk(&m_desk, m_dir + "/judgedesk.json", port);
+        return m_deskPort != 0;
     }
 
     void stopDesk()
