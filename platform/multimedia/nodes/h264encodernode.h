@@ -5,6 +5,12 @@
 
 #include "multimedia/medianode.h"
 
+#include <memory>
+
+namespace nyx::multimedia {
+class H264EncodeQueue;
+}
+
 class H264EncoderNode : public MediaNode
 {
     Q_OBJECT
@@ -24,6 +30,14 @@ public:
     int bitRate() const { return m_bitRate; }
     void setBitRate(int bitRate);
 
+    // Pictures dropped because the encoder was more than its queue behind (also warned about).
+    Q_INVOKABLE qint64 framesDropped() const;
+
+    // What the node holds for a consumer that is held up: raw pictures waiting for the encoder, and
+    // encoded ones waiting for the consumer to ask.
+    static constexpr int InputHoldSeconds = 2;
+    static constexpr int OutputHoldSeconds = 10;
+
     void cancel() override {}
     void create() override;
 
@@ -38,4 +52,6 @@ private:
     int m_bitRate = 8000000;
     CComPtr<IMFMediaSink> m_sink;
     CComPtr<IMFMediaSource> m_source;
+    std::shared_ptr<nyx::multimedia::H264EncodeQueue> m_queue;
+    qint64 m_droppedBefore = 0;
 };
