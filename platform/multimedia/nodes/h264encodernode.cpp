@@ -59,6 +59,12 @@ void H264EncoderNode::release()
     }
 }
 
+int H264EncoderNode::inputHold(int width, int height, int framesPerSecond)
+{
+    const qint64 picture = qMax<qint64>(1, Nv12Frame::byteSize(width, height));
+    return int(qMax<qint64>(InputHoldMinSeconds * qMax(1, framesPerSecond), InputHoldBytes / picture));
+}
+
 qint64 H264EncoderNode::framesDropped() const
 {
     return m_droppedBefore + (m_queue ? m_queue->dropped() : 0);
@@ -106,10 +112,11 @@ void H264EncoderNode::create()
                          std::size_t(OutputHoldSeconds * framesPerSecond));
     m_source = parts.source;
     std::weak_ptr<LiveFeed> feed = parts.feed;
-    // The pictures are encoded on a thread of the node's own, behind a queue of two seconds: the
+    // The pictures are encoded on a thread of the node's own, behind a queue of a few seconds: the
     // session's thread only hands them over, so the input asks for the next picture at once and an
     // encoder held up on a busy machine catches up afterwards.
-    m_queue = std::make_shared<H264EncodeQueue>(settings, InputHoldSeconds * framesPerSecond,
+    m_queue = std::make_shared<H264EncodeQueue>(settings,
+                                                inputHold(settings.width, settings.height, framesPerSecond),
                                                 [feed](const QVector<H264Packet> &packets) {
                                                     auto target = feed.lock();
                                                     for (const H264Packet &packet : packets)
