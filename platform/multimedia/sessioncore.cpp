@@ -346,9 +346,15 @@ void SessionCore::deliverHeld(quint64 sinkId)
         }
         const HRESULT hr = sample ? sink->ProcessSample(sample)
                                   : sink->PlaceMarker(MFSTREAMSINK_MARKER_ENDOFSEGMENT, nullptr, nullptr);
-        if (FAILED(hr))
-            if (FAILED(hr))
-                qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
+        if (FAILED(hr) && sample) {
+            // Not taken (a sink stopping or shut down): it is lost to that sink, and counted.
+            qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto entry =
+                std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.id == sinkId; });
+            if (entry != m_sinks.end())
+                ++entry->missed;
+        }
     }
 }
 
@@ -436,9 +442,7 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
                 // Every sample goes through the sink's held queue, so that it reaches the sink after
                 // the ones held before it.
                 if (type == MEMediaSample) {
-                    const std::size_t samples = std::size_t(std::count_if(
-                        sink.held.begin(), sink.held.end(), [](const auto &s) { return bool(s); }));
-                    if (samples >= HeldLimit) {
+                    if (heldSamples(sink) >= qint64(HeldLimit)) {
                         // A sink this far behind (a stalled preview) loses its oldest sample, so that
                         // a slow sink never slows the others.
                         auto oldest = std::find_if(sink.held.begin(), sink.held.end(),
