@@ -45,6 +45,12 @@ H264EncodeQueue::Result H264EncodeQueue::push(const Nv12Frame &frame)
 void H264EncodeQueue::reset()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_queue.empty()) {
+        // A stop while the encoder was behind: those pictures are lost, and counted.
+        m_dropped += qint64(m_queue.size());
+        qCWarning(lcEngines, "H.264 encoder: %d pictures still waiting were not encoded",
+                  int(m_queue.size()));
+    }
     m_queue.clear();
     m_closeRequested = true;
     m_error.clear();
@@ -113,6 +119,7 @@ void H264EncodeQueue::run()
         if (!error.isEmpty() && m_error.isEmpty()) {
             qCWarning(lcEngines).noquote() << "H.264 encoder:" << error;
             m_error = error;
+            m_dropped += qint64(m_queue.size());
             m_queue.clear();
         }
     }

@@ -37,8 +37,8 @@ public:
 
     // Failed once the encoder could not open or encode (until reset()).
     Result push(const Nv12Frame &frame);
-    // Forgets the waiting pictures and, after the one being encoded, closes the encoder: the next
-    // picture opens it again and starts the stream over with a key frame.
+    // Forgets the waiting pictures (counted as dropped) and, after the one being encoded, closes the
+    // encoder: the next picture opens it again and starts the stream over with a key frame.
     void reset();
 
     int limit() const { return m_limit; }
