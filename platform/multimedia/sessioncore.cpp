@@ -18,6 +18,12 @@ void SessionCore::setErrorHandler(std::function<void(HRESULT)> handler)
     m_errorHandler = std::move(handler);
 }
 
+qint64 SessionCore::heldSamples(const Sink &sink)
+{
+    return std::count_if(sink.held.begin(), sink.held.end(),
+                         [](const CComPtr<IMFSample> &s) { return bool(s); });
+}
+
 qint64 SessionCore::missedSamples() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -72,7 +78,7 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const Sink &sink : m_sinks)
-            m_missedBefore += sink.missed;
+            m_missedBefore += sink.missed + heldSamples(sink);
         m_sinks.clear();
         m_outputs.clear();
         for (const Route &route : routes) {
@@ -89,6 +95,7 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
             }
             Sink sink;
             sink.sink = route.sink;
+            sink.id = ++m_nextSinkId;
             sink.output = static_cast<std::size_t>(output - m_outputs.begin());
             output->sinks.push_back(m_sinks.size());
             m_sinks.push_back(sink);
@@ -185,8 +192,12 @@ HRESULT SessionCore::stop()
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
         }
-        for (Sink &sink : m_sinks)
+        for (Sink &sink : m_sinks) {
             sink.pending = 0;
+            // What a sink had not asked for by the stop never reaches it.
+            sink.missed += heldSamples(sink);
+            sink.held.clear();
+        }
     }
     // The sinks write what they hold and report MEStreamSinkStopped.
     const HRESULT hr = m_clock ? m_clock->Stop() : S_OK;
@@ -281,7 +292,7 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
             reportError(FAILED(status) ? status : E_FAIL);
         return;
     }
-    std::vector<CComPtr<IMFMediaStream>> requests;
+    quint64 id = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto entry =
@@ -291,9 +302,60 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
         if (type != MEStreamSinkRequestSample)
             return;
         ++entry->pending;
-        collectRequests(m_outputs[entry->output], &requests);
+        id = entry->id;
     }
-    issue(requests);
+    // Held samples answer the request first; what is still wanted is asked of the source.
+    deliverHeld(id);
+}
+
+void SessionCore::deliverHeld(quint64 sinkId)
+{
+    bool first = true;
+    for (;;) {
+        CComPtr<IMFStreamSink> sink;
+        CComPtr<IMFSample> sample;
+        std::vector<CComPtr<IMFMediaStream>> requests;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto entry =
+                std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.id == sinkId; });
+            if (entry == m_sinks.end())
+                return;
+            if (first && entry->delivering)
+                return; // the thread delivering sees what changed when it looks again
+            first = false;
+            entry->delivering = true;
+            const bool marker = !entry->held.empty() && !entry->held.front();
+            if (entry->held.empty() || (!marker && entry->pending <= 0)) {
+                // Decided under the lock together with the flag: a later request delivers itself.
+                entry->delivering = false;
+                if (entry->held.empty())
+                    entry->overflowing = false;
+                collectRequests(m_outputs[entry->output], &requests);
+            } else {
+                sample = entry->held.front();
+                entry->held.pop_front();
+                if (!marker)
+                    --entry->pending;
+                sink = entry->sink;
+            }
+        }
+        if (!sink) {
+            issue(requests);
+            return;
+        }
+        const HRESULT hr = sample ? sink->ProcessSample(sample)
+                                  : sink->PlaceMarker(MFSTREAMSINK_MARKER_ENDOFSEGMENT, nullptr, nullptr);
+        if (FAILED(hr) && sample) {
+            // Not taken (a sink stopping or shut down): it is lost to that sink, and counted.
+            qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto entry =
+                std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.id == sinkId; });
+            if (entry != m_sinks.end())
+                ++entry->missed;
+        }
+    }
 }
 
 void SessionCore::onSourceEvent(IMFMediaSource *source, IMFMediaEvent *event)
@@ -363,7 +425,7 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
         if (!sample)
             return;
     }
-    std::vector<CComPtr<IMFStreamSink>> targets;
+    std::vector<quint64> targets;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (Output &output : m_outputs) {
@@ -373,33 +435,35 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
                 output.requested = std::max(0, output.requested - 1);
             for (std::size_t index : output.sinks) {
                 Sink &sink = m_sinks[index];
-                if (type == MEEndOfStream) {
-                    targets.push_back(sink.sink);
-                } else if (sink.pending > 0) {
-                    --sink.pending;
-                    targets.push_back(sink.sink);
-                } else {
-                    // A sink without a request misses the sample, so a slow one never slows the others.
+                if (type == MEMediaSample && !m_running) {
                     ++sink.missed;
-                    qCDebug(lcSession) << "A stream sink missed a sample";
+                    continue;
                 }
+                // Every sample goes through the sink's held queue, so that it reaches the sink after
+                // the ones held before it.
+                if (type == MEMediaSample) {
+                    if (heldSamples(sink) >= qint64(HeldLimit)) {
+                        // A sink this far behind (a stalled preview) loses its oldest sample, so that
+                        // a slow sink never slows the others.
+                        auto oldest = std::find_if(sink.held.begin(), sink.held.end(),
+                                                   [](const auto &s) { return bool(s); });
+                        sink.held.erase(oldest);
+                        ++sink.missed;
+                        if (!sink.overflowing)
+                            qCWarning(lcSession,
+                                      "A stream sink is %d samples behind its source: it loses "
+                                      "samples until it catches up",
+                                      int(HeldLimit));
+                        sink.overflowing = true;
+                    }
+                }
+                sink.held.emplace_back(sample);
+                targets.push_back(sink.id);
             }
         }
     }
-    for (const auto &sink : targets) {
-        const HRESULT hr = sample ? sink->ProcessSample(sample)
-                                  : sink->PlaceMarker(MFSTREAMSINK_MARKER_ENDOFSEGMENT, nullptr, nullptr);
-        if (FAILED(hr))
-            qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
-    }
-    std::vector<CComPtr<IMFMediaStream>> requests;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (Output &output : m_outputs)
-            if (output.stream.p == stream)
-                collectRequests(output, &requests);
-    }
-    issue(requests);
+    for (const auto &target : targets)
+        deliverHeld(target);
 }
 void SessionCore::onFormatChanged(IMFMediaStream *stream, IMFMediaEvent *event)
 {

@@ -6,6 +6,7 @@
 #include "mf/mf.h"
 
 #include <QtGlobal>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -43,12 +44,23 @@ public:
     void setErrorHandler(std::function<void(HRESULT)> handler);
 
 private:
+    // Samples a sink may be behind its output: what arrives while its next request is still on its
+    // way is held and handed over when the request comes, so that a sink that shares its source
+    // with an eager one (a recorder beside a preview) loses nothing to that race.
+    static constexpr std::size_t HeldLimit = 8;
+
     struct Sink
     {
         CComPtr<IMFStreamSink> sink;
         std::size_t output = 0;
         int pending = 0; // requests the sink has outstanding
         qint64 missed = 0;
+        // Samples (a null one stands for the end-of-segment marker) waiting for the sink's requests.
+        std::deque<CComPtr<IMFSample>> held;
+        bool overflowing = false;
+        // One thread at a time hands the held samples over, so that they keep their order.
+        bool delivering = false;
+        quint64 id = 0; // tells this entry from those of a later start
     };
     struct Output
     {
@@ -59,6 +71,8 @@ private:
         std::vector<std::size_t> sinks;
     };
 
+    // Samples in the sink's held queue (markers not counted).
+    static qint64 heldSamples(const Sink &sink);
     void listen(IMFMediaEventGenerator *generator, std::function<void(IMFMediaEvent *)> handler);
     void onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event);
     void onSourceEvent(IMFMediaSource *source, IMFMediaEvent *event);
@@ -68,6 +82,9 @@ private:
     // Under the lock: the source streams to ask for one more sample each.
     void collectRequests(Output &output, std::vector<CComPtr<IMFMediaStream>> *requests);
     static void issue(const std::vector<CComPtr<IMFMediaStream>> &requests);
+    // Hands the sink's held samples over as far as its requests go, in order, outside the lock.
+    // Never waits: a thread that finds another delivering leaves the new request to it.
+    void deliverHeld(quint64 sinkId);
     void reportError(HRESULT hr);
     std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
 
@@ -77,6 +94,7 @@ private:
     std::vector<Output> m_outputs;
     CComPtr<IMFPresentationClock> m_clock;
     qint64 m_missedBefore = 0;
+    quint64 m_nextSinkId = 0;
     int m_errors = 0;
     std::function<void(HRESULT)> m_errorHandler;
 };

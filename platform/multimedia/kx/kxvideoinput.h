@@ -20,8 +20,9 @@ public:
     static constexpr int FrameRate = 25;
     static constexpr qint64 FrameDuration = 10000000 / FrameRate; // 100 ns
 
-    // Called on the input's thread for every frame; it must return quickly (hand the frame to a
-    // bounded queue): a frame slot missed while it runs is skipped, not made up for.
+    // Called on the input's thread for every frame; it should return quickly (hand the frame to a
+    // bounded queue): slots missed while it runs are made up afterwards, up to the pacer's
+    // catch-up window (two seconds), and skipped beyond it.
     using FrameCallback = std::function<void(const Nv12Frame &frame)>;
 
     struct Options
@@ -40,6 +41,7 @@ public:
     const KXAddress &address() const { return m_address; }
     // Frames are stamped with the clock's time of their slot: the first one at the clock's time
     // when start() was called, then exactly FrameDuration apart (a skipped slot leaves a gap).
+    // After the thread was held up the missed frames follow in a burst, each with its slot's time.
     bool start(FrameCallback callback);
     void stop();
     bool isRunning() const { return m_pacer.isRunning(); }

@@ -1,14 +1,12 @@
 #include "multimedia/nodes/h264encodernode.h"
 
-#include "multimedia/engines/h264encoder.h"
+#include "multimedia/engines/h264encodequeue.h"
 #include "multimedia/mediasourcenode.h"
 #include "multimedia/nodes/livesink.h"
 #include "multimedia/nodes/livesource.h"
 #include "multimedia/nodes/mfframes.h"
 
 #include <QLoggingCategory>
-
-#include <mutex>
 
 Q_LOGGING_CATEGORY(lcEncoder, "Multimedia.H264Encoder")
 
@@ -55,6 +53,21 @@ void H264EncoderNode::release()
         m_source->Shutdown();
         m_source = nullptr;
     }
+    if (m_queue) {
+        m_droppedBefore += m_queue->dropped();
+        m_queue = nullptr;
+    }
+}
+
+int H264EncoderNode::inputHold(int width, int height, int framesPerSecond)
+{
+    const qint64 picture = qMax<qint64>(1, Nv12Frame::byteSize(width, height));
+    return int(qMax<qint64>(InputHoldMinSeconds * qMax(1, framesPerSecond), InputHoldBytes / picture));
+}
+
+qint64 H264EncoderNode::framesDropped() const
+{
+    return m_droppedBefore + (m_queue ? m_queue->dropped() : 0);
 }
 
 void H264EncoderNode::create()
@@ -80,53 +93,53 @@ void H264EncoderNode::create()
     settings.frameRateDenominator = int(den);
     settings.preset = m_preset;
     settings.bitRate = m_bitRate;
-    // The session stops the encoder on its clock's thread while a frame may be encoding on a work queue.
-    struct Guarded
     {
-        std::mutex mutex;
-        H264Encoder encoder;
-    };
-    auto guarded = std::make_shared<Guarded>();
-    H264Encoder *encoder = &guarded->encoder;
-    if (subtype != MFVideoFormat_NV12 || !encoder->open(settings)) {
-        qCWarning(lcEncoder).noquote()
-            << "H264Encoder: cannot encode the connected video:"
-            << (subtype != MFVideoFormat_NV12 ? QStringLiteral("not NV12") : encoder->errorString());
-        setStatus(StatusError);
-        return;
+        H264Encoder probe;
+        if (subtype != MFVideoFormat_NV12 || !probe.open(settings)) {
+            qCWarning(lcEncoder).noquote()
+                << "H264Encoder: cannot encode the connected video:"
+                << (subtype != MFVideoFormat_NV12 ? QStringLiteral("not NV12") : probe.errorString());
+            setStatus(StatusError);
+            return;
+        }
     }
     setStatus(StatusCreating);
-    // Output: a live source fed with the encoded pictures, which keep their input frames' times.
+    // Output: a live source fed with the encoded pictures, which keep their input frames' times. It
+    // holds what its consumer (the archive) has not asked for yet, compressed: ten seconds.
+    const int framesPerSecond = qMax(1, int((num + den - 1) / den));
     LiveSourceParts parts =
-        createLiveSource(h264MediaType(settings.width, settings.height, int(num), int(den)), {});
+        createLiveSource(h264MediaType(settings.width, settings.height, int(num), int(den)), {},
+                         std::size_t(OutputHoldSeconds * framesPerSecond));
     m_source = parts.source;
     std::weak_ptr<LiveFeed> feed = parts.feed;
-    // Input: a sink that encodes each frame it gets, on the session's thread, one at a time. The
-    // stream starts over with a key frame after every stop, so that a recording can begin there.
+    // The pictures are encoded on a thread of the node's own, behind a queue of a few seconds: the
+    // session's thread only hands them over, so the input asks for the next picture at once and an
+    // encoder held up on a busy machine catches up afterwards.
+    m_queue = std::make_shared<H264EncodeQueue>(settings,
+                                                inputHold(settings.width, settings.height, framesPerSecond),
+                                                [feed](const QVector<H264Packet> &packets) {
+                                                    auto target = feed.lock();
+                                                    for (const H264Packet &packet : packets)
+                                                        if (target)
+                                                            target->deliverStamped(sampleFromPacket(packet));
+                                                });
+    std::weak_ptr<H264EncodeQueue> queue = m_queue;
+    // Input: a sink that hands each frame to the queue. The stream starts over with a key frame after
+    // every stop, so that a recording can begin there.
     LiveSinkSpec spec;
     spec.subtype = MFVideoFormat_NV12;
-    spec.consume = [guarded, settings, feed](IMFSample *sample, IMFMediaType *current) -> HRESULT {
+    spec.consume = [queue](IMFSample *sample, IMFMediaType *current) -> HRESULT {
         const Nv12Frame frame = frameFromSample(sample, current);
         if (frame.isNull())
             return MF_E_INVALIDMEDIATYPE;
-        QVector<H264Packet> packets;
-        {
-            std::lock_guard<std::mutex> lock(guarded->mutex);
-            if (!guarded->encoder.isOpen() && !guarded->encoder.open(settings))
-                return E_FAIL;
-            packets = guarded->encoder.encode(frame);
-            if (packets.isEmpty() && !guarded->encoder.errorString().isEmpty())
-                return E_FAIL;
-        }
-        auto target = feed.lock();
-        for (const H264Packet &packet : packets)
-            if (target)
-                target->deliverStamped(sampleFromPacket(packet));
-        return S_OK;
+        auto target = queue.lock();
+        if (!target)
+            return MF_E_SHUTDOWN;
+        return target->push(frame) == H264EncodeQueue::Result::Failed ? E_FAIL : S_OK;
     };
-    spec.stopped = [guarded] {
-        std::lock_guard<std::mutex> lock(guarded->mutex);
-        guarded->encoder.close();
+    spec.stopped = [queue] {
+        if (auto target = queue.lock())
+            target->reset();
     };
     m_sink = createLiveSink(spec);
 

@@ -2,18 +2,22 @@
 
 #include "com/comobject.h"
 
+#include <QLoggingCategory>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+
+Q_LOGGING_CATEGORY(lcLiveSource, "Multimedia.LiveSource")
 
 namespace nyx::multimedia {
 
 class LiveStream : public com::ComObject<IMFMediaStream>
 {
 public:
-    LiveStream(IMFMediaSource *source, IMFStreamDescriptor *descriptor)
-        : m_source(source), m_descriptor(descriptor)
+    LiveStream(IMFMediaSource *source, IMFStreamDescriptor *descriptor, std::size_t backlog)
+        : m_source(source), m_descriptor(descriptor), m_backlogLimit(qMax<std::size_t>(1, backlog))
     {
         MFCreateEventQueue(&m_events);
     }
@@ -56,6 +60,8 @@ public:
             if (!m_backlog.empty()) {
                 waiting = m_backlog.front();
                 m_backlog.pop_front();
+                if (m_backlog.empty())
+                    m_overflowing = false;
             } else {
                 // Bounded: a live stream never owes more than a few samples.
                 m_requests = qMin(m_requests + 1, 8);
@@ -73,6 +79,7 @@ public:
         m_started = true;
         m_requests = 0;
         m_backlog.clear();
+        m_overflowing = false;
         m_position = position;
         m_steadyStart = steadyStart;
     }
@@ -106,11 +113,17 @@ public:
             if (steadyTime >= 0)
                 sample->SetSampleTime(m_position + (steadyTime - m_steadyStart));
             if (m_requests == 0) {
-                // A consumer held up for a moment (an encoder on a busy machine) gets the samples
-                // it has not asked for yet when it asks, as a capture board's buffer would hold
-                // them; only a consumer a second behind loses samples.
-                if (m_backlog.size() >= BacklogLimit) {
+                // A consumer held up for a moment (an encoder or the archive on a busy machine) gets
+                // the samples it has not asked for yet when it asks, as a capture board's buffer
+                // would hold them; only a consumer the whole backlog behind loses samples.
+                if (m_backlog.size() >= m_backlogLimit) {
                     ++m_dropped;
+                    if (!m_overflowing)
+                        qCWarning(lcLiveSource,
+                                  "Live source: %d samples wait for a consumer that asks "
+                                  "for none, dropping samples until it catches up",
+                                  int(m_backlogLimit));
+                    m_overflowing = true;
                     return false;
                 }
                 m_backlog.emplace_back(sample);
@@ -141,8 +154,9 @@ private:
     CComPtr<IMFMediaEventQueue> m_events;
     bool m_started = false;
     int m_requests = 0;
-    static constexpr size_t BacklogLimit = 25;
+    const std::size_t m_backlogLimit;
     std::deque<CComPtr<IMFSample>> m_backlog;
+    bool m_overflowing = false;
     qint64 m_position = 0;
     qint64 m_steadyStart = 0;
     qint64 m_dropped = 0;
@@ -151,7 +165,7 @@ private:
 class LiveSourceImpl : public com::ComObject<IMFMediaSource>
 {
 public:
-    LiveSourceImpl(IMFMediaType *type, LiveSourceCallbacks callbacks)
+    LiveSourceImpl(IMFMediaType *type, LiveSourceCallbacks callbacks, std::size_t backlog)
         : m_callbacks(std::move(callbacks)), m_feed(std::make_shared<LiveFeed>())
     {
         MFCreateEventQueue(&m_events);
@@ -164,7 +178,7 @@ public:
         IMFStreamDescriptor *descriptors[] = {descriptor};
         MFCreatePresentationDescriptor(1, descriptors, &m_descriptor);
         m_descriptor->SelectStream(0);
-        m_stream.Attach(new LiveStream(this, descriptor));
+        m_stream.Attach(new LiveStream(this, descriptor, backlog));
         m_feed->m_stream = m_stream;
     }
     ~LiveSourceImpl() override
@@ -309,12 +323,12 @@ qint64 LiveFeed::dropped() const
     return m_stream ? m_stream->dropped() : m_droppedAfterEnd;
 }
 
-LiveSourceParts createLiveSource(IMFMediaType *type, LiveSourceCallbacks callbacks)
+LiveSourceParts createLiveSource(IMFMediaType *type, LiveSourceCallbacks callbacks, std::size_t backlog)
 {
     LiveSourceParts parts;
     if (!type)
         return parts;
-    auto *impl = new LiveSourceImpl(type, std::move(callbacks));
+    auto *impl = new LiveSourceImpl(type, std::move(callbacks), backlog);
     parts.feed = impl->feed();
     parts.source.Attach(impl);
     return parts;

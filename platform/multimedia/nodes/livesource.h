@@ -1,13 +1,15 @@
 #pragma once
 // A one-stream media source for live material: whoever produces (a capture thread, an encoder)
 // hands it samples stamped on the steady clock; the source answers the stream's outstanding requests
-// with them, restamped to presentation time, and drops (and counts) the samples nobody asked for.
+// with them, restamped to presentation time, holds a bounded backlog of the samples nobody asked for
+// yet, and drops (and counts) what does not fit.
 
 #include "com/comptr.h"
 #include "mf/mf.h"
 
 #include <QtGlobal>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,7 +33,8 @@ class LiveFeed
 public:
     // Hands over a sample stamped steadyTime on the steady clock (MFGetSystemTime's time base); the
     // source answers an outstanding request with it, its time made the presentation time (the start
-    // position plus the time since Start). Returns false when nobody had asked for it (dropped).
+    // position plus the time since Start). Returns false when it was dropped (not started, or the
+    // backlog was full).
     bool deliver(IMFSample *sample, qint64 steadyTime);
     // Hands over a sample that already carries its presentation time (a transform's output).
     bool deliverStamped(IMFSample *sample);
@@ -56,7 +59,13 @@ struct LiveSourceParts
     std::shared_ptr<LiveFeed> feed;
 };
 
-// A live source of one stream of the given media type.
-LiveSourceParts createLiveSource(IMFMediaType *type, LiveSourceCallbacks callbacks);
+// Samples a live source holds for a consumer that has not asked yet: a second of 25 fps video.
+constexpr std::size_t DefaultLiveBacklog = 25;
+
+// A live source of one stream of the given media type. It holds up to backlog samples that nobody
+// has asked for yet (handed out oldest first on the next requests); beyond that it drops them,
+// counted in LiveFeed::dropped() and logged once per overflow.
+LiveSourceParts createLiveSource(IMFMediaType *type, LiveSourceCallbacks callbacks,
+                                 std::size_t backlog = DefaultLiveBacklog);
 
 } // namespace nyx::multimedia

@@ -6,7 +6,9 @@
 #include "multimedia/nodes/livesink.h"
 #include "multimedia/nodes/mfframes.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 class CollectorNode : public MediaNode
 {
@@ -43,6 +45,13 @@ public:
         std::lock_guard<std::mutex> lock(m_state->mutex);
         return m_state->segmentEnds;
     }
+    // Makes the consumer slow now and then: every nth sample takes ms longer (as a busy thread would).
+    void setHiccup(int every, int ms)
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->hiccupEvery = every;
+        m_state->hiccupMs = ms;
+    }
     void cancel() override {}
     void create() override
     {
@@ -62,8 +71,15 @@ public:
             UINT32 clean = 0;
             r.cleanPoint = SUCCEEDED(sample->GetUINT32(MFSampleExtension_CleanPoint, &clean)) && clean;
             r.sample = sample;
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->received.append(r);
+            int hiccup = 0;
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                state->received.append(r);
+                if (state->hiccupEvery > 0 && state->received.size() % state->hiccupEvery == 0)
+                    hiccup = state->hiccupMs;
+            }
+            if (hiccup > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(hiccup));
             return S_OK;
         };
         spec.endOfSegment = [state] {
@@ -87,6 +103,8 @@ private:
         mutable std::mutex mutex;
         QVector<Received> received;
         int segmentEnds = 0;
+        int hiccupEvery = 0;
+        int hiccupMs = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
     CComPtr<IMFMediaSink> m_sink;
