@@ -141,12 +141,12 @@ QVector<Figure> g_figures;
 void report(const QString &name, double value, const QString &unit, double target = qQNaN())
 {
     g_figures.append({name, value, unit, target});
-    QString line = QStringLiteral("  %1: %2 %3").arg(name, -34).arg(value, 0, 'f', 2).arg(unit);
+    QString line = QStringLiteral("  %1: %2 %3").arg(name, -40).arg(value, 0, 'f', 2).arg(unit);
     if (!qIsNaN(target))
         line += QStringLiteral("  (target %1 %2, ratio %3)")
                     .arg(target, 0, 'f', 2)
                     .arg(unit)
-                    .arg(target > 0 ? value / target : qQNaN(), 0, 'f', 2);
+                    .arg(target > 0 ? QString::number(value / target, 'f', 2) : QStringLiteral("-"));
     say("%s\n", qPrintable(line));
 }
 
