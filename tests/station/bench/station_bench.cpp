@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -103,10 +104,40 @@ void say(const char *format, ...)
     throw std::runtime_error(why.toStdString());
 }
 
-// Waits (running the event loop) until done() or the timeout; false on timeout.
+// Set by Ctrl+C (or SIGTERM): the run ends at its next wait, stopping what it started.
+volatile sig_atomic_t g_interrupted = 0;
+
+void interrupt(int)
+{
+    g_interrupted = 1;
+}
+
+// Waits until done() or the timeout, false on timeout, running the event loop all the while (not
+// in steps with sleeps between, which would make the GUI thread late itself).
 template <typename F> bool waitFor(F done, int timeoutMs = kWait)
 {
-    return QTest::qWaitFor(done, timeoutMs);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    if (!g_interrupted && !done()) {
+        QEventLoop loop;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (g_interrupted || elapsed.elapsed() >= timeoutMs || done())
+                loop.quit();
+        });
+        poll.start();
+        loop.exec();
+    }
+    if (g_interrupted)
+        fail(QStringLiteral("interrupted"));
+    return done();
+}
+
+// Runs the event loop for ms.
+void sleepFor(int ms)
+{
+    waitFor([] { return false; }, ms);
 }
 
 double fileTimeToMs(qint64 ft)
@@ -344,7 +375,7 @@ std::optional<ProcessSample> sampleProcess(qint64 pid)
 class Child
 {
 public:
-    explicit Child(const QString &name) : m_name(name)
+    Child()
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyRead, [this] { m_output += m_process.readAll(); });
@@ -373,7 +404,6 @@ public:
     QProcess &process() { return m_process; }
 
 private:
-    QString m_name;
     QProcess m_process;
     QByteArray m_output;
 };
@@ -449,7 +479,7 @@ public:
         m_clock.start();
         m_last = 0;
         m_timer.start();
-        QTest::qWait(seconds * 1000);
+        sleepFor(seconds * 1000);
         m_timer.stop();
     }
     double maxMs() const
@@ -673,7 +703,7 @@ private:
         say("\nRecording (TundraRecorderServer, pid %lld): bound after %.1f s, all inputs recording "
             "after %.1f s; settling 10 s, then a %d s window\n",
             m_recorder.pid(), boundAfter, recordingAfter, recordingSeconds());
-        QTest::qWait(10000);
+        sleepFor(10000);
 
         QHash<QString, Sequence> before;
         for (const QString &stream : kVideoStreams + QStringList{kAudioStream})
@@ -683,7 +713,7 @@ private:
         window.start();
         QVector<double> rss;
         while (window.elapsed() < recordingSeconds() * 1000) {
-            QTest::qWait(1000);
+            sleepFor(1000);
             if (const auto s = sampleProcess(m_recorder.pid()))
                 rss << s->rssMiB;
         }
@@ -874,7 +904,7 @@ private:
                 return view->property("framesPresented").toInt() > 0 && !m_client.property("paused").toBool();
             }))
             fail("the replay does not start");
-        QTest::qWait(3000);
+        sleepFor(3000);
         const int presentedBefore = view->property("framesPresented").toInt();
         const int droppedBefore = view->property("framesDropped").toInt();
         StallMeter meter;
@@ -904,7 +934,7 @@ private:
         for (QQuickItem *tile : qAsConst(tiles))
             if (!waitFor([&] { return tile->property("status").toInt() == 3; }))
                 fail("a source does not record: " + tile->property("chainError").toString());
-        QTest::qWait(10000);
+        sleepFor(10000);
         const Sequence before = newestSequence(kVideoStreams[0]);
         StallMeter meter;
         meter.run(kStallSeconds);
@@ -935,7 +965,7 @@ private:
             if (now == last)
                 return;
             last = now;
-            QTest::qWait(300);
+            sleepFor(300);
         }
     }
 
@@ -946,7 +976,7 @@ private:
         for (int index = 0; index < count; ++index) {
             QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, index),
                                       Q_ARG(int, 4 /* Contain */));
-            QTest::qWait(0);
+            sleepFor(0);
             for (QQuickItem *row : itemsWith(list, "time"))
                 if (row->isVisible() && qAbs(row->property("time").toDouble() - time) < 1) {
                     const QRectF shown = row->mapRectToItem(list, QRectF(0, 0, row->width(), row->height()));
@@ -958,8 +988,8 @@ private:
     }
 
     QString m_root;
-    Child m_desk{QStringLiteral("JudgeDesk")};
-    Child m_recorder{QStringLiteral("TundraRecorderServer")};
+    Child m_desk;
+    Child m_recorder;
     Screen m_client;
     Screen m_server;
 };
@@ -1009,6 +1039,8 @@ int main(int argc, char *argv[])
     ::close(logFd);
 
     QGuiApplication app(argc, argv);
+    ::signal(SIGINT, interrupt);
+    ::signal(SIGTERM, interrupt);
     QCoreApplication::setOrganizationName(QStringLiteral("Nyx"));
     QCoreApplication::setApplicationName(QStringLiteral("TundraRecorder"));
     say("station_bench: %d cores, load average %s\n", QThread::idealThreadCount(),
