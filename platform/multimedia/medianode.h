@@ -48,6 +48,8 @@ public:
 
     // Runs create() once on the next turn of the event loop, however often it is asked.
     Q_INVOKABLE void requestCreate();
+    // create() is asked for and has not run yet.
+    bool isCreatePending() const { return m_createPending; }
 
     virtual bool needEnumerateMediaTypes() const { return false; }
     virtual void onTopologyCreated() {}

@@ -8,6 +8,19 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
+namespace {
+// The same sources' streams feeding the same sinks.
+bool sameRoutes(const std::vector<nyx::multimedia::SessionCore::Route> &a,
+                const std::vector<nyx::multimedia::SessionCore::Route> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.source == y.source && x.streamId == y.streamId && x.sink == y.sink;
+    });
+}
+} // namespace
+
 MediaSession::MediaSession(QObject *parent)
     : QObject(parent), m_core(std::make_shared<nyx::multimedia::SessionCore>())
 {
@@ -146,8 +159,58 @@ bool MediaSession::isGraphReady() const
 
 void MediaSession::maybeAutoPlay()
 {
-    if (m_complete && m_autoPlay && m_enabled && !m_playing && isGraphReady())
+    if (!m_complete || !m_enabled || !isGraphReady())
+        return;
+    if (m_playing) {
+        // A node made its objects anew while the session runs (a new range or stream), or a start
+        // waited for it: the running routes lead to the old objects, which give nothing more (or
+        // the old media). Start again on the new ones once every node is ready, at the position of
+        // the last start, paused again if it was.
+        if (isRebuilding())
+            return;
+        if (!sameRoutes(routes(), m_running)) {
+            const bool paused = m_paused;
+            play();
+            if (paused)
+                pause();
+        }
+        return;
+    }
+    if (m_autoPlay)
         play();
+}
+
+bool MediaSession::isRebuilding() const
+{
+    for (QObject *object : m_nodes) {
+        auto *node = qobject_cast<MediaNode *>(object);
+        // Still bound to its old objects while it makes new ones.
+        if (node && (node->isCreatePending() ||
+                     (node->status() == MediaNode::StatusCreating && !node->mfNodes().isEmpty())))
+            return true;
+    }
+    return false;
+}
+
+std::vector<nyx::multimedia::SessionCore::Route> MediaSession::routes() const
+{
+    std::vector<nyx::multimedia::SessionCore::Route> list;
+    for (NodeConnection *connection : connections()) {
+        NodeOutput *from = connection->from();
+        NodeInput *to = connection->to();
+        if (!from || !to || !from->isBound() || !to->isBound())
+            continue;
+        nyx::multimedia::SessionCore::Route route;
+        route.source = from->mediaSource();
+        route.descriptor = from->presentationDescriptor();
+        if (auto descriptor = from->streamDescriptor())
+            descriptor->GetStreamIdentifier(&route.streamId);
+        route.sink = to->streamSink();
+        route.type = to->getConnectedMfMediaType();
+        if (route.source && route.descriptor && route.sink)
+            list.push_back(route);
+    }
+    return list;
 }
 
 qint64 MediaSession::missedSamples() const
@@ -172,22 +235,15 @@ void MediaSession::play()
 {
     if (!m_enabled)
         return;
-    std::vector<nyx::multimedia::SessionCore::Route> routes;
-    for (NodeConnection *connection : connections()) {
-        NodeOutput *from = connection->from();
-        NodeInput *to = connection->to();
-        if (!from || !to || !from->isBound() || !to->isBound())
-            continue;
-        nyx::multimedia::SessionCore::Route route;
-        route.source = from->mediaSource();
-        route.descriptor = from->presentationDescriptor();
-        if (auto descriptor = from->streamDescriptor())
-            descriptor->GetStreamIdentifier(&route.streamId);
-        route.sink = to->streamSink();
-        route.type = to->getConnectedMfMediaType();
-        if (route.source && route.descriptor && route.sink)
-            routes.push_back(route);
+    m_paused = false;
+    if (m_playing && isRebuilding()) {
+        // A node is about to make its objects anew (a new range): the start waits for them
+        // (maybeAutoPlay), as the old ones would play the old media meanwhile.
+        m_core->stop();
+        m_running.clear();
+        return;
     }
+    const std::vector<nyx::multimedia::SessionCore::Route> routes = this->routes();
     if (routes.empty())
         return;
     if (m_playing)
@@ -195,8 +251,10 @@ void MediaSession::play()
     const LONGLONG position = static_cast<LONGLONG>(m_position * 1e7);
     // A fresh start is a start at a position: a seekable source seeks there (to its key frame).
     const HRESULT hr = m_core->start(routes, position, true);
+    m_running = routes;
     if (FAILED(hr)) {
         m_core->stop();
+        m_running.clear();
         setPlaying(false);
         emit error(hr);
         return;
@@ -208,8 +266,10 @@ void MediaSession::play()
 
 void MediaSession::pause()
 {
-    if (m_playing)
-        m_core->pause();
+    if (!m_playing)
+        return;
+    m_core->pause();
+    m_paused = true;
 }
 
 void MediaSession::stop()
@@ -217,5 +277,7 @@ void MediaSession::stop()
     if (!m_playing)
         return;
     m_core->stop();
+    m_running.clear();
+    m_paused = false;
     setPlaying(false);
 }

@@ -8,12 +8,11 @@
 #include <QQmlListProperty>
 #include <QQmlParserStatus>
 #include <memory>
+#include <vector>
+
+#include "multimedia/sessioncore.h"
 
 class NodeConnection;
-
-namespace nyx::multimedia {
-class SessionCore;
-}
 
 class MediaSession : public QObject, public QQmlParserStatus
 {
@@ -72,6 +71,10 @@ private:
     QList<NodeConnection *> connections() const;
     void watch(QObject *node);
     void maybeAutoPlay();
+    // A node is making its objects anew, or is about to, while its pins lead to the old ones.
+    bool isRebuilding() const;
+    // The routes of the connections whose ends are bound.
+    std::vector<nyx::multimedia::SessionCore::Route> routes() const;
     void setPlaying(bool playing);
 
     static void appendNode(QQmlListProperty<QObject> *list, QObject *node);
@@ -86,5 +89,8 @@ private:
     bool m_complete = false;
     double m_rate = 1.0;
     double m_position = 0.0;
+    bool m_paused = false;
+    // The routes the session started with.
+    std::vector<nyx::multimedia::SessionCore::Route> m_running;
     std::shared_ptr<nyx::multimedia::SessionCore> m_core;
 };

@@ -79,6 +79,7 @@ private slots:
     void initTestCase();
     void copiesThroughTheSession_data();
     void copiesThroughTheSession();
+    void startsANewRangeWhilePlaying();
 
 private:
     QTemporaryDir m_root;
@@ -195,6 +196,62 @@ void tst_RewindPlayback::copiesThroughTheSession()
         if (f.key)
             QCOMPARE(copy[i].size, QSize(int(f.width), int(f.height)));
     }
+    delete sourceStream;
+    delete copyStream;
+}
+
+// The replay's jump to an event: a new range while the session plays (or has played a range out)
+// makes the source anew a moment later, and the start asked for at once must play the new range
+// from its key frame, not the old source.
+void tst_RewindPlayback::startsANewRangeWhilePlaying()
+{
+    Recording original;
+    QVERIFY(original.create(QStringLiteral("original-%1").arg(++g_counter)));
+    const QVector<Frame> all = frames(100);
+    QCOMPARE(original.writeAll(all), S_OK);
+    CComPtr<IRewindServer> server = archivetest::server();
+    GUID copyId = GUID_NULL;
+    QVERIFY(SUCCEEDED(archivetest::createStream(server, original.storage,
+                                                QStringLiteral("copy-%1").arg(g_counter), &copyId)));
+    auto *sourceStream =
+        new Stream(original.server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(original.id),
+                   false, QStringLiteral("original"), m_harness->timer, m_harness->thread);
+    auto *copyStream = new Stream(server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(copyId),
+                                  false, QStringLiteral("copy"), m_harness->timer, m_harness->thread);
+    QQmlEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("sourceStream"), sourceStream);
+    engine.rootContext()->setContextProperty(QStringLiteral("copyStream"), copyStream);
+    QQmlComponent component(&engine);
+    component.setData(QStringLiteral("import Rewind 1.0\n"
+                                     "MediaSession {\n"
+                                     "  autoPlay: true\n"
+                                     "  property alias from: source.from\n"
+                                     "  RewindSource { id: source; stream: sourceStream; from: %1; to: %2 }\n"
+                                     "  RewindSink { id: sink; stream: copyStream }\n"
+                                     "  NodeConnection { from: source.videoOutput; to: sink.input }\n"
+                                     "}\n")
+                          .arg(qmlTime(kBase), qmlTime(kBase + 4 * kSecond))
+                          .toUtf8(),
+                      QUrl());
+    std::unique_ptr<QObject> session(component.create());
+    QVERIFY2(session, qPrintable(component.errorString()));
+    QSignalSpy errors(session.get(), SIGNAL(error(int)));
+    QTRY_COMPARE_WITH_TIMEOUT(readBack(server, copyId).size(), all.size(), 60000);
+
+    // 2.5 s in: the GOP that starts at 2 s, as the client asks for it (range, then play at 0).
+    session->setProperty("from", fromWin32FileTime(quint64(kBase + 25 * kSecond / 10)));
+    session->setProperty("position", 0.0);
+    QMetaObject::invokeMethod(session.get(), "play");
+    QVector<Copied> copy;
+    QTRY_VERIFY_WITH_TIMEOUT((copy = readBack(server, copyId)).size() >= all.size() + 50, 60000);
+    // Whatever else ran meanwhile, nothing more comes once the new range has played out.
+    QTest::qWait(500);
+    copy = readBack(server, copyId);
+    QCOMPARE(copy.size(), all.size() + 50);
+    for (int i = 0; i < 50; ++i)
+        QVERIFY2(copy[all.size() + i].bytes == all[50 + i].bytes, qPrintable(QString::number(i)));
+    QCOMPARE(errors.count(), 0);
+    session.reset();
     delete sourceStream;
     delete copyStream;
 }
