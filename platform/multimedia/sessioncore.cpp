@@ -1,6 +1,7 @@
 #include "multimedia/sessioncore.h"
 
 #include "multimedia/asynccallbackfn.h"
+#include "multimedia/mfmessagequeue.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
@@ -66,7 +67,7 @@ void SessionCore::listen(IMFMediaEventGenerator *generator, std::function<void(I
         qCDebug(lcSession) << "BeginGetEvent failed" << Qt::hex << hr;
 }
 
-HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition)
+HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate)
 {
     std::vector<CComPtr<IMFMediaSink>> sinks;
     {
@@ -95,6 +96,9 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         }
         sinks = mediaSinks();
         m_running = false;
+        m_prerolling = false;
+        m_rate = rate;
+        ++m_generation;
     }
 
     // The stream sinks take the connected types (a sink keeps an equal type as it is).
@@ -156,7 +160,78 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         if (FAILED(hr))
             return hr;
     }
+    for (const auto &source : sources)
+        setSourceRate(source.first, rate);
+
+    // Sinks that render get ready before the clock runs: they decode from the key frame to the
+    // position first. A clock at rate 0 stands anyway.
+    bool prerolling = false;
+    if (hasPosition && rate != 0.0f) {
+        std::vector<IMFMediaSink *> told;
+        std::vector<IMFMediaSink *> ready;
+        for (const auto &sink : sinks) {
+            CComPtr<IMFMediaSinkPreroll> preroll;
+            if (SUCCEEDED(sink.QueryInterface(&preroll)) && SUCCEEDED(preroll->NotifyPreroll(position)))
+                told.push_back(sink);
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Sink &entry : m_sinks) {
+            CComPtr<IMFMediaSink> owner;
+            if (SUCCEEDED(entry.sink->GetMediaSink(&owner)) &&
+                std::find(told.begin(), told.end(), owner.p) != told.end()) {
+                entry.prerolling = true;
+                prerolling = true;
+            }
+        }
+        m_prerolling = prerolling;
+    }
+    CComPtr<IMFRateControl> clockRate;
+    if (SUCCEEDED(m_clock.QueryInterface(&clockRate)))
+        clockRate->SetRate(FALSE, prerolling ? 0.0f : rate);
+    if (prerolling) {
+        quint64 generation = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            generation = m_generation;
+        }
+        std::weak_ptr<SessionCore> weak = weak_from_this();
+        MFMessageQueue::schedule(
+            [weak, generation] {
+                if (auto core = weak.lock()) {
+                    if (core->isPrerolling())
+                        qCInfo(lcSession) << "The sinks took too long to preroll: the clock runs";
+                    core->endPreroll(generation);
+                }
+                return S_OK;
+            },
+            PrerollTimeoutMs);
+    }
     return m_clock->Start(hasPosition ? position : 0);
+}
+
+bool SessionCore::isPrerolling() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_prerolling;
+}
+
+void SessionCore::endPreroll(quint64 generation)
+{
+    float rate = 1.0f;
+    CComPtr<IMFPresentationClock> clock;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_prerolling || generation != m_generation)
+            return;
+        m_prerolling = false;
+        for (Sink &sink : m_sinks)
+            sink.prerolling = false;
+        rate = m_rate;
+        clock = m_clock;
+    }
+    CComPtr<IMFRateControl> clockRate;
+    if (clock && SUCCEEDED(clock.QueryInterface(&clockRate)))
+        clockRate->SetRate(FALSE, rate);
 }
 
 HRESULT SessionCore::pause()
@@ -180,8 +255,13 @@ HRESULT SessionCore::stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = false;
+        m_prerolling = false;
+        ++m_generation;
         for (Output &output : m_outputs) {
             output.requested = 0;
+            if (output.stream &&
+                std::find(m_restarting.begin(), m_restarting.end(), output.stream) == m_restarting.end())
+                m_restarting.push_back(output.stream);
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
         }
@@ -195,27 +275,36 @@ HRESULT SessionCore::stop()
     return hr;
 }
 
+HRESULT SessionCore::setSourceRate(IMFMediaSource *source, float rate)
+{
+    CComPtr<IMFRateControl> control;
+    if (FAILED(MFGetService(source, MF_RATE_CONTROL_SERVICE, IID_IMFRateControl,
+                            reinterpret_cast<void **>(&control))))
+        return S_OK; // a source without rate control plays at its own pace
+    return control->SetRate(FALSE, rate);
+}
+
 HRESULT SessionCore::setRate(float rate)
 {
     std::vector<CComPtr<IMFMediaSource>> sources;
+    bool prerolling = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const Output &output : m_outputs)
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
+        m_rate = rate;
+        prerolling = m_prerolling;
     }
     HRESULT result = S_OK;
     for (const auto &source : sources) {
-        CComPtr<IMFRateControl> control;
-        if (SUCCEEDED(MFGetService(source, MF_RATE_CONTROL_SERVICE, IID_IMFRateControl,
-                                   reinterpret_cast<void **>(&control)))) {
-            const HRESULT hr = control->SetRate(FALSE, rate);
-            if (FAILED(hr))
-                result = hr;
-        }
+        const HRESULT hr = setSourceRate(source, rate);
+        if (FAILED(hr))
+            result = hr;
     }
+    // A clock held for the preroll takes the rate when the preroll is over.
     CComPtr<IMFRateControl> clockRate;
-    if (m_clock && SUCCEEDED(m_clock.QueryInterface(&clockRate)))
+    if (!prerolling && m_clock && SUCCEEDED(m_clock.QueryInterface(&clockRate)))
         clockRate->SetRate(FALSE, rate);
     return result;
 }
@@ -229,6 +318,7 @@ void SessionCore::shutdown()
         sinks = mediaSinks();
         m_sinks.clear();
         m_outputs.clear();
+        m_restarting.clear();
     }
     // The clock holds the sinks as state sinks and the sinks hold the clock.
     for (const auto &sink : sinks)
@@ -282,16 +372,31 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
         return;
     }
     std::vector<CComPtr<IMFMediaStream>> requests;
+    bool prerolled = false;
+    quint64 generation = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto entry =
             std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.sink.p == sink; });
         if (entry == m_sinks.end())
             return;
-        if (type != MEStreamSinkRequestSample)
+        if (type == MEStreamSinkPrerolled) {
+            entry->prerolling = false;
+            if (!m_prerolling ||
+                std::any_of(m_sinks.begin(), m_sinks.end(), [](const Sink &s) { return s.prerolling; }))
+                return;
+            generation = m_generation;
+            prerolled = true;
+        } else if (type == MEStreamSinkRequestSample) {
+            ++entry->pending;
+            collectRequests(m_outputs[entry->output], &requests);
+        } else {
             return;
-        ++entry->pending;
-        collectRequests(m_outputs[entry->output], &requests);
+        }
+    }
+    if (prerolled) {
+        endPreroll(generation);
+        return;
     }
     issue(requests);
 }
@@ -351,8 +456,22 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
         onFormatChanged(stream, event);
         return;
     }
+    if (type == MEStreamStarted) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_restarting.erase(std::remove(m_restarting.begin(), m_restarting.end(), stream), m_restarting.end());
+        return;
+    }
     if (type != MEMediaSample && type != MEEndOfStream)
         return;
+    if (type == MEMediaSample) {
+        // A sample read before a stop must not answer a request of the next start: a decoder
+        // would take it for the first sample after the seek, and miss the key frame it asked for.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (std::find(m_restarting.begin(), m_restarting.end(), stream) != m_restarting.end()) {
+            qCDebug(lcSession) << "A sample from before the stop was dropped";
+            return;
+        }
+    }
     CComPtr<IMFSample> sample;
     if (type == MEMediaSample) {
         PROPVARIANT value;

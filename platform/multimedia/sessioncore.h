@@ -28,12 +28,20 @@ public:
     SessionCore();
     ~SessionCore();
 
-    // Sets the sinks' types and clock, starts the sources, then the clock at position (100 ns).
-    HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition);
+    // Sets the sinks' types and clock, starts the sources at the rate, then the clock at position
+    // (100 ns). A start at a position with a rate above 0 holds the clock at the position (rate 0)
+    // until every sink that can preroll holds its first frame there (MEStreamSinkPrerolled) or
+    // PrerollTimeoutMs have passed: decoding from the key frame before the position takes a moment,
+    // and a clock that ran meanwhile would make the first frames late.
+    HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate);
     HRESULT pause();
     // Stops the clock (the sinks write what they hold and stop) and the sources.
     HRESULT stop();
     HRESULT setRate(float rate);
+    // Whether the clock is held for the sinks' preroll.
+    bool isPrerolling() const;
+
+    static constexpr int PrerollTimeoutMs = 3000;
     // Stops and leaves the sinks without a clock.
     void shutdown();
 
@@ -49,6 +57,7 @@ private:
         std::size_t output = 0;
         int pending = 0; // requests the sink has outstanding
         qint64 missed = 0;
+        bool prerolling = false; // its MEStreamSinkPrerolled is awaited
     };
     struct Output
     {
@@ -69,10 +78,19 @@ private:
     void collectRequests(Output &output, std::vector<CComPtr<IMFMediaStream>> *requests);
     static void issue(const std::vector<CComPtr<IMFMediaStream>> &requests);
     void reportError(HRESULT hr);
+    static HRESULT setSourceRate(IMFMediaSource *source, float rate);
+    // Lets the clock run at the session's rate once the preroll of that start is over.
+    void endPreroll(quint64 generation);
     std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
 
     mutable std::mutex m_mutex;
     bool m_running = false;
+    float m_rate = 1.0f;
+    bool m_prerolling = false;
+    // Streams stopped since their last start: the samples they still had queued for the requests
+    // of before the stop are stale until the stream's MEStreamStarted.
+    std::vector<CComPtr<IMFMediaStream>> m_restarting;
+    quint64 m_generation = 0; // counts starts and stops, so a late preroll timeout does nothing
     std::vector<Sink> m_sinks;
     std::vector<Output> m_outputs;
     CComPtr<IMFPresentationClock> m_clock;

@@ -107,8 +107,15 @@ public:
     HRESULT PlaceMarker(MFSTREAMSINK_MARKER_TYPE type, const PROPVARIANT *,
                         const PROPVARIANT *context) override
     {
-        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT && m_spec.endOfSegment)
-            m_spec.endOfSegment();
+        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT) {
+            if (m_spec.paced) {
+                // Nothing at the position is coming: the session need not wait for it.
+                std::lock_guard<std::mutex> lock(m_mutex);
+                announcePrerolled();
+            }
+            if (m_spec.endOfSegment)
+                m_spec.endOfSegment();
+        }
         return m_events->QueueEventParamVar(MEStreamSinkMarker, GUID_NULL, S_OK, context);
     }
     HRESULT Flush() override
@@ -179,18 +186,43 @@ public:
         return S_OK;
     }
 
-    void start(IMFPresentationClock *clock)
+    // offset: the position of a start (a seek), or PRESENTATION_CURRENT_POSITION (a resume).
+    void start(IMFPresentationClock *clock, LONGLONG offset)
     {
+        // The clock may have had its rate set before this sink was given it.
+        float rate = 1.0f;
+        CComPtr<IMFRateControl> rateControl;
+        const bool knowsRate =
+            clock &&
+            SUCCEEDED(clock->QueryInterface(IID_IMFRateControl, reinterpret_cast<void **>(&rateControl))) &&
+            SUCCEEDED(rateControl->GetRate(nullptr, &rate));
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (knowsRate)
+            m_rate = rate;
         const bool wasStarted = m_started;
         m_started = true;
         m_clock = clock;
+        if (offset != PRESENTATION_CURRENT_POSITION) {
+            m_prerollBoundary = offset;
+            m_prerolling = true;
+        }
         m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
         if (m_spec.paced)
             requestRoom();
         else if (!wasStarted)
             m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
         m_wake.notify_all();
+    }
+    // The session is about to start the clock: say when the first sample to show is here.
+    HRESULT notifyPreroll()
+    {
+        if (!m_spec.paced)
+            return E_NOTIMPL;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_owner)
+            return MF_E_SHUTDOWN;
+        m_announcePreroll = true;
+        return S_OK;
     }
     void setRate(float rate)
     {
@@ -207,8 +239,11 @@ public:
             if (event == MEStreamSinkStopped) {
                 m_queue.clear();
                 m_requested = 0; // the session forgets its requests on stop
+                m_prerolling = false;
+                m_announcePreroll = false;
             }
             m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
+            m_wake.notify_all();
         }
         if (event == MEStreamSinkStopped && m_spec.stopped)
             m_spec.stopped();
@@ -221,6 +256,7 @@ public:
             m_owner = nullptr;
             m_queue.clear();
             m_clock = nullptr;
+            m_announcePreroll = false;
         }
         endPresenter();
         // Waits for a sample being consumed: the consumer's target may go away after this.
@@ -260,35 +296,81 @@ private:
         }
     }
 
+    // Under m_mutex: the session waits no longer for this sink.
+    void announcePrerolled()
+    {
+        if (!m_announcePreroll)
+            return;
+        m_announcePreroll = false;
+        m_events->QueueEventParamVar(MEStreamSinkPrerolled, GUID_NULL, S_OK, nullptr);
+    }
+
+    // Under m_mutex: whether the sample lies wholly before the position of the last start. Without a
+    // duration a sample counts as before it only when it begins before it.
+    bool beforeBoundary(IMFSample *sample, LONGLONG time) const
+    {
+        LONGLONG duration = 0;
+        if (SUCCEEDED(sample->GetSampleDuration(&duration)) && duration > 0)
+            return time + duration <= m_prerollBoundary;
+        return time < m_prerollBoundary;
+    }
+
     // The presenter thread of a paced sink: one sample at a time, when the clock reaches its time.
     void present()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        bool showFirst = false; // the first sample at a start's position is never dropped as late
         for (;;) {
             m_wake.wait(lock, [this] { return m_ending || (m_started && !m_queue.empty()); });
             if (m_ending)
                 return;
             CComPtr<IMFSample> sample = m_queue.front();
-            CComPtr<IMFPresentationClock> clock = m_clock;
-            const float rate = m_rate;
             LONGLONG time = 0;
             sample->GetSampleTime(&time);
-            MFTIME now = time;
-            if (clock && rate != 0.0f && FAILED(clock->GetTime(&now)))
-                now = time;
-            const bool forward = rate >= 0.0f;
-            const LONGLONG ahead = forward ? time - now : now - time;
-            if (rate != 0.0f && ahead > 0) {
-                // Early: wait for its time (in steps, so that a new rate or a stop is seen soon).
-                const double wallUs = double(ahead) / 10.0 / double(qAbs(rate));
-                m_wake.wait_for(lock, std::chrono::microseconds(qBound<qint64>(100, qint64(wallUs), 20000)));
-                continue;
+            enum
+            {
+                Show,
+                Late,
+                Preroll
+            } fate = Show;
+            if (m_prerolling) {
+                if (beforeBoundary(sample, time)) {
+                    fate = Preroll;
+                } else {
+                    m_prerolling = false;
+                    showFirst = true;
+                    announcePrerolled();
+                }
             }
-            bool late = false;
-            if (rate != 0.0f && m_queue.size() > 1) {
-                LONGLONG next = 0;
-                m_queue[1]->GetSampleTime(&next);
-                late = forward ? next <= now : next >= now;
+            if (fate == Show) {
+                CComPtr<IMFPresentationClock> clock = m_clock;
+                const float rate = m_rate;
+                // A clock at rate 0 stands at its position: the frame at it shows, later ones wait.
+                MFTIME now = time;
+                if (clock && FAILED(clock->GetTime(&now)))
+                    now = time;
+                const bool forward = rate >= 0.0f;
+                const LONGLONG ahead = forward ? time - now : now - time;
+                if (ahead > 0) {
+                    if (rate == 0.0f) {
+                        // Until the clock moves: a new rate, a stop or a start wakes this wait (the
+                        // timeout only guards against a missed wake-up).
+                        m_wake.wait_for(lock, std::chrono::milliseconds(100));
+                        continue;
+                    }
+                    // Early: wait for its time (in steps, so that a new rate or a stop is seen soon).
+                    const double wallUs = double(ahead) / 10.0 / double(qAbs(rate));
+                    m_wake.wait_for(lock,
+                                    std::chrono::microseconds(qBound<qint64>(100, qint64(wallUs), 20000)));
+                    continue;
+                }
+                if (rate != 0.0f && m_queue.size() > 1 && !showFirst) {
+                    LONGLONG next = 0;
+                    m_queue[1]->GetSampleTime(&next);
+                    if (forward ? next <= now : next >= now)
+                        fate = Late;
+                }
+                showFirst = false;
             }
             m_queue.pop_front();
             if (m_started)
@@ -297,7 +379,10 @@ private:
             lock.unlock();
             {
                 std::lock_guard<std::mutex> consuming(m_consumeMutex);
-                if (late) {
+                if (fate == Preroll) {
+                    if (m_spec.prerollDropped)
+                        m_spec.prerollDropped();
+                } else if (fate == Late) {
                     if (m_spec.lateDropped)
                         m_spec.lateDropped();
                 } else if (m_spec.consume) {
@@ -317,6 +402,10 @@ private:
     CComPtr<IMFPresentationClock> m_clock;
     float m_rate = 1.0f;
     int m_requested = 0; // a paced sink's requests not answered yet
+    // A paced sink after a start at a position: samples wholly before it are not shown.
+    LONGLONG m_prerollBoundary = 0;
+    bool m_prerolling = false;
+    bool m_announcePreroll = false; // MEStreamSinkPrerolled is owed to the session
     bool m_ending = false;
     std::thread m_presenter;
     IMFMediaSink *m_owner; // not counted: the media sink owns its stream sink
@@ -326,7 +415,7 @@ private:
     bool m_started = false;
 };
 
-class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink>
+class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink, IMFMediaSinkPreroll>
 {
 public:
     explicit LiveMediaSink(LiveSinkSpec spec) { m_stream.Attach(new LiveStreamSink(this, std::move(spec))); }
@@ -399,9 +488,17 @@ public:
         return S_OK;
     }
 
-    HRESULT OnClockStart(MFTIME, LONGLONG) override
+    // IMFMediaSinkPreroll: only a paced sink has anything to get ready (E_NOTIMPL otherwise).
+    HRESULT NotifyPreroll(MFTIME) override
     {
-        m_stream->start(currentClock());
+        if (m_shutdown)
+            return MF_E_SHUTDOWN;
+        return m_stream->notifyPreroll();
+    }
+
+    HRESULT OnClockStart(MFTIME, LONGLONG offset) override
+    {
+        m_stream->start(currentClock(), offset);
         return S_OK;
     }
     HRESULT OnClockStop(MFTIME) override
@@ -416,7 +513,7 @@ public:
     }
     HRESULT OnClockRestart(MFTIME) override
     {
-        m_stream->start(currentClock());
+        m_stream->start(currentClock(), PRESENTATION_CURRENT_POSITION);
         return S_OK;
     }
     HRESULT OnClockSetRate(MFTIME, float rate) override

@@ -1,0 +1,298 @@
+// A replay started at a position shows the frame at that position first: a recorded H.264 stream
+// (real libx264, each frame's index burned in as a time strip) in a real archive folder, played
+// through RewindSource -> VideoDecoder -> a paced output by the media session. The frames from the
+// key frame up to the position are decoded but never shown (counted apart), at rate 0 the frame
+// stays the only one shown, and a frame step shows exactly the next or previous frame.
+
+#include "mediasession.h"
+#include "nodeconnection.h"
+#include "playbacktesthelpers.h"
+#include "rewindsource.h"
+#include "stream.h"
+#include "workerharness.h"
+
+#include "archivetime.h"
+#include "com/guid.h"
+#include "multimedia/engines/h264encoder.h"
+#include "multimedia/engines/timestrip.h"
+#include "multimedia/nodes/livesink.h"
+#include "multimedia/nodes/mfframes.h"
+#include "multimedia/nodes/videodecodernode.h"
+
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <mutex>
+
+using namespace playbacktest;
+using namespace nyx::multimedia;
+
+namespace {
+constexpr int kFrames = 75; // three GOPs of 25
+constexpr int kGop = 25;
+
+// The output as a view sees it: a paced sink that keeps the strip of every frame it shows and
+// counts the ones it passes over.
+class ShownFrames : public MediaNode
+{
+    Q_OBJECT
+    Q_PROPERTY(NodeInput *videoInput READ videoInput CONSTANT)
+public:
+    explicit ShownFrames(QObject *parent = nullptr) : MediaNode(parent)
+    {
+        setInputCount(1);
+        connect(videoInput(), &NodeInput::connectedMediaTypeChanged, this, &MediaNode::requestCreate);
+    }
+    ~ShownFrames() override
+    {
+        clearMfNodes();
+        if (m_sink)
+            m_sink->Shutdown();
+    }
+    NodeInput *videoInput() const { return getInput(0); }
+    void cancel() override {}
+    void create() override
+    {
+        if (m_sink || !videoInput()->getConnectedMfMediaType())
+            return;
+        LiveSinkSpec spec;
+        spec.subtype = MFVideoFormat_NV12;
+        spec.paced = true;
+        auto state = m_state;
+        spec.consume = [state](IMFSample *sample, IMFMediaType *type) {
+            const Nv12Frame frame = frameFromSample(sample, type);
+            const std::optional<quint64> strip = TimeStrip::read(frame);
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->shown.append(strip ? int(*strip) : -1);
+            return S_OK;
+        };
+        spec.prerollDropped = [state] {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            ++state->prerolled;
+        };
+        spec.lateDropped = [state] {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            ++state->late;
+        };
+        m_sink = createLiveSink(spec);
+        CComPtr<IMFStreamSink> stream;
+        CComPtr<IMFTopologyNode> node;
+        m_sink->GetStreamSinkByIndex(0, &stream);
+        MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &node);
+        node->SetObject(stream);
+        addMfNode(node);
+        videoInput()->setMfNode(node, 0);
+        setStatus(StatusReady);
+    }
+    struct Counts
+    {
+        QVector<int> shown; // strip values, -1 for a frame without a readable strip
+        int prerolled = 0;
+        int late = 0;
+    };
+    Counts counts() const
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        return {m_state->shown, m_state->prerolled, m_state->late};
+    }
+    void reset()
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->shown.clear();
+        m_state->prerolled = m_state->late = 0;
+    }
+
+private:
+    struct State
+    {
+        std::mutex mutex;
+        QVector<int> shown;
+        int prerolled = 0;
+        int late = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+    CComPtr<IMFMediaSink> m_sink;
+};
+
+QString qmlTime(LONGLONG fileTime)
+{
+    return QStringLiteral("new Date(%1)")
+        .arg(fromWin32FileTime(static_cast<quint64>(fileTime)).toMSecsSinceEpoch());
+}
+} // namespace
+
+class tst_ReplaySeek : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void showsTheFrameAtThePosition_data();
+    void showsTheFrameAtThePosition();
+
+private:
+    // Starts the replay at frame `index` (plus `offset` frames within it) at the rate.
+    void playAt(double index, double rate)
+    {
+        m_session->setRate(rate);
+        m_session->setPosition(index * 0.04);
+        m_session->play();
+    }
+
+    QTemporaryDir m_root;
+    std::unique_ptr<WorkerHarness> m_harness;
+    Recording m_recording;
+    Stream *m_stream = nullptr;
+    QQmlEngine *m_engine = nullptr;
+    MediaSession *m_session = nullptr;
+    ShownFrames *m_shown = nullptr;
+};
+
+void tst_ReplaySeek::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    archivetest::useRoot(m_root.path());
+    QLoggingCategory::setFilterRules(QStringLiteral("Multimedia.Rewind.*.debug=false\n"
+                                                    "Multimedia.MediaSession.debug=false"));
+    qmlRegisterType<MediaSession>("ReplayTest", 1, 0, "MediaSession");
+    qmlRegisterType<NodeConnection>("ReplayTest", 1, 0, "NodeConnection");
+    qmlRegisterType<RewindSource>("ReplayTest", 1, 0, "RewindSource");
+    qmlRegisterType<VideoDecoderNode>("ReplayTest", 1, 0, "VideoDecoder");
+    qmlRegisterType<ShownFrames>("ReplayTest", 1, 0, "ShownFrames");
+    qmlRegisterUncreatableType<Stream>("ReplayTest", 1, 0, "Stream", QStringLiteral("made by the service"));
+    qmlRegisterUncreatableType<NodeOutput>("ReplayTest", 1, 0, "NodeOutput", QStringLiteral("made by nodes"));
+    qmlRegisterUncreatableType<NodeInput>("ReplayTest", 1, 0, "NodeInput", QStringLiteral("made by nodes"));
+    m_harness = std::make_unique<WorkerHarness>();
+    m_harness->start(20);
+
+    // Three seconds of 640x360 H.264, a key frame every second, frame i carrying i in its strip.
+    H264EncoderSettings settings;
+    settings.width = 640;
+    settings.height = 360;
+    settings.bitRate = 2000000;
+    H264Encoder encoder;
+    QVERIFY(encoder.open(settings));
+    QVector<Frame> frames;
+    for (int i = 0; i < kFrames; ++i) {
+        Nv12Frame picture = Nv12Frame::create(640, 360);
+        picture.fill(uchar(40 + i * 2), 128, 128);
+        TimeStrip::draw(picture, quint64(i));
+        picture.time = i * kFrame;
+        picture.duration = kFrame;
+        const QVector<H264Packet> packets = encoder.encode(picture);
+        QCOMPARE(packets.size(), 1);
+        Frame f;
+        f.time = kBase + i * kFrame;
+        f.key = packets.first().keyFrame;
+        QCOMPARE(f.key, i % kGop == 0);
+        f.width = 640;
+        f.height = 360;
+        f.bytes = packets.first().data;
+        frames.append(f);
+    }
+    QVERIFY(m_recording.create(QStringLiteral("seek")));
+    QCOMPARE(m_recording.writeAll(frames), S_OK);
+
+    m_stream = new Stream(m_recording.server, nyx::com::toQUuid(m_recording.storage),
+                          nyx::com::toQUuid(m_recording.id), false, QStringLiteral("seek"), m_harness->timer,
+                          m_harness->thread);
+    m_engine = new QQmlEngine(this);
+    m_engine->rootContext()->setContextProperty(QStringLiteral("recorded"), m_stream);
+    QQmlComponent component(m_engine);
+    component.setData(QStringLiteral("import ReplayTest 1.0\n"
+                                     "MediaSession {\n"
+                                     "  RewindSource { id: source; stream: recorded; from: %1; to: %2 }\n"
+                                     "  VideoDecoder { id: decoder }\n"
+                                     "  ShownFrames { id: shown }\n"
+                                     "  NodeConnection { from: source.videoOutput; to: decoder.videoInput }\n"
+                                     "  NodeConnection { from: decoder.output; to: shown.videoInput }\n"
+                                     "}\n")
+                          .arg(qmlTime(kBase), qmlTime(kBase + kFrames * kFrame))
+                          .toUtf8(),
+                      QUrl());
+    m_session = qobject_cast<MediaSession *>(component.create());
+    QVERIFY2(m_session, qPrintable(component.errorString()));
+    m_shown = m_session->findChild<ShownFrames *>();
+    QVERIFY(m_shown);
+    // The graph is ready once the source has read the stream's type and the decoder made its output.
+    QTRY_VERIFY_WITH_TIMEOUT(m_shown->status() == MediaNode::StatusReady, 30000);
+}
+
+void tst_ReplaySeek::cleanupTestCase()
+{
+    delete m_session;
+    delete m_stream;
+}
+
+void tst_ReplaySeek::showsTheFrameAtThePosition_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("position"); // in frames
+    QTest::addColumn<int>("target");
+    const struct
+    {
+        const char *name;
+        double position;
+        int target;
+    } positions[] = {
+        {"on a key frame", 25, 25},      {"mid GOP", 37.5, 37},  {"at a frame's start mid GOP", 38, 38},
+        {"last frame of a GOP", 49, 49}, {"first GOP", 3.25, 3},
+    };
+    for (double rate : {0.0, 1.0, 2.0}) {
+        for (const auto &p : positions)
+            QTest::addRow("rate %g, %s", rate, p.name) << rate << p.position << p.target;
+    }
+}
+
+void tst_ReplaySeek::showsTheFrameAtThePosition()
+{
+    QFETCH(double, rate);
+    QFETCH(double, position);
+    QFETCH(int, target);
+    const int keyFrame = target - target % kGop;
+
+    m_shown->reset();
+    playAt(position, rate);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
+    if (rate == 0) {
+        // The clock stands: the frame stays the only one shown.
+        QTest::qWait(500);
+        ShownFrames::Counts c = m_shown->counts();
+        QCOMPARE(c.shown, QVector<int>{target});
+        QCOMPARE(c.prerolled, target - keyFrame);
+        QCOMPARE(c.late, 0);
+
+        // Frame steps: exactly the next, then exactly the previous frame.
+        for (int step : {1, -1}) {
+            m_shown->reset();
+            playAt(target + step, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
+            QTest::qWait(300);
+            c = m_shown->counts();
+            QCOMPARE(c.shown, QVector<int>{target + step});
+            QCOMPARE(c.prerolled, (target + step) % kGop);
+        }
+        m_session->stop();
+        return;
+    }
+
+    // Playing on: the frame at the position first, then the ones after it in order, the frames
+    // before it passed over as preroll, never shown.
+    const int wanted = qMin(15, kFrames - target);
+    QTRY_VERIFY_WITH_TIMEOUT(m_shown->counts().shown.size() >= wanted / int(rate), 20000);
+    m_session->stop();
+    const ShownFrames::Counts c = m_shown->counts();
+    QCOMPARE(c.shown.first(), target);
+    QCOMPARE(c.prerolled, target - keyFrame);
+    for (int i = 1; i < c.shown.size(); ++i)
+        QVERIFY2(c.shown[i] > c.shown[i - 1], qPrintable(QString::number(i)));
+    // Smooth after the seek: the clock waited for the preroll, so the frames after the first are
+    // not late (a busy machine may lose one or two).
+    QVERIFY2(c.late <= 2, qPrintable(QString("%1 late drops").arg(c.late)));
+}
+
+QTEST_MAIN(tst_ReplaySeek)
+#include "tst_replayseek.moc"
