@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace nyx::multimedia {
@@ -109,9 +110,13 @@ public:
     {
         if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT) {
             if (m_spec.paced) {
-                // Nothing at the position is coming: the session need not wait for it.
+                // Nothing after what it holds is coming: the last sample before the position is
+                // the one to show, and the session need not wait for more.
                 std::lock_guard<std::mutex> lock(m_mutex);
-                announcePrerolled();
+                m_segmentEnded = true;
+                if (m_queue.empty())
+                    announcePrerolled();
+                m_wake.notify_all();
             }
             if (m_spec.endOfSegment)
                 m_spec.endOfSegment();
@@ -205,6 +210,7 @@ public:
         if (offset != PRESENTATION_CURRENT_POSITION) {
             m_prerollBoundary = offset;
             m_prerolling = true;
+            m_segmentEnded = false;
         }
         m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
         if (m_spec.paced)
@@ -305,14 +311,23 @@ private:
         m_events->QueueEventParamVar(MEStreamSinkPrerolled, GUID_NULL, S_OK, nullptr);
     }
 
-    // Under m_mutex: whether the sample lies wholly before the position of the last start. Without a
-    // duration a sample counts as before it only when it begins before it.
-    bool beforeBoundary(IMFSample *sample, LONGLONG time) const
+    // Under m_mutex: whether the front sample is preroll, the frame to show at the position of the
+    // last start, or (nullopt) not known until the next sample or the end of the segment is here.
+    // The frame at the position is the last one that begins at or before it: a sample is preroll
+    // when a later one begins at or before the position too. Durations do not tell: a recording's
+    // frames come at times that jitter, so a late frame's duration runs into the next frame, and a
+    // position in the gap before a late frame still shows the frame before it.
+    std::optional<bool> isPreroll(LONGLONG time) const
     {
-        LONGLONG duration = 0;
-        if (SUCCEEDED(sample->GetSampleDuration(&duration)) && duration > 0)
-            return time + duration <= m_prerollBoundary;
-        return time < m_prerollBoundary;
+        if (m_queue.size() > 1) {
+            LONGLONG next = 0;
+            m_queue[1]->GetSampleTime(&next);
+            // Samples of the same time (a frame step's, stamped with the position) all show.
+            return next > time && next <= m_prerollBoundary;
+        }
+        if (m_segmentEnded || time > m_prerollBoundary)
+            return false;
+        return std::nullopt;
     }
 
     // The presenter thread of a paced sink: one sample at a time, when the clock reaches its time.
@@ -334,7 +349,13 @@ private:
                 Preroll
             } fate = Show;
             if (m_prerolling) {
-                if (beforeBoundary(sample, time)) {
+                const std::optional<bool> preroll = isPreroll(time);
+                if (!preroll) {
+                    // Woken by the next sample, the segment's end, a stop or a start.
+                    m_wake.wait_for(lock, std::chrono::milliseconds(100));
+                    continue;
+                }
+                if (*preroll) {
                     fate = Preroll;
                 } else {
                     m_prerolling = false;
@@ -351,7 +372,9 @@ private:
                     now = time;
                 const bool forward = rate >= 0.0f;
                 const LONGLONG ahead = forward ? time - now : now - time;
-                if (ahead > 0) {
+                // The first frame of a start shows at once on a standing clock, even one that
+                // begins after the position (the recording has a gap there).
+                if (ahead > 0 && !(rate == 0.0f && showFirst)) {
                     if (rate == 0.0f) {
                         // Until the clock moves: a new rate, a stop or a start wakes this wait (the
                         // timeout only guards against a missed wake-up).
@@ -405,6 +428,7 @@ private:
     // A paced sink after a start at a position: samples wholly before it are not shown.
     LONGLONG m_prerollBoundary = 0;
     bool m_prerolling = false;
+    bool m_segmentEnded = false;    // since the last start at a position
     bool m_announcePreroll = false; // MEStreamSinkPrerolled is owed to the session
     bool m_ending = false;
     std::thread m_presenter;

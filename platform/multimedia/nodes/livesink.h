@@ -25,9 +25,10 @@ struct LiveSinkSpec
     // (lateDropped), never queued. Consumption then runs on the sink's own presenter thread.
     // Otherwise samples are consumed as fast as they come.
     //
-    // A start at a position (a seek) begins at the key frame before it: the samples that end at or
-    // before the position are decoded for the ones after them but never shown (prerollDropped); the
-    // first sample at the position shows even when it is late. A paced sink also answers
+    // A start at a position (a seek) begins at the key frame before it: the samples before the frame
+    // at the position (the last one that begins at or before it) are decoded for the ones after them
+    // but never shown (prerollDropped); the frame at the position shows even when it is late, and
+    // on a standing clock even when the recording has a gap there. A paced sink also answers
     // IMFMediaSinkPreroll: told of the coming start, it raises MEStreamSinkPrerolled once it holds
     // that first sample (or its stream ended), so that the session can hold the clock until then.
     bool paced = false;

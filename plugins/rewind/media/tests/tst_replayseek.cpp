@@ -33,6 +33,12 @@ using namespace nyx::multimedia;
 namespace {
 constexpr int kFrames = 75; // three GOPs of 25
 constexpr int kGop = 25;
+// A live recording's frames come a little late now and then: frames 7, 17, 27 ... begin 5 ms after
+// their slot, leaving a gap after the frame before them (whose duration is one slot).
+LONGLONG frameTime(int i)
+{
+    return kBase + i * kFrame + (i % 10 == 7 ? 50000 : 0);
+}
 
 // The output as a view sees it: a paced sink that keeps the strip of every frame it shows and
 // counts the ones it passes over.
@@ -134,7 +140,7 @@ private slots:
     void showsTheFrameAtThePosition();
 
 private:
-    // Starts the replay at frame `index` (plus `offset` frames within it) at the rate.
+    // Starts the replay at a position counted in frames (25 per second) at the rate.
     void playAt(double index, double rate)
     {
         m_session->setRate(rate);
@@ -185,7 +191,7 @@ void tst_ReplaySeek::initTestCase()
         const QVector<H264Packet> packets = encoder.encode(picture);
         QCOMPARE(packets.size(), 1);
         Frame f;
-        f.time = kBase + i * kFrame;
+        f.time = frameTime(i);
         f.key = packets.first().keyFrame;
         QCOMPARE(f.key, i % kGop == 0);
         f.width = 640;
@@ -238,8 +244,14 @@ void tst_ReplaySeek::showsTheFrameAtThePosition_data()
         double position;
         int target;
     } positions[] = {
-        {"on a key frame", 25, 25},      {"mid GOP", 37.5, 37},  {"at a frame's start mid GOP", 38, 38},
-        {"last frame of a GOP", 49, 49}, {"first GOP", 3.25, 3},
+        {"on a key frame", 25, 25},
+        {"mid GOP", 37.5, 37},
+        {"at a frame's start mid GOP", 38, 38},
+        {"last frame of a GOP", 49, 49},
+        {"first GOP", 3.25, 3},
+        {"late frame's start", 47.125, 47},
+        // In the gap before a late frame: the frame before it is still the one shown there.
+        {"gap before a late frame", 47.05, 46},
     };
     for (double rate : {0.0, 1.0, 2.0}) {
         for (const auto &p : positions)
@@ -265,10 +277,11 @@ void tst_ReplaySeek::showsTheFrameAtThePosition()
         QCOMPARE(c.prerolled, target - keyFrame);
         QCOMPARE(c.late, 0);
 
-        // Frame steps: exactly the next, then exactly the previous frame.
+        // Frame steps: exactly the next, then exactly the previous frame (mid-frame, as a late
+        // frame begins after its slot).
         for (int step : {1, -1}) {
             m_shown->reset();
-            playAt(target + step, 0);
+            playAt(target + step + 0.5, 0);
             QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
             QTest::qWait(300);
             c = m_shown->counts();
