@@ -70,6 +70,7 @@ void SessionCore::listen(IMFMediaEventGenerator *generator, std::function<void(I
 HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate)
 {
     std::vector<CComPtr<IMFMediaSink>> sinks;
+    quint64 generation = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const Sink &sink : m_sinks)
@@ -98,7 +99,7 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         m_running = false;
         m_prerolling = false;
         m_rate = rate;
-        ++m_generation;
+        generation = ++m_generation;
     }
 
     // The stream sinks take the connected types (a sink keeps an equal type as it is).
@@ -168,7 +169,6 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
     bool prerolling = false;
     if (hasPosition && rate != 0.0f) {
         std::vector<IMFMediaSink *> told;
-        std::vector<IMFMediaSink *> ready;
         for (const auto &sink : sinks) {
             CComPtr<IMFMediaSinkPreroll> preroll;
             if (SUCCEEDED(sink.QueryInterface(&preroll)) && SUCCEEDED(preroll->NotifyPreroll(position)))
@@ -189,11 +189,6 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
     if (SUCCEEDED(m_clock.QueryInterface(&clockRate)))
         clockRate->SetRate(FALSE, prerolling ? 0.0f : rate);
     if (prerolling) {
-        quint64 generation = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            generation = m_generation;
-        }
         std::weak_ptr<SessionCore> weak = weak_from_this();
         MFMessageQueue::schedule(
             [weak, generation] {

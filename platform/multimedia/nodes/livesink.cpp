@@ -20,7 +20,8 @@ public:
     LiveStreamSink(IMFMediaSink *owner, LiveSinkSpec spec) : m_owner(owner), m_spec(std::move(spec))
     {
         MFCreateEventQueue(&m_events);
-        m_spec.buffered = qMax(1, m_spec.buffered);
+        // A paced sink looks at the sample after the one it holds to tell the frame at a position.
+        m_spec.buffered = qMax(m_spec.paced ? 2 : 1, m_spec.buffered);
         if (m_spec.paced)
             m_presenter = std::thread([this] { present(); });
     }
@@ -425,7 +426,7 @@ private:
     CComPtr<IMFPresentationClock> m_clock;
     float m_rate = 1.0f;
     int m_requested = 0; // a paced sink's requests not answered yet
-    // A paced sink after a start at a position: samples wholly before it are not shown.
+    // A paced sink after a start at a position: the samples before the frame at it are not shown.
     LONGLONG m_prerollBoundary = 0;
     bool m_prerolling = false;
     bool m_segmentEnded = false;    // since the last start at a position

@@ -32,7 +32,7 @@ struct LiveSinkSpec
     // IMFMediaSinkPreroll: told of the coming start, it raises MEStreamSinkPrerolled once it holds
     // that first sample (or its stream ended), so that the session can hold the clock until then.
     bool paced = false;
-    int buffered = 2;
+    int buffered = 2; // at least 2 when paced
     std::function<void()> lateDropped;
     std::function<void()> prerollDropped;
     // Called on clock stop and sink shutdown (e.g. to let a loopback output go).

@@ -8,6 +8,7 @@
 #include "nodeconnection.h"
 #include "playbacktesthelpers.h"
 #include "rewindsource.h"
+#include "shownframes.h"
 #include "stream.h"
 #include "workerharness.h"
 
@@ -15,8 +16,6 @@
 #include "com/guid.h"
 #include "multimedia/engines/h264encoder.h"
 #include "multimedia/engines/timestrip.h"
-#include "multimedia/nodes/livesink.h"
-#include "multimedia/nodes/mfframes.h"
 #include "multimedia/nodes/videodecodernode.h"
 
 #include <QQmlComponent>
@@ -24,8 +23,6 @@
 #include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <mutex>
 
 using namespace playbacktest;
 using namespace nyx::multimedia;
@@ -39,89 +36,6 @@ LONGLONG frameTime(int i)
 {
     return kBase + i * kFrame + (i % 10 == 7 ? 50000 : 0);
 }
-
-// The output as a view sees it: a paced sink that keeps the strip of every frame it shows and
-// counts the ones it passes over.
-class ShownFrames : public MediaNode
-{
-    Q_OBJECT
-    Q_PROPERTY(NodeInput *videoInput READ videoInput CONSTANT)
-public:
-    explicit ShownFrames(QObject *parent = nullptr) : MediaNode(parent)
-    {
-        setInputCount(1);
-        connect(videoInput(), &NodeInput::connectedMediaTypeChanged, this, &MediaNode::requestCreate);
-    }
-    ~ShownFrames() override
-    {
-        clearMfNodes();
-        if (m_sink)
-            m_sink->Shutdown();
-    }
-    NodeInput *videoInput() const { return getInput(0); }
-    void cancel() override {}
-    void create() override
-    {
-        if (m_sink || !videoInput()->getConnectedMfMediaType())
-            return;
-        LiveSinkSpec spec;
-        spec.subtype = MFVideoFormat_NV12;
-        spec.paced = true;
-        auto state = m_state;
-        spec.consume = [state](IMFSample *sample, IMFMediaType *type) {
-            const Nv12Frame frame = frameFromSample(sample, type);
-            const std::optional<quint64> strip = TimeStrip::read(frame);
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->shown.append(strip ? int(*strip) : -1);
-            return S_OK;
-        };
-        spec.prerollDropped = [state] {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            ++state->prerolled;
-        };
-        spec.lateDropped = [state] {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            ++state->late;
-        };
-        m_sink = createLiveSink(spec);
-        CComPtr<IMFStreamSink> stream;
-        CComPtr<IMFTopologyNode> node;
-        m_sink->GetStreamSinkByIndex(0, &stream);
-        MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &node);
-        node->SetObject(stream);
-        addMfNode(node);
-        videoInput()->setMfNode(node, 0);
-        setStatus(StatusReady);
-    }
-    struct Counts
-    {
-        QVector<int> shown; // strip values, -1 for a frame without a readable strip
-        int prerolled = 0;
-        int late = 0;
-    };
-    Counts counts() const
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        return {m_state->shown, m_state->prerolled, m_state->late};
-    }
-    void reset()
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        m_state->shown.clear();
-        m_state->prerolled = m_state->late = 0;
-    }
-
-private:
-    struct State
-    {
-        std::mutex mutex;
-        QVector<int> shown;
-        int prerolled = 0;
-        int late = 0;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-    CComPtr<IMFMediaSink> m_sink;
-};
 
 QString qmlTime(LONGLONG fileTime)
 {
