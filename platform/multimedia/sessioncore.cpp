@@ -164,10 +164,17 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
     for (const auto &source : sources)
         setSourceRate(source.first, rate);
 
-    // Sinks that render get ready before the clock runs: they decode from the key frame to the
-    // position first. A clock at rate 0 stands anyway.
+    // Sinks that render get ready before the clock runs: after a seek they decode from the key
+    // frame to the position first. A clock at rate 0 stands anyway, and live sources only (a
+    // recorder's) do not seek: their samples are stamped from their start, and a held clock would
+    // only delay their preview.
+    const bool seeks = std::any_of(sources.begin(), sources.end(), [](const auto &source) {
+        DWORD characteristics = 0;
+        return SUCCEEDED(source.first->GetCharacteristics(&characteristics)) &&
+               (characteristics & MFMEDIASOURCE_CAN_SEEK);
+    });
     bool prerolling = false;
-    if (hasPosition && rate != 0.0f) {
+    if (hasPosition && rate != 0.0f && seeks) {
         std::vector<IMFMediaSink *> told;
         for (const auto &sink : sinks) {
             CComPtr<IMFMediaSinkPreroll> preroll;

@@ -29,10 +29,11 @@ public:
     ~SessionCore();
 
     // Sets the sinks' types and clock, starts the sources at the rate, then the clock at position
-    // (100 ns). A start at a position with a rate above 0 holds the clock at the position (rate 0)
-    // until every sink that can preroll holds its first frame there (MEStreamSinkPrerolled) or
-    // PrerollTimeoutMs have passed: decoding from the key frame before the position takes a moment,
-    // and a clock that ran meanwhile would make the first frames late.
+    // (100 ns). A start at a position of a session with a seekable source at a rate above 0 holds
+    // the clock at the position (rate 0) until every sink that can preroll holds its first frame
+    // there (MEStreamSinkPrerolled) or PrerollTimeoutMs have passed: decoding from the key frame
+    // before the position takes a moment, and a clock that ran meanwhile would make the first
+    // frames late.
     HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate);
     HRESULT pause();
     // Stops the clock (the sinks write what they hold and stop) and the sources.
