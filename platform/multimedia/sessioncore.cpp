@@ -77,6 +77,21 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
             m_missedBefore += sink.missed;
         m_sinks.clear();
         m_outputs.clear();
+        // Only the streams of this start's sources can still bring stale samples: a source left
+        // out (or shut down) is forgotten, so the list never outgrows the graph.
+        const auto leftOut = [&routes](const CComPtr<IMFMediaStream> &stream) {
+            CComPtr<IMFMediaSource> source;
+            CComPtr<IUnknown> identity;
+            if (FAILED(stream->GetMediaSource(&source)) || FAILED(source.QueryInterface(&identity)))
+                return true;
+            return std::none_of(routes.begin(), routes.end(), [&](const Route &route) {
+                CComPtr<IUnknown> other;
+                return route.source && SUCCEEDED(route.source.QueryInterface(&other)) &&
+                       other.p == identity.p;
+            });
+        };
+        m_restarting.erase(std::remove_if(m_restarting.begin(), m_restarting.end(), leftOut),
+                           m_restarting.end());
         for (const Route &route : routes) {
             if (!route.source || !route.sink)
                 continue;

@@ -54,6 +54,7 @@ private slots:
     void cleanupTestCase();
     void showsTheFrameAtThePosition_data();
     void showsTheFrameAtThePosition();
+    void seeksAgainWhileReading();
 
 private:
     // Starts the replay at a position counted in frames (25 per second) at the rate.
@@ -226,6 +227,27 @@ void tst_ReplaySeek::showsTheFrameAtThePosition()
     const qint64 worst = *std::max_element(c.lateMs.begin(), c.lateMs.begin() + qMin(5, c.lateMs.size()));
     QVERIFY2(worst < 150, qPrintable(QString("a frame %1 ms late").arg(worst)));
     QVERIFY2(c.late <= 2, qPrintable(QString("%1 late drops").arg(c.late)));
+}
+
+// Seeks that follow each other before the previous one showed anything (an operator dragging
+// along the timeline): what the source read for an earlier one never answers the last one, and
+// the decoder starts the last one at its key frame.
+void tst_ReplaySeek::seeksAgainWhileReading()
+{
+    for (int round = 0; round < 8; ++round) {
+        for (double rate : {0.0, 2.0})
+            for (int target : {60, 13, 49 - round})
+                playAt(target + 0.5, rate);
+        m_shown->reset();
+        const int target = 30 + round * 2;
+        playAt(target + 0.5, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
+        QTest::qWait(200);
+        const ShownFrames::Counts c = m_shown->counts();
+        QCOMPARE(c.shown, QVector<int>{target});
+        QCOMPARE(c.prerolled, target % kGop);
+    }
+    m_session->stop();
 }
 
 QTEST_MAIN(tst_ReplaySeek)
