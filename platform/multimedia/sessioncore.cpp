@@ -79,15 +79,12 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         m_outputs.clear();
         // Only the streams of this start's sources can still bring stale samples: a source left
         // out (or shut down) is forgotten, so the list never outgrows the graph.
-        const auto leftOut = [&routes](const CComPtr<IMFMediaStream> &stream) {
+        const auto leftOut = [&routes](const Restart &restart) {
             CComPtr<IMFMediaSource> source;
-            CComPtr<IUnknown> identity;
-            if (FAILED(stream->GetMediaSource(&source)) || FAILED(source.QueryInterface(&identity)))
+            if (FAILED(restart.stream->GetMediaSource(&source)))
                 return true;
             return std::none_of(routes.begin(), routes.end(), [&](const Route &route) {
-                CComPtr<IUnknown> other;
-                return route.source && SUCCEEDED(route.source.QueryInterface(&other)) &&
-                       other.p == identity.p;
+                return route.source && identityOf(route.source) == restart.source;
             });
         };
         m_restarting.erase(std::remove_if(m_restarting.begin(), m_restarting.end(), leftOut),
@@ -172,9 +169,20 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         start.hVal.QuadPart = position;
     }
     for (const auto &source : sources) {
+        // Counted before the start: its MEStreamStarted may be handled before Start returns.
+        const CComPtr<IUnknown> identity = identityOf(source.first);
+        const auto countStart = [&](int step) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (Restart &restart : m_restarting)
+                if (restart.source == identity)
+                    restart.pendingStarts = std::max(0, restart.pendingStarts + step);
+        };
+        countStart(1);
         const HRESULT hr = source.first->Start(source.second, &GUID_NULL, &start);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            countStart(-1);
             return hr;
+        }
     }
     for (const auto &source : sources)
         setSourceRate(source.first, rate);
@@ -276,9 +284,18 @@ HRESULT SessionCore::stop()
         ++m_generation;
         for (Output &output : m_outputs) {
             output.requested = 0;
-            if (output.stream &&
-                std::find(m_restarting.begin(), m_restarting.end(), output.stream) == m_restarting.end())
-                m_restarting.push_back(output.stream);
+            if (output.stream) {
+                auto restart = std::find_if(m_restarting.begin(), m_restarting.end(),
+                                            [&](const Restart &r) { return r.stream == output.stream; });
+                if (restart == m_restarting.end()) {
+                    Restart made;
+                    made.stream = output.stream;
+                    made.source = identityOf(output.source);
+                    restart = m_restarting.insert(m_restarting.end(), made);
+                }
+                restart->stale = true;
+                restart->startsToSkip = restart->pendingStarts;
+            }
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
         }
@@ -290,6 +307,14 @@ HRESULT SessionCore::stop()
     for (const auto &source : sources)
         source->Stop();
     return hr;
+}
+
+CComPtr<IUnknown> SessionCore::identityOf(IUnknown *object)
+{
+    CComPtr<IUnknown> identity;
+    if (object)
+        object->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity));
+    return identity;
 }
 
 HRESULT SessionCore::setSourceRate(IMFMediaSource *source, float rate)
@@ -475,7 +500,15 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
     }
     if (type == MEStreamStarted) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_restarting.erase(std::remove(m_restarting.begin(), m_restarting.end(), stream), m_restarting.end());
+        for (Restart &restart : m_restarting) {
+            if (restart.stream.p != stream)
+                continue;
+            restart.pendingStarts = std::max(0, restart.pendingStarts - 1);
+            if (restart.startsToSkip > 0)
+                --restart.startsToSkip; // a start stopped again: its samples are stale too
+            else
+                restart.stale = false;
+        }
         return;
     }
     if (type != MEMediaSample && type != MEEndOfStream)
@@ -484,7 +517,8 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
         // A sample read before a stop must not answer a request of the next start: a decoder
         // would take it for the first sample after the seek, and miss the key frame it asked for.
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (std::find(m_restarting.begin(), m_restarting.end(), stream) != m_restarting.end()) {
+        if (std::any_of(m_restarting.begin(), m_restarting.end(),
+                        [&](const Restart &r) { return r.stream.p == stream && r.stale; })) {
             qCDebug(lcSession) << "A sample from before the stop was dropped";
             return;
         }

@@ -80,6 +80,8 @@ private:
     static void issue(const std::vector<CComPtr<IMFMediaStream>> &requests);
     void reportError(HRESULT hr);
     static HRESULT setSourceRate(IMFMediaSource *source, float rate);
+    // The object's IUnknown, which tells two interface pointers of one object apart from others.
+    static CComPtr<IUnknown> identityOf(IUnknown *object);
     // Lets the clock run at the session's rate once the preroll of that start is over.
     void endPreroll(quint64 generation);
     std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
@@ -88,9 +90,18 @@ private:
     bool m_running = false;
     float m_rate = 1.0f;
     bool m_prerolling = false;
-    // Streams stopped since their last start: the samples they still had queued for the requests
-    // of before the stop are stale until the stream's MEStreamStarted.
-    std::vector<CComPtr<IMFMediaStream>> m_restarting;
+    // A stream stopped by the session: the samples it still had queued for the requests of before
+    // the stop are stale until the MEStreamStarted of the start after the last stop. Starts issued
+    // and stopped again before their MEStreamStarted came (seeks in quick succession) are skipped.
+    struct Restart
+    {
+        CComPtr<IMFMediaStream> stream;
+        CComPtr<IUnknown> source; // its identity
+        bool stale = true;
+        int pendingStarts = 0; // Start calls whose MEStreamStarted has not come yet
+        int startsToSkip = 0;  // of those, the ones stopped again
+    };
+    std::vector<Restart> m_restarting;
     quint64 m_generation = 0; // counts starts and stops, so a late preroll timeout does nothing
     std::vector<Sink> m_sinks;
     std::vector<Output> m_outputs;

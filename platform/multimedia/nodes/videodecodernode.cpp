@@ -68,12 +68,10 @@ void deliverCurrent(const std::shared_ptr<DecoderState> &state, quint64 epoch,
     if (!target || !sample)
         return;
     target->waitForRequest(DeliveryWaitMs);
-    {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        if (state->epoch != epoch)
-            return;
-    }
-    target->deliverStamped(sample);
+    // Under the lock: a stop in between would flush after this picture went, never before.
+    std::lock_guard<std::mutex> lock(state->mutex);
+    if (state->epoch == epoch)
+        target->deliverStamped(sample);
 }
 
 } // namespace
