@@ -306,6 +306,9 @@ HRESULT SessionCore::stop()
     const HRESULT hr = m_clock ? m_clock->Stop() : S_OK;
     for (const auto &source : sources)
         source->Stop();
+    // A hand-over under way ends soon: the sinks and the sources are stopped (a transform waiting
+    // for its consumer's request gives up), and what it carries is dropped.
+    std::unique_lock<std::shared_mutex> waited(m_delivering);
     return hr;
 }
 
@@ -513,6 +516,7 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
     }
     if (type != MEMediaSample && type != MEEndOfStream)
         return;
+    std::shared_lock<std::shared_mutex> delivering(m_delivering);
     if (type == MEMediaSample) {
         // A sample read before a stop must not answer a request of the next start: a decoder
         // would take it for the first sample after the seek, and miss the key frame it asked for.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace nyx::multimedia {
@@ -102,6 +103,9 @@ private:
         int startsToSkip = 0;  // of those, the ones stopped again
     };
     std::vector<Restart> m_restarting;
+    // Held shared while samples are handed to sinks; stop() waits for the hand-overs under way, so
+    // that none of the stopped run reaches a sink after the next start.
+    std::shared_mutex m_delivering;
     quint64 m_generation = 0; // counts starts and stops, so a late preroll timeout does nothing
     std::vector<Sink> m_sinks;
     std::vector<Output> m_outputs;
