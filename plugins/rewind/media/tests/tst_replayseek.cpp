@@ -39,6 +39,17 @@ LONGLONG frameTime(int i)
     return kBase + i * kFrame + (i % 10 == 7 ? 50000 : 0);
 }
 
+QString shownText(const ShownFrames::Counts &c, int target)
+{
+    QStringList shown;
+    for (int frame : c.shown)
+        shown << QString::number(frame);
+    return QStringLiteral("shown [%1] for frame %2, %3 passed over")
+        .arg(shown.join(QLatin1Char(' ')))
+        .arg(target)
+        .arg(c.prerolled);
+}
+
 QString qmlTime(LONGLONG fileTime)
 {
     return QStringLiteral("new Date(%1)")
@@ -191,7 +202,7 @@ void tst_ReplaySeek::showsTheFrameAtThePosition()
         // The clock stands: the frame stays the only one shown.
         QTest::qWait(500);
         ShownFrames::Counts c = m_shown->counts();
-        QCOMPARE(c.shown, QVector<int>{target});
+        QVERIFY2(c.shown == QVector<int>{target}, qPrintable(shownText(c, target)));
         QCOMPARE(c.prerolled, target - keyFrame);
         QCOMPARE(c.late, 0);
 
@@ -203,7 +214,7 @@ void tst_ReplaySeek::showsTheFrameAtThePosition()
             QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
             QTest::qWait(300);
             c = m_shown->counts();
-            QCOMPARE(c.shown, QVector<int>{target + step});
+            QVERIFY2(c.shown == QVector<int>{target + step}, qPrintable(shownText(c, target + step)));
             QCOMPARE(c.prerolled, (target + step) % kGop);
         }
         m_session->stop();
@@ -244,7 +255,7 @@ void tst_ReplaySeek::seeksAgainWhileReading()
         QTRY_VERIFY_WITH_TIMEOUT(!m_shown->counts().shown.isEmpty(), 20000);
         QTest::qWait(200);
         const ShownFrames::Counts c = m_shown->counts();
-        QCOMPARE(c.shown, QVector<int>{target});
+        QVERIFY2(c.shown == QVector<int>{target}, qPrintable(shownText(c, target)));
         QCOMPARE(c.prerolled, target % kGop);
     }
     m_session->stop();
