@@ -236,6 +236,18 @@ struct IMFMediaSink : public IUnknown
 };
 NYX_DECLARE_IID(IMFMediaSink, IID_IMFMediaSink)
 
+// {5DFD4B2A-7674-4110-A4E6-8A68FD5F3688}
+constexpr IID IID_IMFMediaSinkPreroll = {
+    0x5DFD4B2A, 0x7674, 0x4110, {0xA4, 0xE6, 0x8A, 0x68, 0xFD, 0x5F, 0x36, 0x88}};
+
+// A media sink that can get ready before its clock runs: after NotifyPreroll, each of its stream
+// sinks raises MEStreamSinkPrerolled once it holds what it shows first at upcomingStartTime.
+struct IMFMediaSinkPreroll : public IUnknown
+{
+    virtual HRESULT NotifyPreroll(MFTIME upcomingStartTime) = 0;
+};
+NYX_DECLARE_IID(IMFMediaSinkPreroll, IID_IMFMediaSinkPreroll)
+
 // ---- topology nodes ------------------------------------------------------------------------
 
 using TOPOID = UINT64;

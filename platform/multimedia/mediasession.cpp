@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // The same sources' streams feeding the same sinks.
@@ -248,9 +249,13 @@ void MediaSession::play()
         return;
     if (m_playing)
         m_core->stop();
-    const LONGLONG position = static_cast<LONGLONG>(m_position * 1e7);
-    // A fresh start is a start at a position: a seekable source seeks there (to its key frame).
-    const HRESULT hr = m_core->start(routes, position, true);
+    // Rounded, not truncated: a position on a frame's start (seconds from milliseconds) must not
+    // land a hair before it, in the frame before.
+    const LONGLONG position = std::llround(m_position * 1e7);
+    // A fresh start is a start at a position: a seekable source seeks there (to its key frame), and
+    // the sinks show the frame at the position first. The rate always goes with it: one set while
+    // stopped reaches the clock and the sources only now.
+    const HRESULT hr = m_core->start(routes, position, true, static_cast<float>(m_rate));
     m_running = routes;
     if (FAILED(hr)) {
         m_core->stop();
@@ -259,8 +264,6 @@ void MediaSession::play()
         emit error(hr);
         return;
     }
-    if (!qFuzzyCompare(m_rate, 1.0))
-        m_core->setRate(static_cast<float>(m_rate));
     setPlaying(true);
 }
 

@@ -1,6 +1,7 @@
 #include "multimedia/sessioncore.h"
 
 #include "multimedia/asynccallbackfn.h"
+#include "multimedia/mfmessagequeue.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
@@ -72,15 +73,28 @@ void SessionCore::listen(IMFMediaEventGenerator *generator, std::function<void(I
         qCDebug(lcSession) << "BeginGetEvent failed" << Qt::hex << hr;
 }
 
-HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition)
+HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate)
 {
     std::vector<CComPtr<IMFMediaSink>> sinks;
+    quint64 generation = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const Sink &sink : m_sinks)
             m_missedBefore += sink.missed + heldSamples(sink);
         m_sinks.clear();
         m_outputs.clear();
+        // Only the streams of this start's sources can still bring stale samples: a source left
+        // out (or shut down) is forgotten, so the list never outgrows the graph.
+        const auto leftOut = [&routes](const Restart &restart) {
+            CComPtr<IMFMediaSource> source;
+            if (FAILED(restart.stream->GetMediaSource(&source)))
+                return true;
+            return std::none_of(routes.begin(), routes.end(), [&](const Route &route) {
+                return route.source && identityOf(route.source) == restart.source;
+            });
+        };
+        m_restarting.erase(std::remove_if(m_restarting.begin(), m_restarting.end(), leftOut),
+                           m_restarting.end());
         for (const Route &route : routes) {
             if (!route.source || !route.sink)
                 continue;
@@ -102,6 +116,9 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         }
         sinks = mediaSinks();
         m_running = false;
+        m_prerolling = false;
+        m_rate = rate;
+        generation = ++m_generation;
     }
 
     // The stream sinks take the connected types (a sink keeps an equal type as it is).
@@ -159,11 +176,94 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         start.hVal.QuadPart = position;
     }
     for (const auto &source : sources) {
+        // Counted before the start: its MEStreamStarted may be handled before Start returns.
+        const CComPtr<IUnknown> identity = identityOf(source.first);
+        const auto countStart = [&](int step) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (Restart &restart : m_restarting)
+                if (restart.source == identity)
+                    restart.pendingStarts = std::max(0, restart.pendingStarts + step);
+        };
+        countStart(1);
         const HRESULT hr = source.first->Start(source.second, &GUID_NULL, &start);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            countStart(-1);
             return hr;
+        }
+    }
+    for (const auto &source : sources)
+        setSourceRate(source.first, rate);
+
+    // Sinks that render get ready before the clock runs: after a seek they decode from the key
+    // frame to the position first. A clock at rate 0 stands anyway, and live sources only (a
+    // recorder's) do not seek: their samples are stamped from their start, and a held clock would
+    // only delay their preview.
+    const bool seeks = std::any_of(sources.begin(), sources.end(), [](const auto &source) {
+        DWORD characteristics = 0;
+        return SUCCEEDED(source.first->GetCharacteristics(&characteristics)) &&
+               (characteristics & MFMEDIASOURCE_CAN_SEEK);
+    });
+    bool prerolling = false;
+    if (hasPosition && rate != 0.0f && seeks) {
+        std::vector<IMFMediaSink *> told;
+        for (const auto &sink : sinks) {
+            CComPtr<IMFMediaSinkPreroll> preroll;
+            if (SUCCEEDED(sink.QueryInterface(&preroll)) && SUCCEEDED(preroll->NotifyPreroll(position)))
+                told.push_back(sink);
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Sink &entry : m_sinks) {
+            CComPtr<IMFMediaSink> owner;
+            if (SUCCEEDED(entry.sink->GetMediaSink(&owner)) &&
+                std::find(told.begin(), told.end(), owner.p) != told.end()) {
+                entry.prerolling = true;
+                prerolling = true;
+            }
+        }
+        m_prerolling = prerolling;
+    }
+    CComPtr<IMFRateControl> clockRate;
+    if (SUCCEEDED(m_clock.QueryInterface(&clockRate)))
+        clockRate->SetRate(FALSE, prerolling ? 0.0f : rate);
+    if (prerolling) {
+        std::weak_ptr<SessionCore> weak = weak_from_this();
+        MFMessageQueue::schedule(
+            [weak, generation] {
+                if (auto core = weak.lock()) {
+                    if (core->isPrerolling())
+                        qCInfo(lcSession) << "The sinks took too long to preroll: the clock runs";
+                    core->endPreroll(generation);
+                }
+                return S_OK;
+            },
+            PrerollTimeoutMs);
     }
     return m_clock->Start(hasPosition ? position : 0);
+}
+
+bool SessionCore::isPrerolling() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_prerolling;
+}
+
+void SessionCore::endPreroll(quint64 generation)
+{
+    float rate = 1.0f;
+    CComPtr<IMFPresentationClock> clock;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_prerolling || generation != m_generation)
+            return;
+        m_prerolling = false;
+        for (Sink &sink : m_sinks)
+            sink.prerolling = false;
+        rate = m_rate;
+        clock = m_clock;
+    }
+    CComPtr<IMFRateControl> clockRate;
+    if (clock && SUCCEEDED(clock.QueryInterface(&clockRate)))
+        clockRate->SetRate(FALSE, rate);
 }
 
 HRESULT SessionCore::pause()
@@ -187,8 +287,22 @@ HRESULT SessionCore::stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = false;
+        m_prerolling = false;
+        ++m_generation;
         for (Output &output : m_outputs) {
             output.requested = 0;
+            if (output.stream) {
+                auto restart = std::find_if(m_restarting.begin(), m_restarting.end(),
+                                            [&](const Restart &r) { return r.stream == output.stream; });
+                if (restart == m_restarting.end()) {
+                    Restart made;
+                    made.stream = output.stream;
+                    made.source = identityOf(output.source);
+                    restart = m_restarting.insert(m_restarting.end(), made);
+                }
+                restart->stale = true;
+                restart->startsToSkip = restart->pendingStarts;
+            }
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
         }
@@ -203,30 +317,50 @@ HRESULT SessionCore::stop()
     const HRESULT hr = m_clock ? m_clock->Stop() : S_OK;
     for (const auto &source : sources)
         source->Stop();
+    // A hand-over under way ends soon: the sinks and the sources are stopped (a transform waiting
+    // for its consumer's request gives up), and what it carries is dropped.
+    std::unique_lock<std::shared_mutex> waited(m_delivering);
     return hr;
+}
+
+CComPtr<IUnknown> SessionCore::identityOf(IUnknown *object)
+{
+    CComPtr<IUnknown> identity;
+    if (object)
+        object->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity));
+    return identity;
+}
+
+HRESULT SessionCore::setSourceRate(IMFMediaSource *source, float rate)
+{
+    CComPtr<IMFRateControl> control;
+    if (FAILED(MFGetService(source, MF_RATE_CONTROL_SERVICE, IID_IMFRateControl,
+                            reinterpret_cast<void **>(&control))))
+        return S_OK; // a source without rate control plays at its own pace
+    return control->SetRate(FALSE, rate);
 }
 
 HRESULT SessionCore::setRate(float rate)
 {
     std::vector<CComPtr<IMFMediaSource>> sources;
+    bool prerolling = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const Output &output : m_outputs)
             if (std::find(sources.begin(), sources.end(), output.source) == sources.end())
                 sources.push_back(output.source);
+        m_rate = rate;
+        prerolling = m_prerolling;
     }
     HRESULT result = S_OK;
     for (const auto &source : sources) {
-        CComPtr<IMFRateControl> control;
-        if (SUCCEEDED(MFGetService(source, MF_RATE_CONTROL_SERVICE, IID_IMFRateControl,
-                                   reinterpret_cast<void **>(&control)))) {
-            const HRESULT hr = control->SetRate(FALSE, rate);
-            if (FAILED(hr))
-                result = hr;
-        }
+        const HRESULT hr = setSourceRate(source, rate);
+        if (FAILED(hr))
+            result = hr;
     }
+    // A clock held for the preroll takes the rate when the preroll is over.
     CComPtr<IMFRateControl> clockRate;
-    if (m_clock && SUCCEEDED(m_clock.QueryInterface(&clockRate)))
+    if (!prerolling && m_clock && SUCCEEDED(m_clock.QueryInterface(&clockRate)))
         clockRate->SetRate(FALSE, rate);
     return result;
 }
@@ -240,6 +374,7 @@ void SessionCore::shutdown()
         sinks = mediaSinks();
         m_sinks.clear();
         m_outputs.clear();
+        m_restarting.clear();
     }
     // The clock holds the sinks as state sinks and the sinks hold the clock.
     for (const auto &sink : sinks)
@@ -292,6 +427,8 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
             reportError(FAILED(status) ? status : E_FAIL);
         return;
     }
+    bool prerolled = false;
+    quint64 generation = 0;
     quint64 id = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -299,12 +436,27 @@ void SessionCore::onSinkEvent(IMFStreamSink *sink, IMFMediaEvent *event)
             std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.sink.p == sink; });
         if (entry == m_sinks.end())
             return;
-        if (type != MEStreamSinkRequestSample)
+        if (type == MEStreamSinkPrerolled) {
+            entry->prerolling = false;
+            if (!m_prerolling ||
+                std::any_of(m_sinks.begin(), m_sinks.end(), [](const Sink &s) { return s.prerolling; }))
+                return;
+            generation = m_generation;
+            prerolled = true;
+        } else if (type == MEStreamSinkRequestSample) {
+            ++entry->pending;
+            id = entry->id;
+        } else {
             return;
-        ++entry->pending;
-        id = entry->id;
+        }
     }
-    // Held samples answer the request first; what is still wanted is asked of the source.
+    if (prerolled) {
+        endPreroll(generation);
+        return;
+    }
+    // Held samples answer the request first; what is still wanted is asked of the source. A stop
+    // waits for this hand-over as for those of the sources' samples.
+    std::shared_lock<std::shared_mutex> delivering(m_delivering);
     deliverHeld(id);
 }
 
@@ -413,8 +565,32 @@ void SessionCore::onStreamEvent(IMFMediaStream *stream, IMFMediaEvent *event)
         onFormatChanged(stream, event);
         return;
     }
+    if (type == MEStreamStarted) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Restart &restart : m_restarting) {
+            if (restart.stream.p != stream)
+                continue;
+            restart.pendingStarts = std::max(0, restart.pendingStarts - 1);
+            if (restart.startsToSkip > 0)
+                --restart.startsToSkip; // a start stopped again: its samples are stale too
+            else
+                restart.stale = false;
+        }
+        return;
+    }
     if (type != MEMediaSample && type != MEEndOfStream)
         return;
+    std::shared_lock<std::shared_mutex> delivering(m_delivering);
+    if (type == MEMediaSample) {
+        // A sample read before a stop must not answer a request of the next start: a decoder
+        // would take it for the first sample after the seek, and miss the key frame it asked for.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (std::any_of(m_restarting.begin(), m_restarting.end(),
+                        [&](const Restart &r) { return r.stream.p == stream && r.stale; })) {
+            qCDebug(lcSession) << "A sample from before the stop was dropped";
+            return;
+        }
+    }
     CComPtr<IMFSample> sample;
     if (type == MEMediaSample) {
         PROPVARIANT value;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace nyx::multimedia {
@@ -29,12 +30,21 @@ public:
     SessionCore();
     ~SessionCore();
 
-    // Sets the sinks' types and clock, starts the sources, then the clock at position (100 ns).
-    HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition);
+    // Sets the sinks' types and clock, starts the sources at the rate, then the clock at position
+    // (100 ns). A start at a position of a session with a seekable source at a rate above 0 holds
+    // the clock at the position (rate 0) until every sink that can preroll holds its first frame
+    // there (MEStreamSinkPrerolled) or PrerollTimeoutMs have passed: decoding from the key frame
+    // before the position takes a moment, and a clock that ran meanwhile would make the first
+    // frames late.
+    HRESULT start(const std::vector<Route> &routes, LONGLONG position, bool hasPosition, float rate);
     HRESULT pause();
     // Stops the clock (the sinks write what they hold and stop) and the sources.
     HRESULT stop();
     HRESULT setRate(float rate);
+    // Whether the clock is held for the sinks' preroll.
+    bool isPrerolling() const;
+
+    static constexpr int PrerollTimeoutMs = 3000;
     // Stops and leaves the sinks without a clock.
     void shutdown();
 
@@ -61,6 +71,7 @@ private:
         // One thread at a time hands the held samples over, so that they keep their order.
         bool delivering = false;
         quint64 id = 0; // tells this entry from those of a later start
+        bool prerolling = false; // its MEStreamSinkPrerolled is awaited
     };
     struct Output
     {
@@ -86,10 +97,33 @@ private:
     // Never waits: a thread that finds another delivering leaves the new request to it.
     void deliverHeld(quint64 sinkId);
     void reportError(HRESULT hr);
+    static HRESULT setSourceRate(IMFMediaSource *source, float rate);
+    // The object's IUnknown, which tells two interface pointers of one object apart from others.
+    static CComPtr<IUnknown> identityOf(IUnknown *object);
+    // Lets the clock run at the session's rate once the preroll of that start is over.
+    void endPreroll(quint64 generation);
     std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
 
     mutable std::mutex m_mutex;
     bool m_running = false;
+    float m_rate = 1.0f;
+    bool m_prerolling = false;
+    // A stream stopped by the session: the samples it still had queued for the requests of before
+    // the stop are stale until the MEStreamStarted of the start after the last stop. Starts issued
+    // and stopped again before their MEStreamStarted came (seeks in quick succession) are skipped.
+    struct Restart
+    {
+        CComPtr<IMFMediaStream> stream;
+        CComPtr<IUnknown> source; // its identity
+        bool stale = true;
+        int pendingStarts = 0; // Start calls whose MEStreamStarted has not come yet
+        int startsToSkip = 0;  // of those, the ones stopped again
+    };
+    std::vector<Restart> m_restarting;
+    // Held shared while samples are handed to sinks; stop() waits for the hand-overs under way, so
+    // that none of the stopped run reaches a sink after the next start.
+    std::shared_mutex m_delivering;
+    quint64 m_generation = 0; // counts starts and stops, so a late preroll timeout does nothing
     std::vector<Sink> m_sinks;
     std::vector<Output> m_outputs;
     CComPtr<IMFPresentationClock> m_clock;

@@ -422,11 +422,6 @@ private slots:
     // board: the frames shown carry the board's time strip of the replayed times.
     void clientReplaysRecordedCamera()
     {
-        // Known fault: after a seek the first frame shown is the key frame before the chosen
-        // position (up to a second early), not the frame at it. Run with TUNDRA_STATION_KNOWN_FAULTS
-        // set to see it.
-        if (!qEnvironmentVariableIsSet("TUNDRA_STATION_KNOWN_FAULTS"))
-            QSKIP("a seek shows the key frame before the chosen position, not the frame at it");
         Screen server;
         QVERIFY(server.load(QStringLiteral("/server/qml/main.qml")));
         const qint64 loaded =

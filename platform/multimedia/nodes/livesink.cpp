@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace nyx::multimedia {
@@ -19,7 +20,8 @@ public:
     LiveStreamSink(IMFMediaSink *owner, LiveSinkSpec spec) : m_owner(owner), m_spec(std::move(spec))
     {
         MFCreateEventQueue(&m_events);
-        m_spec.buffered = qMax(1, m_spec.buffered);
+        // A paced sink looks at the sample after the one it holds to tell the frame at a position.
+        m_spec.buffered = qMax(m_spec.paced ? 2 : 1, m_spec.buffered);
         if (m_spec.paced)
             m_presenter = std::thread([this] { present(); });
     }
@@ -107,8 +109,19 @@ public:
     HRESULT PlaceMarker(MFSTREAMSINK_MARKER_TYPE type, const PROPVARIANT *,
                         const PROPVARIANT *context) override
     {
-        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT && m_spec.endOfSegment)
-            m_spec.endOfSegment();
+        if (type == MFSTREAMSINK_MARKER_ENDOFSEGMENT) {
+            if (m_spec.paced) {
+                // Nothing after what it holds is coming: the last sample before the position is
+                // the one to show, and the session need not wait for more.
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_segmentEnded = true;
+                if (m_queue.empty())
+                    announcePrerolled();
+                m_wake.notify_all();
+            }
+            if (m_spec.endOfSegment)
+                m_spec.endOfSegment();
+        }
         return m_events->QueueEventParamVar(MEStreamSinkMarker, GUID_NULL, S_OK, context);
     }
     HRESULT Flush() override
@@ -179,18 +192,44 @@ public:
         return S_OK;
     }
 
-    void start(IMFPresentationClock *clock)
+    // offset: the position of a start (a seek), or PRESENTATION_CURRENT_POSITION (a resume).
+    void start(IMFPresentationClock *clock, LONGLONG offset)
     {
+        // The clock may have had its rate set before this sink was given it.
+        float rate = 1.0f;
+        CComPtr<IMFRateControl> rateControl;
+        const bool knowsRate =
+            clock &&
+            SUCCEEDED(clock->QueryInterface(IID_IMFRateControl, reinterpret_cast<void **>(&rateControl))) &&
+            SUCCEEDED(rateControl->GetRate(nullptr, &rate));
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (knowsRate)
+            m_rate = rate;
         const bool wasStarted = m_started;
         m_started = true;
         m_clock = clock;
+        if (offset != PRESENTATION_CURRENT_POSITION) {
+            m_prerollBoundary = offset;
+            m_prerolling = true;
+            m_segmentEnded = false;
+        }
         m_events->QueueEventParamVar(MEStreamSinkStarted, GUID_NULL, S_OK, nullptr);
         if (m_spec.paced)
             requestRoom();
         else if (!wasStarted)
             m_events->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
         m_wake.notify_all();
+    }
+    // The session is about to start the clock: say when the first sample to show is here.
+    HRESULT notifyPreroll()
+    {
+        if (!m_spec.paced)
+            return E_NOTIMPL;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_owner)
+            return MF_E_SHUTDOWN;
+        m_announcePreroll = true;
+        return S_OK;
     }
     void setRate(float rate)
     {
@@ -207,8 +246,11 @@ public:
             if (event == MEStreamSinkStopped) {
                 m_queue.clear();
                 m_requested = 0; // the session forgets its requests on stop
+                m_prerolling = false;
+                m_announcePreroll = false;
             }
             m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
+            m_wake.notify_all();
         }
         if (event == MEStreamSinkStopped && m_spec.stopped)
             m_spec.stopped();
@@ -221,6 +263,7 @@ public:
             m_owner = nullptr;
             m_queue.clear();
             m_clock = nullptr;
+            m_announcePreroll = false;
         }
         endPresenter();
         // Waits for a sample being consumed: the consumer's target may go away after this.
@@ -260,35 +303,98 @@ private:
         }
     }
 
+    // Under m_mutex: the session waits no longer for this sink.
+    void announcePrerolled()
+    {
+        if (!m_announcePreroll)
+            return;
+        m_announcePreroll = false;
+        m_events->QueueEventParamVar(MEStreamSinkPrerolled, GUID_NULL, S_OK, nullptr);
+    }
+
+    // Under m_mutex: whether the front sample is preroll, the frame to show at the position of the
+    // last start, or (nullopt) not known until the next sample or the end of the segment is here.
+    // The frame at the position is the last one that begins at or before it: a sample is preroll
+    // when a later one begins at or before the position too. Durations do not tell: a recording's
+    // frames come at times that jitter, so a late frame's duration runs into the next frame, and a
+    // position in the gap before a late frame still shows the frame before it.
+    std::optional<bool> isPreroll(LONGLONG time) const
+    {
+        if (m_queue.size() > 1) {
+            LONGLONG next = 0;
+            m_queue[1]->GetSampleTime(&next);
+            // Samples of the same time (a frame step's, stamped with the position) all show.
+            return next > time && next <= m_prerollBoundary;
+        }
+        if (m_segmentEnded || time > m_prerollBoundary)
+            return false;
+        return std::nullopt;
+    }
+
     // The presenter thread of a paced sink: one sample at a time, when the clock reaches its time.
     void present()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        bool showFirst = false; // the first sample at a start's position is never dropped as late
         for (;;) {
             m_wake.wait(lock, [this] { return m_ending || (m_started && !m_queue.empty()); });
             if (m_ending)
                 return;
             CComPtr<IMFSample> sample = m_queue.front();
-            CComPtr<IMFPresentationClock> clock = m_clock;
-            const float rate = m_rate;
             LONGLONG time = 0;
             sample->GetSampleTime(&time);
-            MFTIME now = time;
-            if (clock && rate != 0.0f && FAILED(clock->GetTime(&now)))
-                now = time;
-            const bool forward = rate >= 0.0f;
-            const LONGLONG ahead = forward ? time - now : now - time;
-            if (rate != 0.0f && ahead > 0) {
-                // Early: wait for its time (in steps, so that a new rate or a stop is seen soon).
-                const double wallUs = double(ahead) / 10.0 / double(qAbs(rate));
-                m_wake.wait_for(lock, std::chrono::microseconds(qBound<qint64>(100, qint64(wallUs), 20000)));
-                continue;
+            enum
+            {
+                Show,
+                Late,
+                Preroll
+            } fate = Show;
+            if (m_prerolling) {
+                const std::optional<bool> preroll = isPreroll(time);
+                if (!preroll) {
+                    // Woken by the next sample, the segment's end, a stop or a start.
+                    m_wake.wait_for(lock, std::chrono::milliseconds(100));
+                    continue;
+                }
+                if (*preroll) {
+                    fate = Preroll;
+                } else {
+                    m_prerolling = false;
+                    showFirst = true;
+                    announcePrerolled();
+                }
             }
-            bool late = false;
-            if (rate != 0.0f && m_queue.size() > 1) {
-                LONGLONG next = 0;
-                m_queue[1]->GetSampleTime(&next);
-                late = forward ? next <= now : next >= now;
+            if (fate == Show) {
+                CComPtr<IMFPresentationClock> clock = m_clock;
+                const float rate = m_rate;
+                // A clock at rate 0 stands at its position: the frame at it shows, later ones wait.
+                MFTIME now = time;
+                if (clock && FAILED(clock->GetTime(&now)))
+                    now = time;
+                const bool forward = rate >= 0.0f;
+                const LONGLONG ahead = forward ? time - now : now - time;
+                // The first frame of a start shows at once on a standing clock, even one that
+                // begins after the position (the recording has a gap there).
+                if (ahead > 0 && !(rate == 0.0f && showFirst)) {
+                    if (rate == 0.0f) {
+                        // Until the clock moves: a new rate, a stop or a start wakes this wait (the
+                        // timeout only guards against a missed wake-up).
+                        m_wake.wait_for(lock, std::chrono::milliseconds(100));
+                        continue;
+                    }
+                    // Early: wait for its time (in steps, so that a new rate or a stop is seen soon).
+                    const double wallUs = double(ahead) / 10.0 / double(qAbs(rate));
+                    m_wake.wait_for(lock,
+                                    std::chrono::microseconds(qBound<qint64>(100, qint64(wallUs), 20000)));
+                    continue;
+                }
+                if (rate != 0.0f && m_queue.size() > 1 && !showFirst) {
+                    LONGLONG next = 0;
+                    m_queue[1]->GetSampleTime(&next);
+                    if (forward ? next <= now : next >= now)
+                        fate = Late;
+                }
+                showFirst = false;
             }
             m_queue.pop_front();
             if (m_started)
@@ -297,7 +403,10 @@ private:
             lock.unlock();
             {
                 std::lock_guard<std::mutex> consuming(m_consumeMutex);
-                if (late) {
+                if (fate == Preroll) {
+                    if (m_spec.prerollDropped)
+                        m_spec.prerollDropped();
+                } else if (fate == Late) {
                     if (m_spec.lateDropped)
                         m_spec.lateDropped();
                 } else if (m_spec.consume) {
@@ -317,6 +426,11 @@ private:
     CComPtr<IMFPresentationClock> m_clock;
     float m_rate = 1.0f;
     int m_requested = 0; // a paced sink's requests not answered yet
+    // A paced sink after a start at a position: the samples before the frame at it are not shown.
+    LONGLONG m_prerollBoundary = 0;
+    bool m_prerolling = false;
+    bool m_segmentEnded = false;    // since the last start at a position
+    bool m_announcePreroll = false; // MEStreamSinkPrerolled is owed to the session
     bool m_ending = false;
     std::thread m_presenter;
     IMFMediaSink *m_owner; // not counted: the media sink owns its stream sink
@@ -326,7 +440,7 @@ private:
     bool m_started = false;
 };
 
-class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink>
+class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink, IMFMediaSinkPreroll>
 {
 public:
     explicit LiveMediaSink(LiveSinkSpec spec) { m_stream.Attach(new LiveStreamSink(this, std::move(spec))); }
@@ -399,9 +513,17 @@ public:
         return S_OK;
     }
 
-    HRESULT OnClockStart(MFTIME, LONGLONG) override
+    // IMFMediaSinkPreroll: only a paced sink has anything to get ready (E_NOTIMPL otherwise).
+    HRESULT NotifyPreroll(MFTIME) override
     {
-        m_stream->start(currentClock());
+        if (m_shutdown)
+            return MF_E_SHUTDOWN;
+        return m_stream->notifyPreroll();
+    }
+
+    HRESULT OnClockStart(MFTIME, LONGLONG offset) override
+    {
+        m_stream->start(currentClock(), offset);
         return S_OK;
     }
     HRESULT OnClockStop(MFTIME) override
@@ -416,7 +538,7 @@ public:
     }
     HRESULT OnClockRestart(MFTIME) override
     {
-        m_stream->start(currentClock());
+        m_stream->start(currentClock(), PRESENTATION_CURRENT_POSITION);
         return S_OK;
     }
     HRESULT OnClockSetRate(MFTIME, float rate) override

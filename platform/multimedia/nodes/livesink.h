@@ -18,14 +18,23 @@ struct LiveSinkSpec
     // Called on the session's work-queue thread for each sample, one at a time, with the stream's
     // current media type. A failure is raised as MEError.
     std::function<HRESULT(IMFSample *sample, IMFMediaType *type)> consume;
-    // A rendering sink: each sample is consumed when the presentation clock reaches its time (at once
-    // while the clock's rate is 0, so that a stepped frame shows), holding at most `buffered` samples
-    // and asking for the next only when one has left. A sample whose time has passed while the next
-    // one is due as well is dropped (lateDropped), never queued. Consumption then runs on the sink's
-    // own presenter thread. Otherwise samples are consumed as fast as they come.
+    // A rendering sink: each sample is consumed when the presentation clock reaches its time, holding
+    // at most `buffered` samples and asking for the next only when one has left. While the clock's
+    // rate is 0 its time stands, so the frame at that time shows and stays until the clock moves or
+    // starts again. A sample whose time has passed while the next one is due as well is dropped
+    // (lateDropped), never queued. Consumption then runs on the sink's own presenter thread.
+    // Otherwise samples are consumed as fast as they come.
+    //
+    // A start at a position (a seek) begins at the key frame before it: the samples before the frame
+    // at the position (the last one that begins at or before it) are decoded for the ones after them
+    // but never shown (prerollDropped); the frame at the position shows even when it is late, and
+    // on a standing clock even when the recording has a gap there. A paced sink also answers
+    // IMFMediaSinkPreroll: told of the coming start, it raises MEStreamSinkPrerolled once it holds
+    // that first sample (or its stream ended), so that the session can hold the clock until then.
     bool paced = false;
-    int buffered = 2;
+    int buffered = 2; // at least 2 when paced
     std::function<void()> lateDropped;
+    std::function<void()> prerollDropped;
     // Called on clock stop and sink shutdown (e.g. to let a loopback output go).
     std::function<void()> stopped;
     // Called when the stream's segment ends (its source's end of stream).

@@ -85,10 +85,15 @@ public:
     }
     void stop()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_started = false;
-        m_requests = 0;
-        m_backlog.clear();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_started = false;
+            m_requests = 0;
+            m_backlog.clear();
+            ++m_stops;
+        }
+        // A producer waiting for a request of the run that ended waits no longer.
+        m_requested.notify_all();
     }
     void shutdown()
     {
@@ -141,9 +146,12 @@ public:
     bool waitForRequest(int timeoutMs) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_requested.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-            return !m_source || (m_started && m_requests > 0);
-        }) && m_source;
+        const quint64 stops = m_stops;
+        return m_requested.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [this, stops] {
+                                        return !m_source || m_stops != stops || (m_started && m_requests > 0);
+                                    }) &&
+               m_source && m_stops == stops;
     }
 
 private:
@@ -160,6 +168,7 @@ private:
     qint64 m_position = 0;
     qint64 m_steadyStart = 0;
     qint64 m_dropped = 0;
+    quint64 m_stops = 0;
 };
 
 class LiveSourceImpl : public com::ComObject<IMFMediaSource>

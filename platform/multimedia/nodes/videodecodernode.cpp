@@ -29,6 +29,9 @@ struct DecoderState
     // The compressed samples under way by their tag, for their attributes.
     std::map<quint64, CComPtr<IMFSample>> pending;
     quint64 nextTag = 1;
+    // Counts flushes (a stop, a seek): a picture decoded before one is stale and never delivered
+    // after it, even when it was waiting for its consumer meanwhile.
+    quint64 epoch = 0;
 };
 
 // The decoded picture as a sample with the attributes of the compressed sample it came from.
@@ -55,6 +58,20 @@ void deliver(const std::weak_ptr<LiveFeed> &feed, IMFSample *sample)
         return;
     target->waitForRequest(DeliveryWaitMs);
     target->deliverStamped(sample);
+}
+
+// A decoded picture, unless the decoder was flushed while it waited for its consumer.
+void deliverCurrent(const std::shared_ptr<DecoderState> &state, quint64 epoch,
+                    const std::weak_ptr<LiveFeed> &feed, IMFSample *sample)
+{
+    auto target = feed.lock();
+    if (!target || !sample)
+        return;
+    target->waitForRequest(DeliveryWaitMs);
+    // Under the lock: a stop in between would flush after this picture went, never before.
+    std::lock_guard<std::mutex> lock(state->mutex);
+    if (state->epoch == epoch)
+        target->deliverStamped(sample);
 }
 
 } // namespace
@@ -137,6 +154,7 @@ void VideoDecoderNode::create()
         const QSize size{int(width), int(height)};
         spec.consume = [state, feed, size](IMFSample *sample, IMFMediaType *) -> HRESULT {
             QVector<std::pair<DecodedFrame, CComPtr<IMFSample>>> ready;
+            quint64 epoch = 0;
             {
                 std::lock_guard<std::mutex> lock(state->mutex);
                 UINT32 discontinuity = 0;
@@ -145,7 +163,9 @@ void VideoDecoderNode::create()
                     // A seek or a gap: nothing decoded before it belongs after it.
                     state->decoder.flush();
                     state->pending.clear();
+                    ++state->epoch;
                 }
+                epoch = state->epoch;
                 if (!state->decoder.isOpen() && !state->decoder.open()) {
                     qCWarning(lcDecoder).noquote() << "VideoDecoder:" << state->decoder.errorString();
                     return E_FAIL;
@@ -175,13 +195,14 @@ void VideoDecoderNode::create()
                     state->pending.erase(state->pending.begin());
             }
             for (const auto &entry : ready)
-                deliver(feed, decodedSample(entry.first, entry.second));
+                deliverCurrent(state, epoch, feed, decodedSample(entry.first, entry.second));
             return S_OK;
         };
         spec.stopped = [state] {
             std::lock_guard<std::mutex> lock(state->mutex);
             state->decoder.flush();
             state->pending.clear();
+            ++state->epoch;
         };
         spec.endOfSegment = [state, feed] {
             QVector<std::pair<DecodedFrame, CComPtr<IMFSample>>> ready;

@@ -74,6 +74,7 @@ void VideoRendererNode::create()
     // as fast as it can be read.
     spec.paced = true;
     spec.lateDropped = [item] { item->countLate(); };
+    spec.prerollDropped = [item] { item->countPrerolled(); };
     spec.consume = [item](IMFSample *sample, IMFMediaType *current) {
         const Nv12Frame frame = frameFromSample(sample, current);
         if (frame.isNull())

@@ -61,6 +61,12 @@ void VideoOutputItem::countLate()
     QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
 }
 
+void VideoOutputItem::countPrerolled()
+{
+    ++m_prerolled;
+    QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
+}
+
 void VideoOutputItem::clear()
 {
     {

@@ -22,6 +22,8 @@ class VideoOutputItem : public QQuickItem
     Q_PROPERTY(QSize frameSize READ frameSize NOTIFY frameSizeChanged)
     Q_PROPERTY(int framesPresented READ framesPresented NOTIFY statisticsChanged)
     Q_PROPERTY(int framesDropped READ framesDropped NOTIFY statisticsChanged)
+    // Frames decoded after a seek only to reach the frame at its position, never meant to show.
+    Q_PROPERTY(int framesPrerolled READ framesPrerolled NOTIFY statisticsChanged)
 
 public:
     explicit VideoOutputItem(QQuickItem *parent = nullptr);
@@ -31,12 +33,15 @@ public:
     void present(const Nv12Frame &frame);
     // Thread-safe: a frame that came too late to be shown (counted among the dropped ones).
     void countLate();
+    // Thread-safe: a frame before a seek's position, passed over (not among the dropped ones).
+    void countPrerolled();
     // Thread-safe: shows nothing until the next frame.
     void clear();
 
     QSize frameSize() const;
     int framesPresented() const { return m_presented; }
     int framesDropped() const { return m_dropped; }
+    int framesPrerolled() const { return m_prerolled; }
     // Where a frame of frameSize is drawn in an item of itemSize.
     static QRectF fittedRect(const QSizeF &itemSize, const QSize &frameSize);
 
@@ -60,6 +65,7 @@ private:
     std::atomic<bool> m_updateQueued{false};
     std::atomic<int> m_presented{0};
     std::atomic<int> m_dropped{0};
+    std::atomic<int> m_prerolled{0};
     SwsContext *m_sws = nullptr; // render thread only
 };
 

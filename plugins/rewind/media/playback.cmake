@@ -39,6 +39,17 @@ if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples AND TARGET rewind_playba
   endif()
 endif()
 
+# A seek in the client's replay until the frame at the position reaches the view (not a test).
+if(TARGET nyx_archive AND TARGET rewind_service_testsupport AND TARGET nyx_media_nodes AND TARGET nyx_kx)
+  tundra_add_benchmark(NAME replayseek_bench
+    SOURCES ${_playback}/bench/replayseek_bench.cpp ${_playback}/tests/shownframes.h
+    LIBS rewind_playback_testsupport rewind_service_testsupport nyx_media_nodes nyx_media_engines nyx_kx
+      Qt5::Qml Qt5::Test)
+  if(TARGET replayseek_bench)
+    target_include_directories(replayseek_bench PRIVATE ${_playback}/tests ${CMAKE_SOURCE_DIR}/platform/multimedia)
+  endif()
+endif()
+
 # Built only with -DTUNDRA_FUZZ=ON (clang): the attribute block of other recorders' stream records as
 # the codec and audio streams read it. The readers and the block parser are compiled into the target
 # so that they carry the fuzzer's coverage instrumentation.

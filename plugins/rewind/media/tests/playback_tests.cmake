@@ -19,6 +19,13 @@ if(TARGET nyx_archive AND TARGET rewind_service_testsupport)
     LIBS rewind_playback_testsupport rewind_service_testsupport Qt5::Qml)
   target_include_directories(tst_rewindplayback PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
 endif()
+# A replay started at a position through the real decoder and a paced output.
+if(TARGET nyx_archive AND TARGET rewind_service_testsupport AND TARGET nyx_media_nodes)
+  tundra_add_test(NAME tst_replayseek LABEL media TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_replayseek.cpp ${CMAKE_CURRENT_LIST_DIR}/shownframes.h
+    LIBS rewind_playback_testsupport rewind_service_testsupport nyx_media_nodes nyx_media_engines Qt5::Qml)
+  target_include_directories(tst_replayseek PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
+endif()
 
 # The decoding streams: H.264 of other recorders, codec-compressed video and raw audio.
 if(TARGET nyx_archive AND TARGET nyx_codecs_testsamples)
