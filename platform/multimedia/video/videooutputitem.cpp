@@ -1,8 +1,10 @@
 #include "multimedia/video/videooutputitem.h"
 
+#include <QGuiApplication>
 #include <QMutexLocker>
 #include <QQuickWindow>
 #include <QSGSimpleTextureNode>
+#include <QtMath>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -23,6 +25,9 @@ public:
         delete old;
     }
 };
+
+// Below this a picture says nothing; it also keeps libswscale's scaling factors sane.
+constexpr int kMinimumSide = 16;
 } // namespace
 
 VideoOutputItem::VideoOutputItem(QQuickItem *parent) : QQuickItem(parent)
@@ -39,13 +44,26 @@ void VideoOutputItem::present(const Nv12Frame &frame)
 {
     if (frame.isNull())
         return;
+    QSizeF viewSize;
+    quint64 generation = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        viewSize = m_viewSize;
+        generation = m_generation;
+    }
+    // The expensive part, on the caller's thread and outside m_mutex, so that drawing never waits for it.
+    const QImage image = convert(frame, viewSize);
     bool sizeChanged = false;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_hasPending)
+        if (generation != m_generation)
+            return; // cleared while converting: the frame belongs to what was cleared
+        if (image.isNull() || !m_pending.isNull())
             ++m_dropped;
-        m_pending = frame;
-        m_hasPending = true;
+        if (image.isNull())
+            return;
+        m_pending = image;
+        m_last = frame;
         m_cleared = false;
         sizeChanged = m_frameSize != QSize(frame.width, frame.height);
         m_frameSize = QSize(frame.width, frame.height);
@@ -71,9 +89,10 @@ void VideoOutputItem::clear()
 {
     {
         QMutexLocker lock(&m_mutex);
-        m_pending = Nv12Frame();
-        m_hasPending = false;
+        m_pending = QImage();
+        m_last = Nv12Frame();
         m_cleared = true;
+        ++m_generation;
     }
     scheduleUpdate();
 }
@@ -98,10 +117,28 @@ void VideoOutputItem::scheduleUpdate()
         Qt::QueuedConnection);
 }
 
+void VideoOutputItem::updateViewSize()
+{
+    const qreal dpr = window() ? window()->effectiveDevicePixelRatio() : qApp->devicePixelRatio();
+    const QSizeF viewSize = size() * dpr;
+    QMutexLocker lock(&m_mutex);
+    m_viewSize = viewSize;
+}
+
 void VideoOutputItem::geometryChanged(const QRectF &newGeometry, const QRectF &oldGeometry)
 {
     QQuickItem::geometryChanged(newGeometry, oldGeometry);
+    updateViewSize();
     update();
+}
+
+void VideoOutputItem::itemChange(ItemChange change, const ItemChangeData &value)
+{
+    QQuickItem::itemChange(change, value);
+    if (change == ItemSceneChange || change == ItemDevicePixelRatioHasChanged) {
+        updateViewSize();
+        update();
+    }
 }
 
 QRectF VideoOutputItem::fittedRect(const QSizeF &itemSize, const QSize &frameSize)
@@ -113,57 +150,103 @@ QRectF VideoOutputItem::fittedRect(const QSizeF &itemSize, const QSize &frameSiz
                   fitted);
 }
 
-QImage VideoOutputItem::toImage(const Nv12Frame &frame)
+QSize VideoOutputItem::pictureSize(const QSizeF &viewSize, const QSize &frameSize)
 {
-    m_sws = sws_getCachedContext(m_sws, frame.width, frame.height, AV_PIX_FMT_NV12, frame.width, frame.height,
-                                 AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (frameSize.isEmpty())
+        return {};
+    const QSizeF fitted = fittedRect(viewSize, frameSize).size();
+    // Rounded up, less a hair so that an exact fit from floating point does not gain a pixel.
+    const int w =
+        qBound(qMin(kMinimumSide, frameSize.width()), qCeil(fitted.width() - 0.01), frameSize.width());
+    const int h =
+        qBound(qMin(kMinimumSide, frameSize.height()), qCeil(fitted.height() - 0.01), frameSize.height());
+    return {w, h};
+}
+
+QImage VideoOutputItem::convert(const Nv12Frame &frame, const QSizeF &viewSize)
+{
+    const QSize size = pictureSize(viewSize, QSize(frame.width, frame.height));
+    QMutexLocker lock(&m_convertMutex);
+    m_sws = sws_getCachedContext(m_sws, frame.width, frame.height, AV_PIX_FMT_NV12, size.width(),
+                                 size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_sws)
         return {};
     // The station's pictures are BT.709 with video range; the screen wants full-range RGB.
     sws_setColorspaceDetails(m_sws, sws_getCoefficients(SWS_CS_ITU709), 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    QImage image(frame.width, frame.height, QImage::Format_RGB32);
+    // A buffer of this size that nobody else holds any more (the picture drawn from it is uploaded and
+    // let go) is written again; otherwise a new one takes the place of the other.
+    QImage *buffer = nullptr;
+    for (QImage &b : m_buffers)
+        if (b.size() == size && b.isDetached())
+            buffer = &b;
+    if (buffer) {
+        // Pairs with the release of the last other holder's reference: its reads are done.
+        std::atomic_thread_fence(std::memory_order_acquire);
+    } else {
+        buffer = m_buffers[0].isDetached() || m_buffers[0].isNull() ? &m_buffers[0] : &m_buffers[1];
+        *buffer = QImage(size, QImage::Format_RGB32);
+        if (buffer->isNull())
+            return {};
+    }
     const uint8_t *src[2] = {frame.y(), frame.uv()};
     const int srcStride[2] = {frame.width, frame.width};
-    uint8_t *dst[1] = {image.bits()};
-    const int dstStride[1] = {int(image.bytesPerLine())};
-    if (sws_scale(m_sws, src, srcStride, 0, frame.height, dst, dstStride) != frame.height)
+    uint8_t *dst[1] = {buffer->bits()};
+    const int dstStride[1] = {int(buffer->bytesPerLine())};
+    if (sws_scale(m_sws, src, srcStride, 0, frame.height, dst, dstStride) != size.height())
         return {};
-    return image;
+    return *buffer;
 }
 
 QSGNode *VideoOutputItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
 {
     auto *node = static_cast<FrameNode *>(old);
-    Nv12Frame frame;
-    bool hasFrame = false, cleared = false;
+    QImage image;
+    Nv12Frame last;
+    QSizeF viewSize;
+    bool cleared = false;
     {
         QMutexLocker lock(&m_mutex);
-        hasFrame = m_hasPending;
-        frame = m_pending;
-        m_pending = Nv12Frame();
-        m_hasPending = false;
+        image = std::move(m_pending);
+        m_pending = QImage();
+        last = m_last;
+        viewSize = m_viewSize;
         cleared = m_cleared;
     }
-    if (cleared && !hasFrame) {
+    const bool fresh = !image.isNull();
+    if (cleared && !fresh) {
         delete node;
+        m_shownFrameSize = {};
         return nullptr;
     }
-    if (hasFrame) {
-        const QImage image = toImage(frame);
-        QSGTexture *texture = image.isNull() ? nullptr : window()->createTextureFromImage(image);
+    // The view changed size since the picture was made (a resize, also while paused): make it again
+    // from the frame it came from, once, rather than stretching it.
+    if (!last.isNull() && (fresh || node)) {
+        const QSize want = pictureSize(viewSize, QSize(last.width, last.height));
+        const QSize have = fresh ? image.size() : node->texture()->textureSize();
+        if (want != have) {
+            const QImage again = convert(last, viewSize);
+            if (!again.isNull())
+                image = again;
+        }
+    }
+    if (!image.isNull()) {
+        QSGTexture *texture = window()->createTextureFromImage(image);
         if (texture) {
             if (!node) {
                 node = new FrameNode;
                 node->setFiltering(QSGTexture::Linear);
             }
             node->replaceTexture(texture);
-            ++m_presented;
-            QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
+            m_shownFrameSize = QSize(last.width, last.height);
+            if (fresh) {
+                ++m_presented;
+                QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
+            }
         }
     }
     if (node)
-        node->setRect(fittedRect(size(), node->texture()->textureSize()));
+        node->setRect(fittedRect(size(), m_shownFrameSize));
     return node;
 }
 

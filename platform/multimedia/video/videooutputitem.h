@@ -1,11 +1,14 @@
 #pragma once
 // A Qt Quick item that shows NV12 frames handed to it from any thread. The newest frame wins: a frame
-// replaced before it was drawn is dropped and counted, so a slow window never queues frames. Each shown
-// frame is converted to RGB with libswscale and uploaded as a texture through the scene graph (OpenGL
-// or software back end, basic or threaded render loop), fitted into the item with its aspect kept.
+// replaced before it was drawn is dropped and counted, so a slow window never queues frames. Each frame
+// is converted to RGB with libswscale on the thread that hands it over, scaled to the size the item
+// draws it at, so the thread that draws (the GUI thread on the basic render loop) only uploads a small
+// image as a texture (OpenGL or software back end, basic or threaded render loop), fitted into the item
+// with its aspect kept.
 
 #include "multimedia/engines/nv12frame.h"
 
+#include <QImage>
 #include <QMutex>
 #include <QQuickItem>
 #include <QSize>
@@ -29,7 +32,7 @@ public:
     explicit VideoOutputItem(QQuickItem *parent = nullptr);
     ~VideoOutputItem() override;
 
-    // Thread-safe. The frame's bytes are shared, not copied.
+    // Thread-safe. Converts the frame on the calling thread; the frame's bytes are shared, not copied.
     void present(const Nv12Frame &frame);
     // Thread-safe: a frame that came too late to be shown (counted among the dropped ones).
     void countLate();
@@ -38,12 +41,16 @@ public:
     // Thread-safe: shows nothing until the next frame.
     void clear();
 
+    // The size of the frames shown, not of the picture drawn.
     QSize frameSize() const;
     int framesPresented() const { return m_presented; }
     int framesDropped() const { return m_dropped; }
     int framesPrerolled() const { return m_prerolled; }
     // Where a frame of frameSize is drawn in an item of itemSize.
     static QRectF fittedRect(const QSizeF &itemSize, const QSize &frameSize);
+    // The size, in pixels, a frame of frameSize is converted to for an item of viewSize device pixels:
+    // the fitted rectangle, never larger than the frame nor smaller than a few pixels.
+    static QSize pictureSize(const QSizeF &viewSize, const QSize &frameSize);
 
 signals:
     void frameSizeChanged();
@@ -52,21 +59,33 @@ signals:
 protected:
     QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
     void geometryChanged(const QRectF &newGeometry, const QRectF &oldGeometry) override;
+    void itemChange(ItemChange change, const ItemChangeData &value) override;
 
 private:
     void scheduleUpdate();
-    QImage toImage(const Nv12Frame &frame);
+    void updateViewSize();
+    // Converts frame to pictureSize(viewSize); serialised by m_convertMutex.
+    QImage convert(const Nv12Frame &frame, const QSizeF &viewSize);
 
     mutable QMutex m_mutex;
-    Nv12Frame m_pending; // guarded by m_mutex
-    bool m_hasPending = false;
+    // All guarded by m_mutex.
+    QImage m_pending;  // converted, not yet drawn
+    Nv12Frame m_last;  // the newest frame, converted again when the view's size changes
+    QSizeF m_viewSize; // the item's size in device pixels
+    QSize m_frameSize;
+    quint64 m_generation = 0; // counts clear(): a conversion begun before it is not shown
     bool m_cleared = false;
-    QSize m_frameSize; // guarded by m_mutex
+
+    QMutex m_convertMutex;
+    SwsContext *m_sws = nullptr; // guarded by m_convertMutex
+    QImage m_buffers[2];         // guarded by m_convertMutex; reused once the drawing side let go
+
+    QSize m_shownFrameSize; // drawing side only: the frame size of the picture in the node
+
     std::atomic<bool> m_updateQueued{false};
     std::atomic<int> m_presented{0};
     std::atomic<int> m_dropped{0};
     std::atomic<int> m_prerolled{0};
-    SwsContext *m_sws = nullptr; // render thread only
 };
 
 } // namespace nyx::multimedia

@@ -1,13 +1,17 @@
 // The video item in a real window: the grabbed pixels are the frame's colours (BT.709, video range),
-// the frame keeps its aspect, the newest frame wins and the replaced ones are counted as dropped.
+// the frame keeps its aspect, the newest frame wins and the replaced ones are counted as dropped, a
+// frame converted at a small size is made again when the view grows, frames from several threads at
+// once are all accounted for and never drawn half-written.
 // Run on the basic and threaded render loops and on the software back end.
 #include "multimedia/video/videooutputitem.h"
 
 #include <QQuickWindow>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 using namespace nyx::multimedia;
 
@@ -156,6 +160,109 @@ private slots:
         QTRY_COMPARE(m_window->size(), QSize(400, 600));
         QTest::qWait(100);
         checkPicture(QSize(320, 180), c);
+    }
+
+    void pictureSize_data()
+    {
+        QTest::addColumn<QSizeF>("view");
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QSize>("want");
+        QTest::newRow("letterbox") << QSizeF(640, 480) << QSize(1920, 1080) << QSize(640, 360);
+        QTest::newRow("quarter") << QSizeF(480, 270) << QSize(1920, 1080) << QSize(480, 270);
+        QTest::newRow("pillarbox") << QSizeF(640, 480) << QSize(1080, 1920) << QSize(270, 480);
+        QTest::newRow("fractional device pixels")
+            << QSizeF(479.5, 269.7) << QSize(1920, 1080) << QSize(480, 270);
+        QTest::newRow("never above the frame") << QSizeF(1920, 1080) << QSize(320, 180) << QSize(320, 180);
+        QTest::newRow("not laid out yet") << QSizeF(0, 0) << QSize(1920, 1080) << QSize(16, 16);
+        QTest::newRow("tiny view") << QSizeF(10, 5.6) << QSize(1920, 1080) << QSize(16, 16);
+        QTest::newRow("tiny frame") << QSizeF(0, 0) << QSize(8, 6) << QSize(8, 6);
+        QTest::newRow("no frame") << QSizeF(640, 480) << QSize() << QSize();
+    }
+    void pictureSize()
+    {
+        QFETCH(QSizeF, view);
+        QFETCH(QSize, frame);
+        QFETCH(QSize, want);
+        QCOMPARE(VideoOutputItem::pictureSize(view, frame), want);
+    }
+
+    // A frame shown in a small view, then the view grows with no new frame (a paused replay put in
+    // full view): the picture is made again at the new size, its fine stripes sharp, not a blur.
+    void growWhilePaused()
+    {
+        const int w = 640, h = 360;
+        Nv12Frame f = Nv12Frame::create(w, h);
+        for (int row = 0; row < h; ++row)
+            for (int x = 0; x < w; ++x)
+                f.y()[row * w + x] = (x / 4) % 2 ? 235 : 16;
+        std::fill(f.uv(), f.uv() + w * h / 2, uchar(128));
+        m_window->resize(w, h);
+        QTRY_COMPARE(m_window->size(), QSize(w, h));
+        m_item->setSize(QSizeF(64, 36));
+        const int before = m_item->framesPresented();
+        std::thread([&] { m_item->present(f); }).join();
+        QTRY_COMPARE(m_item->framesPresented(), before + 1);
+        QVERIFY(!m_window->grabWindow().isNull());
+
+        m_item->setSize(QSizeF(w, h));
+        const QImage shot = m_window->grabWindow();
+        QCOMPARE(shot.size(), QSize(w, h));
+        for (int x = 2; x < w - 8; x += 8) {
+            QVERIFY2(near(shot.pixel(x, h / 2), Qt::black, 40), qPrintable(describe(shot.pixel(x, h / 2))));
+            QVERIFY2(near(shot.pixel(x + 4, h / 2), Qt::white, 40),
+                     qPrintable(describe(shot.pixel(x + 4, h / 2))));
+        }
+        QCOMPARE(m_item->framesPresented(), before + 1); // made again, not a new frame
+    }
+
+    // Four threads present whole-colour frames at once while the window draws: every frame is either
+    // shown or counted as dropped, and every picture drawn is one whole frame.
+    void severalThreads()
+    {
+        // The window keeps the size growWhilePaused left it at; the frames fill the item.
+        m_item->setSize(QSizeF(m_window->size()));
+        m_item->clear();
+        QTRY_VERIFY(
+            near(m_window->grabWindow().pixel(m_window->width() / 2, m_window->height() / 2), Qt::black, 2));
+        const QVector<QColor> colours{QColor(220, 30, 30), QColor(30, 30, 220)};
+        QVector<Nv12Frame> frames;
+        for (const QColor &c : colours)
+            frames << quadrants(1920, 1080, {c, c, c, c});
+        const int presented = m_item->framesPresented(), dropped = m_item->framesDropped();
+        constexpr int kThreads = 4, kFrames = 60;
+        std::atomic<int> running{kThreads};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kFrames; ++i)
+                    m_item->present(frames[(i + t) % 2]);
+                --running;
+            });
+        // Down the middle of the picture: one colour from top to bottom.
+        const QRectF r = VideoOutputItem::fittedRect(m_item->size(), QSize(1920, 1080));
+        QString fault;
+        int drawn = 0;
+        for (int grabs = 0; fault.isEmpty() && (running > 0 || grabs < 5); ++grabs) {
+            QCoreApplication::processEvents(); // the item's queued update
+            const QImage shot = m_window->grabWindow();
+            const QRgb top = shot.pixel(int(r.center().x()), int(r.top()) + 2);
+            if (near(top, Qt::black, 2)) // nothing drawn yet
+                continue;
+            ++drawn;
+            if (!near(top, colours[0]) && !near(top, colours[1]))
+                fault = describe(top);
+            for (int y = int(r.top()) + 2; fault.isEmpty() && y < r.bottom() - 2; y += 4)
+                if (!near(shot.pixel(int(r.center().x()), y), QColor(top)))
+                    fault = QStringLiteral("%1 at the top, %2 at %3")
+                                .arg(describe(top), describe(shot.pixel(int(r.center().x()), y)))
+                                .arg(y);
+        }
+        for (std::thread &t : threads)
+            t.join();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QVERIFY(drawn > 0);
+        QTRY_COMPARE(m_item->framesPresented() - presented + m_item->framesDropped() - dropped,
+                     kThreads * kFrames);
     }
 
     void clearShowsNothing()
