@@ -45,18 +45,19 @@ qint64 now()
     return qint64(nyx::win32::systemTimeAsFileTime());
 }
 
-QString xdotool(const QStringList &args)
+QString xdotool(const QStringList &args, int timeoutMs = 20000)
 {
     QProcess p;
     p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(20000))
+    if (!p.waitForFinished(timeoutMs))
         p.kill();
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
 QString windowNamed(const QString &title)
 {
-    return xdotool({"search", "--sync", "--onlyvisible", "--name", title}).split('\n').value(0);
+    // A program's first window takes a while on a busy machine (Mesa's software rendering).
+    return xdotool({"search", "--sync", "--onlyvisible", "--name", title}, 90000).split('\n').value(0);
 }
 
 // Pixels of exactly this colour (within the rounding of a 24-bit display) in a picture.
@@ -442,7 +443,8 @@ private slots:
         Program lockstep;
         QVERIFY(lockstep.start("Lockstep", {}));
         const QString window = windowNamed(QStringLiteral("Тестовые Видеосигналы"));
-        QVERIFY2(!window.isEmpty(), "Lockstep's window did not appear");
+        QVERIFY2(!window.isEmpty(), qPrintable("Lockstep's window did not appear; it said: " +
+                                               QString::fromUtf8(lockstep.output)));
         // Down the check-box column from the header until a click plays into an output: the first
         // box hit is the first row's.
         int hitY = -1;
