@@ -443,8 +443,9 @@ private slots:
         Program lockstep;
         QVERIFY(lockstep.start("Lockstep", {}));
         const QString window = windowNamed(QStringLiteral("Тестовые Видеосигналы"));
-        QVERIFY2(!window.isEmpty(), qPrintable("Lockstep's window did not appear; it said: " +
-                                               QString::fromUtf8(lockstep.output)));
+        QVERIFY2(!window.isEmpty(),
+                 qPrintable("Lockstep's window did not appear; it said: " +
+                            QString::fromUtf8(lockstep.output + lockstep.process.readAll())));
         // Down the check-box column from the header until a click plays into an output: the first
         // box hit is the first row's.
         int hitY = -1;
