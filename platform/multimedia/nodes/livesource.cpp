@@ -143,15 +143,17 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_dropped;
     }
-    bool waitForRequest(int timeoutMs) const
+    // whileStarted: a stream not started ends the wait (a producer of a run that has ended).
+    bool waitForRequest(int timeoutMs, bool whileStarted) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         const quint64 stops = m_stops;
         return m_requested.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [this, stops] {
-                                        return !m_source || m_stops != stops || (m_started && m_requests > 0);
+                                    [this, stops, whileStarted] {
+                                        return !m_source || m_stops != stops ||
+                                               (whileStarted && !m_started) || (m_started && m_requests > 0);
                                     }) &&
-               m_source && m_stops == stops;
+               m_source && m_stops == stops && m_started && m_requests > 0;
     }
 
 private:
@@ -316,7 +318,17 @@ bool LiveFeed::waitForRequest(int timeoutMs) const
         stream = m_stream;
     }
     // The stream outlives this wait: end() joins the producer before it cuts the feed.
-    return stream && stream->waitForRequest(timeoutMs);
+    return stream && stream->waitForRequest(timeoutMs, false);
+}
+
+bool LiveFeed::waitForRequestWhileStarted(int timeoutMs) const
+{
+    LiveStream *stream = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        stream = m_stream;
+    }
+    return stream && stream->waitForRequest(timeoutMs, true);
 }
 
 void LiveFeed::endOfStream()

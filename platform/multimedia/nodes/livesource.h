@@ -41,6 +41,11 @@ public:
     // Waits until the stream has a request outstanding (for producers that may wait, such as a clip
     // read from a file); false after timeoutMs or when the source has ended.
     bool waitForRequest(int timeoutMs) const;
+    // As waitForRequest, for a transform whose output runs only while its input does: false at once
+    // while the stream is stopped, as what it would deliver then is dropped anyway. A picture made
+    // as the graph stops must not hold up the stop (which waits for hand-overs under way) until the
+    // timeout.
+    bool waitForRequestWhileStarted(int timeoutMs) const;
     // The stream has ended (a clip's last picture was delivered): raises MEEndOfStream.
     void endOfStream();
     // Samples dropped because nobody had asked for them.

@@ -19,7 +19,8 @@ using namespace nyx::multimedia;
 namespace {
 
 // How long a decoded picture waits for its consumer to ask for it. A paced consumer asks once a
-// picture's time has come, so this only runs out when the consumer has stopped.
+// picture's time has come, so this only runs out when the consumer has paused. A stopped output
+// ends the wait at once: the session's stop waits for this hand-over, and the next start with it.
 constexpr int DeliveryWaitMs = 2000;
 
 struct DecoderState
@@ -56,7 +57,7 @@ void deliver(const std::weak_ptr<LiveFeed> &feed, IMFSample *sample)
     auto target = feed.lock();
     if (!target || !sample)
         return;
-    target->waitForRequest(DeliveryWaitMs);
+    target->waitForRequestWhileStarted(DeliveryWaitMs);
     target->deliverStamped(sample);
 }
 
@@ -67,7 +68,7 @@ void deliverCurrent(const std::shared_ptr<DecoderState> &state, quint64 epoch,
     auto target = feed.lock();
     if (!target || !sample)
         return;
-    target->waitForRequest(DeliveryWaitMs);
+    target->waitForRequestWhileStarted(DeliveryWaitMs);
     // Under the lock: a stop in between would flush after this picture went, never before.
     std::lock_guard<std::mutex> lock(state->mutex);
     if (state->epoch == epoch)
