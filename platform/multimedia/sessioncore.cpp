@@ -229,11 +229,9 @@ HRESULT SessionCore::start(const std::vector<Route> &routes, LONGLONG position, 
         std::weak_ptr<SessionCore> weak = weak_from_this();
         MFMessageQueue::schedule(
             [weak, generation] {
-                if (auto core = weak.lock()) {
-                    if (core->isPrerolling())
-                        qCInfo(lcSession) << "The sinks took too long to preroll: the clock runs";
-                    core->endPreroll(generation);
-                }
+                // Only a preroll of this start is ended (and reported): a later start has its own.
+                if (auto core = weak.lock(); core && core->endPreroll(generation))
+                    qCInfo(lcSession) << "The sinks took too long to preroll: the clock runs";
                 return S_OK;
             },
             PrerollTimeoutMs);
@@ -247,14 +245,14 @@ bool SessionCore::isPrerolling() const
     return m_prerolling;
 }
 
-void SessionCore::endPreroll(quint64 generation)
+bool SessionCore::endPreroll(quint64 generation)
 {
     float rate = 1.0f;
     CComPtr<IMFPresentationClock> clock;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_prerolling || generation != m_generation)
-            return;
+            return false;
         m_prerolling = false;
         for (Sink &sink : m_sinks)
             sink.prerolling = false;
@@ -264,6 +262,7 @@ void SessionCore::endPreroll(quint64 generation)
     CComPtr<IMFRateControl> clockRate;
     if (clock && SUCCEEDED(clock.QueryInterface(&clockRate)))
         clockRate->SetRate(FALSE, rate);
+    return true;
 }
 
 HRESULT SessionCore::pause()

@@ -70,7 +70,7 @@ private:
         bool overflowing = false;
         // One thread at a time hands the held samples over, so that they keep their order.
         bool delivering = false;
-        quint64 id = 0; // tells this entry from those of a later start
+        quint64 id = 0;          // tells this entry from those of a later start
         bool prerolling = false; // its MEStreamSinkPrerolled is awaited
     };
     struct Output
@@ -101,7 +101,8 @@ private:
     // The object's IUnknown, which tells two interface pointers of one object apart from others.
     static CComPtr<IUnknown> identityOf(IUnknown *object);
     // Lets the clock run at the session's rate once the preroll of that start is over.
-    void endPreroll(quint64 generation);
+    // False when that start's preroll was over already (or a later start came).
+    bool endPreroll(quint64 generation);
     std::vector<CComPtr<IMFMediaSink>> mediaSinks() const;
 
     mutable std::mutex m_mutex;
