@@ -498,13 +498,22 @@ void SessionCore::deliverHeld(quint64 sinkId)
         const HRESULT hr = sample ? sink->ProcessSample(sample)
                                   : sink->PlaceMarker(MFSTREAMSINK_MARKER_ENDOFSEGMENT, nullptr, nullptr);
         if (FAILED(hr) && sample) {
-            // Not taken (a sink stopping or shut down): it is lost to that sink, and counted.
-            qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
             std::lock_guard<std::mutex> lock(m_mutex);
             auto entry =
                 std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Sink &s) { return s.id == sinkId; });
-            if (entry != m_sinks.end())
-                ++entry->missed;
+            if (entry == m_sinks.end())
+                continue;
+            if (hr == MF_E_INVALIDREQUEST && m_running) {
+                // Not asked for by this sink: the request answered was one it made before the last
+                // stop, handled only after this start, while the clock has not started the sink yet.
+                // That request is spent; the sample waits for the sink's own (after a seek it is the
+                // key frame the decoder needs). A request that came meanwhile is tried next.
+                entry->held.push_front(sample);
+                continue;
+            }
+            // Not taken (a sink stopping or shut down): it is lost to that sink, and counted.
+            qCDebug(lcSession) << "A stream sink refused a sample" << Qt::hex << static_cast<quint32>(hr);
+            ++entry->missed;
         }
     }
 }

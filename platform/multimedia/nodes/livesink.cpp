@@ -2,6 +2,7 @@
 
 #include "com/comobject.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -244,6 +245,7 @@ public:
             m_started = false;
             // A paused sink keeps what it holds (shown on restart); a stopped one starts afresh.
             if (event == MEStreamSinkStopped) {
+                ++m_run;
                 m_queue.clear();
                 m_requested = 0; // the session forgets its requests on stop
                 m_prerolling = false;
@@ -251,6 +253,11 @@ public:
             }
             m_events->QueueEventParamVar(event, GUID_NULL, S_OK, nullptr);
             m_wake.notify_all();
+        }
+        // A paced sink shows or passes over nothing of a stopped run once its stop has returned:
+        // the hand-over under way ends first (the next start's counts and pictures are its own).
+        if (event == MEStreamSinkStopped && m_spec.paced) {
+            std::lock_guard<std::mutex> consuming(m_consumeMutex);
         }
         if (event == MEStreamSinkStopped && m_spec.stopped)
             m_spec.stopped();
@@ -400,10 +407,13 @@ private:
             if (m_started)
                 requestRoom();
             CComPtr<IMFMediaType> type = m_type;
+            const quint64 run = m_run;
             lock.unlock();
             {
                 std::lock_guard<std::mutex> consuming(m_consumeMutex);
-                if (fate == Preroll) {
+                if (run != m_run) {
+                    // Stopped since it was taken: it belongs to the run before.
+                } else if (fate == Preroll) {
                     if (m_spec.prerollDropped)
                         m_spec.prerollDropped();
                 } else if (fate == Late) {
@@ -438,6 +448,8 @@ private:
     CComPtr<IMFMediaEventQueue> m_events;
     CComPtr<IMFMediaType> m_type;
     bool m_started = false;
+    // Counts stops: a sample taken for showing before a stop is neither shown nor counted after it.
+    std::atomic<quint64> m_run{0};
 };
 
 class LiveMediaSink : public com::ComObject<IMFMediaSink, IMFClockStateSink, IMFMediaSinkPreroll>

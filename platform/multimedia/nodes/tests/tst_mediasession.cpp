@@ -1,8 +1,14 @@
 // A media session that feeds one live output to two sinks: a sink held up now and then (a recorder
 // on a busy machine) beside an eager one (a preview) gets every sample, in order, when it asks
-// again, and what it still held at a stop is counted as missed.
+// again, and what it still held at a stop is counted as missed. A sample that reaches a sink before
+// the clock has started it waits for the sink's own request.
 #include "collectornode.h"
+#include "latestartsink.h"
 #include "multimedia/mediasession.h"
+#include "multimedia/mediasourcenode.h"
+#include "multimedia/nodes/livesource.h"
+#include "multimedia/nodes/mfframes.h"
+#include "multimedia/sessioncore.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -90,6 +96,48 @@ private slots:
                     qPrintable(QStringLiteral("sample %1 after a gap of %2").arg(i).arg(t[i] - t[i - 1])));
         QCOMPARE(heldTimes, eagerTimes.mid(0, heldTimes.size()));
         QVERIFY(session->missedSamples() <= 2 * 8);
+    }
+
+    // A request a sink made before a stop reaches the session only after the next start (its event
+    // loop was behind), before the clock started the sink. The sample that answers it, the first
+    // of the start (after a seek: the key frame a decoder needs), must not be lost to the refusal.
+    void keepsTheSampleASinkRefusesBeforeItStarts()
+    {
+        CComPtr<IMFMediaType> type = nv12MediaType(64, 36, 25, 1);
+        LiveSourceParts parts = createLiveSource(type, {});
+        CComPtr<LateStartSink> sink;
+        sink.Attach(new LateStartSink);
+        SessionCore::Route route;
+        route.source = parts.source;
+        route.descriptor = getCleanPresentationDescriptor(parts.source);
+        CComPtr<IMFStreamDescriptor> stream;
+        BOOL selected = FALSE;
+        QVERIFY(route.descriptor &&
+                SUCCEEDED(route.descriptor->GetStreamDescriptorByIndex(0, &selected, &stream)));
+        QVERIFY(SUCCEEDED(stream->GetStreamIdentifier(&route.streamId)));
+        route.sink = sink;
+        route.type = type;
+
+        auto core = std::make_shared<SessionCore>();
+        sink->raiseStaleRequest();
+        QCOMPARE(core->start({route}, 0, true, 1.0f), S_OK);
+        QVector<LONGLONG> delivered;
+        for (int i = 0; i < 3; ++i) {
+            CComPtr<IMFSample> sample = sampleFromFrame(Nv12Frame::create(64, 36));
+            QVERIFY(sample);
+            sample->SetSampleTime(i * 400000);
+            QVERIFY(parts.feed->deliverStamped(sample));
+            delivered.append(i * 400000);
+            if (i == 0)
+                QTRY_COMPARE_WITH_TIMEOUT(sink->refused(), 1, 20000);
+        }
+        sink->letStart();
+        QTRY_COMPARE_WITH_TIMEOUT(sink->accepted().size(), 3, 20000);
+        QCOMPARE(sink->accepted(), delivered);
+        QCOMPARE(core->missedSamples(), 0);
+        core->shutdown();
+        parts.source->Shutdown();
+        sink->Shutdown();
     }
 };
 

@@ -25,8 +25,6 @@ if(TARGET nyx_archive AND TARGET rewind_service_testsupport AND TARGET nyx_media
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_replayseek.cpp ${CMAKE_CURRENT_LIST_DIR}/shownframes.h
     LIBS rewind_playback_testsupport rewind_service_testsupport nyx_media_nodes nyx_media_engines Qt5::Qml)
   target_include_directories(tst_replayseek PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
-  # Runs alone: under the load of other tests a seek can still miss its frame (see the README).
-  set_tests_properties(tst_replayseek PROPERTIES RUN_SERIAL TRUE)
 endif()
 
 # The decoding streams: H.264 of other recorders, codec-compressed video and raw audio.
