@@ -44,6 +44,9 @@ public:
     void addMfNode(IMFTopologyNode *node);
     // Unbinds every pin and drops the topology nodes.
     void clearMfNodes();
+    // Drops the topology nodes and leaves the pins bound until they are given the new ones: a node
+    // made anew rebinds its pins in one step, so that the nodes connected to them see no gap.
+    void dropMfNodes() { m_mfNodes.clear(); }
     QVector<CComPtr<IMFTopologyNode>> mfNodes() const { return m_mfNodes; }
 
     // Runs create() once on the next turn of the event loop, however often it is asked.

@@ -70,9 +70,16 @@ NodeConnection *NodeInput::connection() const
 
 void NodeInput::setConnection(NodeConnection *connection, IMFMediaType *type)
 {
-    const bool changed = m_connection.data() != connection || m_connectedType.p != type;
+    // A source made anew for a new range (a click on an event) brings a type object of its own with
+    // the same format: the node behind this input keeps what it made for it instead of making it
+    // all again, and the replay starts that much sooner.
+    DWORD flags = 0;
+    const bool sameType = m_connectedType.p == type ||
+                          (m_connectedType && type && m_connectedType->IsEqual(type, &flags) == S_OK);
+    const bool changed = m_connection.data() != connection || !sameType;
     m_connection = connection;
-    m_connectedType = type;
+    if (!sameType)
+        m_connectedType = type;
     if (changed)
         emit connectedMediaTypeChanged();
 }

@@ -191,7 +191,9 @@ void RewindSource::onActivated(CComPtr<IUnknown> object, ComException error)
         }
 
         // Every build starts from no outputs: a stream that lost its video keeps no stale index.
-        clearMfNodes();
+        // The pins go straight over to the new objects (a new range of the same stream keeps its
+        // format, and the decoders and views behind it stay as they are).
+        dropMfNodes();
         m_videoOutput = -1;
         m_audioOutput = -1;
         CComPtr<IMFMediaSource> mediaSource;
@@ -229,6 +231,7 @@ void RewindSource::onActivated(CComPtr<IUnknown> object, ComException error)
         setStatus(StatusReady);
     } catch (const ComException &e) {
         qCCritical(lcRewindSourceNode) << "RewindSource:" << e;
+        clearMfNodes();
         setStatus(StatusError);
     }
 }
