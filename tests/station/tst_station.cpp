@@ -25,6 +25,7 @@
 #include <testenvironment.h>
 
 #include "multimedia/engines/timestrip.h"
+#include "stationscreen.h"
 #include "stationtest.h"
 
 using namespace stationtest;
@@ -34,15 +35,6 @@ constexpr int kWait = 60000;
 // Each camera stream holds two recorded sequences of this many seconds.
 constexpr int kSequenceSeconds = 4;
 const QStringList kCameraStreams{"Cam1", "Cam2", "Cam3", "Cam4"};
-
-// Every item below item, delegates of views and repeaters included.
-void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
-{
-    for (QQuickItem *child : item->childItems()) {
-        items->append(child);
-        collectItems(child, items);
-    }
-}
 
 // The time strip drawn by the capture board's test picture, read from what a video view shows in a
 // picture of the window: the frame's part of the view, scaled back to the frame's size, as luma.
@@ -68,41 +60,6 @@ std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
                                             frame.width(), frame.height());
 }
 
-// A main QML file in an engine of its own, with every warning it gives.
-struct Screen
-{
-    std::unique_ptr<QQmlApplicationEngine> engine;
-    QStringList warnings;
-
-    bool load(const QString &mainFile, const QVariantMap &initial = {})
-    {
-        engine = std::make_unique<QQmlApplicationEngine>();
-        engine->addImportPath(tundra::test::binDir() + QStringLiteral("/plugins"));
-        QObject::connect(engine.get(), &QQmlEngine::warnings, [this](const QList<QQmlError> &list) {
-            for (const QQmlError &e : list)
-                warnings << e.toString();
-        });
-        engine->setInitialProperties(initial);
-        engine->load(QUrl::fromLocalFile(buildDir() + mainFile));
-        return !engine->rootObjects().isEmpty();
-    }
-    QQuickWindow *window() const
-    {
-        return engine->rootObjects().isEmpty() ? nullptr
-                                               : qobject_cast<QQuickWindow *>(engine->rootObjects()[0]);
-    }
-    QVariant property(const char *name) const { return window()->property(name); }
-    QVariant evaluate(const QString &expression) const
-    {
-        // In the window's own context, with its file's imports.
-        QQmlExpression e(qmlContext(window()), window(), expression);
-        return e.evaluate();
-    }
-    template <typename T = QObject> T *child(const QString &name) const
-    {
-        return window()->findChild<T *>(name);
-    }
-};
 } // namespace
 
 class TestStation : public QObject

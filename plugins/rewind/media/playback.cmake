@@ -43,6 +43,7 @@ endif()
 if(TARGET nyx_archive AND TARGET rewind_service_testsupport AND TARGET nyx_media_nodes AND TARGET nyx_kx)
   tundra_add_benchmark(NAME replayseek_bench
     SOURCES ${_playback}/bench/replayseek_bench.cpp ${_playback}/tests/shownframes.h
+      ${_playback}/tests/replaytypes.h
     LIBS rewind_playback_testsupport rewind_service_testsupport nyx_media_nodes nyx_media_engines nyx_kx
       Qt5::Qml Qt5::Test)
   if(TARGET replayseek_bench)

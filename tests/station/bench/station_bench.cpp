@@ -39,14 +39,20 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "../stationscreen.h"
+#include "../stationtest.h"
 #include "archive/archiveserver.h"
 #include "com/com.h"
 #include "multimedia/engines/h264decoder.h"
 #include "multimedia/engines/timestrip.h"
 #include "win32/filetime.h"
 
+#include <testenvironment.h>
+
 namespace {
+using namespace stationtest;
 using nyx::multimedia::TimeStrip::area;
+using tundra::test::binDir;
 
 constexpr int kWait = 60000;
 constexpr qint64 kFrame = 400000; // one frame at 25 fps, in 100 ns
@@ -61,22 +67,6 @@ int recordingSeconds()
 }
 constexpr int kStallSeconds = 30;
 constexpr int kClicks = 20;
-
-QString binDir()
-{
-    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin")).absolutePath();
-}
-
-QString buildDir()
-{
-    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -183,36 +173,9 @@ void report(const QString &name, double value, const QString &unit, double targe
 
 // ---- the archive -------------------------------------------------------------------------------
 
-struct Sequence
-{
-    qint64 first = 0; // FILETIME of the first and the last frame
-    qint64 last = 0;
-    qint64 frames = 0;
-};
-
-// The recorded sequences of a stream, as archivectl reports them.
-QList<Sequence> archiveSequences(const QString &stream)
-{
-    QProcess ctl;
-    ctl.start(binDir() + QStringLiteral("/archivectl"), {"info", "Station", stream});
-    QList<Sequence> sequences;
-    if (!ctl.waitForFinished(30000) || ctl.exitCode() != 0)
-        return sequences;
-    static const QRegularExpression line(
-        QStringLiteral("^sequence \\d+: .* first (\\d+) .* last (\\d+) .* frames (\\d+)"),
-        QRegularExpression::MultilineOption);
-    auto it = line.globalMatch(QString::fromUtf8(ctl.readAllStandardOutput()));
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        sequences.append(
-            {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong()});
-    }
-    return sequences;
-}
-
 Sequence newestSequence(const QString &stream)
 {
-    const QList<Sequence> sequences = archiveSequences(stream);
+    const QList<Sequence> sequences = archiveSequences(QStringLiteral("Station"), stream);
     return sequences.isEmpty() ? Sequence() : sequences.last();
 }
 
@@ -409,45 +372,6 @@ private:
 };
 
 // ---- the screens -------------------------------------------------------------------------------
-
-// A main QML file in an engine of its own, loaded as the program loads it.
-struct Screen
-{
-    std::unique_ptr<QQmlApplicationEngine> engine;
-
-    bool load(const QString &mainFile, const QVariantMap &initial = {})
-    {
-        engine = std::make_unique<QQmlApplicationEngine>();
-        engine->addImportPath(binDir() + QStringLiteral("/plugins"));
-        engine->setInitialProperties(initial);
-        engine->load(QUrl::fromLocalFile(buildDir() + mainFile));
-        return window() != nullptr;
-    }
-    QQuickWindow *window() const
-    {
-        return !engine || engine->rootObjects().isEmpty()
-                   ? nullptr
-                   : qobject_cast<QQuickWindow *>(engine->rootObjects()[0]);
-    }
-    QVariant property(const char *name) const { return window()->property(name); }
-    QVariant evaluate(const QString &expression) const
-    {
-        QQmlExpression e(qmlContext(window()), window(), expression);
-        return e.evaluate();
-    }
-    template <typename T = QObject> T *child(const QString &name) const
-    {
-        return window()->findChild<T *>(name);
-    }
-};
-
-void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
-{
-    for (QQuickItem *child : item->childItems()) {
-        items->append(child);
-        collectItems(child, items);
-    }
-}
 
 QList<QQuickItem *> itemsWith(QQuickItem *root, const char *property)
 {

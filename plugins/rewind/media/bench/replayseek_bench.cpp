@@ -10,6 +10,7 @@
 #include "mediasession.h"
 #include "nodeconnection.h"
 #include "playbacktesthelpers.h"
+#include "replaytypes.h"
 #include "rewindsource.h"
 #include "shownframes.h"
 #include "stream.h"
@@ -85,14 +86,7 @@ int main(int argc, char **argv)
     QTemporaryDir root;
     archivetest::useRoot(root.path());
     QLoggingCategory::setFilterRules(QStringLiteral("Multimedia.*.debug=false\nMultimedia.*.info=false"));
-    qmlRegisterType<MediaSession>("SeekBench", 1, 0, "MediaSession");
-    qmlRegisterType<NodeConnection>("SeekBench", 1, 0, "NodeConnection");
-    qmlRegisterType<RewindSource>("SeekBench", 1, 0, "RewindSource");
-    qmlRegisterType<VideoDecoderNode>("SeekBench", 1, 0, "VideoDecoder");
-    qmlRegisterType<ShownFrames>("SeekBench", 1, 0, "ShownFrames");
-    qmlRegisterUncreatableType<Stream>("SeekBench", 1, 0, "Stream", QStringLiteral("made by the service"));
-    qmlRegisterUncreatableType<NodeOutput>("SeekBench", 1, 0, "NodeOutput", QStringLiteral("made by nodes"));
-    qmlRegisterUncreatableType<NodeInput>("SeekBench", 1, 0, "NodeInput", QStringLiteral("made by nodes"));
+    registerReplayTypes("SeekBench");
     WorkerHarness harness;
     harness.start(20);
 

@@ -23,6 +23,7 @@ endif()
 if(TARGET nyx_archive AND TARGET rewind_service_testsupport AND TARGET nyx_media_nodes)
   tundra_add_test(NAME tst_replayseek LABEL media TIMEOUT 300
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_replayseek.cpp ${CMAKE_CURRENT_LIST_DIR}/shownframes.h
+      ${CMAKE_CURRENT_LIST_DIR}/replaytypes.h
     LIBS rewind_playback_testsupport rewind_service_testsupport nyx_media_nodes nyx_media_engines Qt5::Qml)
   target_include_directories(tst_replayseek PRIVATE ${CMAKE_SOURCE_DIR}/platform/multimedia)
 endif()

@@ -7,6 +7,7 @@
 #include "mediasession.h"
 #include "nodeconnection.h"
 #include "playbacktesthelpers.h"
+#include "replaytypes.h"
 #include "rewindsource.h"
 #include "shownframes.h"
 #include "stream.h"
@@ -92,14 +93,7 @@ void tst_ReplaySeek::initTestCase()
     archivetest::useRoot(m_root.path());
     QLoggingCategory::setFilterRules(QStringLiteral("Multimedia.Rewind.*.debug=false\n"
                                                     "Multimedia.MediaSession.debug=false"));
-    qmlRegisterType<MediaSession>("ReplayTest", 1, 0, "MediaSession");
-    qmlRegisterType<NodeConnection>("ReplayTest", 1, 0, "NodeConnection");
-    qmlRegisterType<RewindSource>("ReplayTest", 1, 0, "RewindSource");
-    qmlRegisterType<VideoDecoderNode>("ReplayTest", 1, 0, "VideoDecoder");
-    qmlRegisterType<ShownFrames>("ReplayTest", 1, 0, "ShownFrames");
-    qmlRegisterUncreatableType<Stream>("ReplayTest", 1, 0, "Stream", QStringLiteral("made by the service"));
-    qmlRegisterUncreatableType<NodeOutput>("ReplayTest", 1, 0, "NodeOutput", QStringLiteral("made by nodes"));
-    qmlRegisterUncreatableType<NodeInput>("ReplayTest", 1, 0, "NodeInput", QStringLiteral("made by nodes"));
+    registerReplayTypes("ReplayTest");
     m_harness = std::make_unique<WorkerHarness>();
     m_harness->start(20);
 

@@ -82,9 +82,38 @@ private slots:
     void startsANewRangeWhilePlaying();
 
 private:
+    // A recording of the frames and a fresh stream beside it (the sink stores its media type keys),
+    // each as the service hands it to QML, in the engine's context as sourceStream and copyStream.
+    struct Copying
+    {
+        Recording original;
+        CComPtr<IRewindServer> server;
+        GUID copyId = GUID_NULL;
+        std::unique_ptr<Stream> source;
+        std::unique_ptr<Stream> copy;
+    };
+    void prepareCopy(const QVector<Frame> &all, QQmlEngine *engine, Copying *copying);
+
     QTemporaryDir m_root;
     std::unique_ptr<WorkerHarness> m_harness;
 };
+
+void tst_RewindPlayback::prepareCopy(const QVector<Frame> &all, QQmlEngine *engine, Copying *c)
+{
+    QVERIFY(c->original.create(QStringLiteral("original-%1").arg(++g_counter)));
+    QCOMPARE(c->original.writeAll(all), S_OK);
+    c->server = archivetest::server();
+    QVERIFY(SUCCEEDED(archivetest::createStream(c->server, c->original.storage,
+                                                QStringLiteral("copy-%1").arg(g_counter), &c->copyId)));
+    c->source = std::make_unique<Stream>(c->original.server, nyx::com::toQUuid(c->original.storage),
+                                         nyx::com::toQUuid(c->original.id), false, QStringLiteral("original"),
+                                         m_harness->timer, m_harness->thread);
+    c->copy = std::make_unique<Stream>(c->server, nyx::com::toQUuid(c->original.storage),
+                                       nyx::com::toQUuid(c->copyId), false, QStringLiteral("copy"),
+                                       m_harness->timer, m_harness->thread);
+    engine->rootContext()->setContextProperty(QStringLiteral("sourceStream"), c->source.get());
+    engine->rootContext()->setContextProperty(QStringLiteral("copyStream"), c->copy.get());
+}
 
 void tst_RewindPlayback::initTestCase()
 {
@@ -126,28 +155,18 @@ void tst_RewindPlayback::copiesThroughTheSession()
     QFETCH(double, position);
     QFETCH(LONGLONG, from);
     QFETCH(int, first);
-    Recording original;
-    QVERIFY(original.create(QStringLiteral("original-%1").arg(++g_counter)));
     QVector<Frame> all = frames(100);
     for (int i = 50; i < all.size(); ++i) {
         all[i].width = 320;
         all[i].height = 180;
     }
-    QCOMPARE(original.writeAll(all), S_OK);
-    // The copy's stream is fresh: the sink stores its media type keys.
-    CComPtr<IRewindServer> server = archivetest::server();
-    GUID copyId = GUID_NULL;
-    QVERIFY(SUCCEEDED(archivetest::createStream(server, original.storage,
-                                                QStringLiteral("copy-%1").arg(g_counter), &copyId)));
-
-    auto *sourceStream =
-        new Stream(original.server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(original.id),
-                   false, QStringLiteral("original"), m_harness->timer, m_harness->thread);
-    auto *copyStream = new Stream(server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(copyId),
-                                  false, QStringLiteral("copy"), m_harness->timer, m_harness->thread);
+    Copying copying;
     QQmlEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("sourceStream"), sourceStream);
-    engine.rootContext()->setContextProperty(QStringLiteral("copyStream"), copyStream);
+    prepareCopy(all, &engine, &copying);
+    if (QTest::currentTestFailed())
+        return;
+    const CComPtr<IRewindServer> &server = copying.server;
+    const GUID copyId = copying.copyId;
     QQmlComponent component(&engine);
     component.setData(QStringLiteral("import Rewind 1.0\n"
                                      "MediaSession {\n"
@@ -196,8 +215,6 @@ void tst_RewindPlayback::copiesThroughTheSession()
         if (f.key)
             QCOMPARE(copy[i].size, QSize(int(f.width), int(f.height)));
     }
-    delete sourceStream;
-    delete copyStream;
 }
 
 // The replay's jump to an event: a new range while the session plays (or has played a range out)
@@ -205,22 +222,14 @@ void tst_RewindPlayback::copiesThroughTheSession()
 // from its key frame, not the old source.
 void tst_RewindPlayback::startsANewRangeWhilePlaying()
 {
-    Recording original;
-    QVERIFY(original.create(QStringLiteral("original-%1").arg(++g_counter)));
     const QVector<Frame> all = frames(100);
-    QCOMPARE(original.writeAll(all), S_OK);
-    CComPtr<IRewindServer> server = archivetest::server();
-    GUID copyId = GUID_NULL;
-    QVERIFY(SUCCEEDED(archivetest::createStream(server, original.storage,
-                                                QStringLiteral("copy-%1").arg(g_counter), &copyId)));
-    auto *sourceStream =
-        new Stream(original.server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(original.id),
-                   false, QStringLiteral("original"), m_harness->timer, m_harness->thread);
-    auto *copyStream = new Stream(server, nyx::com::toQUuid(original.storage), nyx::com::toQUuid(copyId),
-                                  false, QStringLiteral("copy"), m_harness->timer, m_harness->thread);
+    Copying copying;
     QQmlEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("sourceStream"), sourceStream);
-    engine.rootContext()->setContextProperty(QStringLiteral("copyStream"), copyStream);
+    prepareCopy(all, &engine, &copying);
+    if (QTest::currentTestFailed())
+        return;
+    const CComPtr<IRewindServer> &server = copying.server;
+    const GUID copyId = copying.copyId;
     QQmlComponent component(&engine);
     component.setData(QStringLiteral("import Rewind 1.0\n"
                                      "MediaSession {\n"
@@ -252,8 +261,6 @@ void tst_RewindPlayback::startsANewRangeWhilePlaying()
         QVERIFY2(copy[all.size() + i].bytes == all[50 + i].bytes, qPrintable(QString::number(i)));
     QCOMPARE(errors.count(), 0);
     session.reset();
-    delete sourceStream;
-    delete copyStream;
 }
 
 QTEST_MAIN(tst_RewindPlayback)
