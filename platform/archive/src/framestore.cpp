@@ -104,6 +104,35 @@ bool writeAllv(int fd, iovec *parts, int count, std::int64_t offset)
     }
     return true;
 }
+
+HRESULT syncFailure(int error)
+{
+    return error == ENOSPC || error == EDQUOT ? kDiskFull
+           : error == EROFS                  ? E_ACCESSDENIED
+                                             : kWriteFault;
+}
+
+// A file created in the folder is found after a power cut only once the folder itself is synced.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Opens a segment for writing; a segment made here is synced into its folder at once, so that the
+// frames a commit makes durable are not left in a file the folder does not list.
+int openSegment(const QString &folder, std::int64_t seg, int flags)
+{
+    const QByteArray path = QFile::encodeName(FrameStore::segmentPath(folder, seg));
+    const bool existed = ::access(path.constData(), F_OK) == 0;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+    if (fd >= 0 && !existed)
+        syncFolder(folder);
+    return fd;
+}
 } // namespace
 
 FrameStore::~FrameStore()
@@ -123,6 +152,8 @@ FrameStore::~FrameStore()
     if (m_checkpointer.joinable())
         m_checkpointer.join();
     closeFiles();
+    for (auto &entry : m_syncFiles)
+        ::close(entry.second.fd);
 }
 
 int FrameStore::walHook(void *self, sqlite3 *, const char *, int pages)
@@ -285,7 +316,13 @@ HRESULT FrameStore::takeTail(std::int64_t stream, const QString &folder, std::in
             seg = n;
             end = offset;
         }
+        // The frames taken may be in the page cache only (their writer was killed before its commit):
+        // they are made durable before the index lists them.
+        const int synced = any ? ::fdatasync(fd) : 0;
+        const int error = errno;
         ::close(fd);
+        if (synced != 0)
+            return syncFailure(error);
         if (!any && n != seg)
             break;
     }
@@ -347,7 +384,12 @@ HRESULT FrameStore::rebuildStream(std::int64_t stream, const QString &folder)
                 bytes += static_cast<std::int64_t>(frame.size());
                 return true;
             });
+        // Frames read back may still be in the page cache only: durable before the index lists them.
+        const int synced = scanned.end > 0 ? ::fdatasync(fd) : 0;
+        const int error = errno;
         ::close(fd);
+        if (synced != 0 && SUCCEEDED(failure))
+            failure = syncFailure(error);
         if (FAILED(failure))
             return failure;
         if (FAILED(scanned.error))
@@ -472,9 +514,11 @@ HRESULT FrameStore::beginSequence(WriterState &state, std::uint64_t startTime)
         return m_db.failure();
     if (!tx.commit())
         return tx.failure();
-    QDir().mkpath(state.folder);
-    const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg));
-    state.fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (!QDir(state.folder).exists()) {
+        QDir().mkpath(state.folder);
+        syncFolder(m_folder);
+    }
+    state.fd = openSegment(state.folder, state.seg, 0);
     if (state.fd < 0)
         return errno == ENOSPC ? kDiskFull : errno == EROFS || errno == EACCES ? E_ACCESSDENIED : kWriteFault;
     state.failed = false;
@@ -490,8 +534,7 @@ HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
     state.frameStart = state.segEnd;
     if (state.segEnd > 0 &&
         state.segEnd + static_cast<std::int64_t>(kFrameHeader + firstRecord) > kSegmentLimit) {
-        const QByteArray path = QFile::encodeName(segmentPath(state.folder, state.seg + 1));
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int fd = openSegment(state.folder, state.seg + 1, O_TRUNC);
         if (fd < 0)
             return errno == ENOSPC ? kDiskFull : kWriteFault;
         state.frameFd = fd;
@@ -634,6 +677,8 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     pending->subsequences = subsequences;
     pending->channels = sparseChannels;
     pending->mask = mask;
+    pending->folder = state.folder;
+    state.inFlightBytes += size;
     // The committer takes frames in queue order, so each stream's rows land in order.
     enqueue(pending.get(), state.inFlight.size() + 1);
     state.inFlight.push_back(std::move(pending));
@@ -674,7 +719,7 @@ void FrameStore::enqueue(PendingCommit *pending, std::size_t inFlight)
         m_pending.push_back(pending);
         // The committer starts a batch once a writer is half-way to its limit or many frames wait;
         // the first frame of a batch only starts its clock.
-        if (inFlight >= kMaxInFlight / 2 || m_pending.size() >= kBatchFrames)
+        if (inFlight >= kStartAhead || m_pending.size() >= kBatchFrames)
             m_commitNow = true;
         wake = m_commitNow || m_pending.size() == 1;
     }
@@ -691,7 +736,7 @@ HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
         PendingCommit &oldest = *state.inFlight.front();
         if (!oldest.done.load(std::memory_order_acquire)) {
             // Once a commit has failed, every frame is waited for: its own result is its answer.
-            if (state.inFlight.size() <= keep && !state.failed)
+            if (state.inFlight.size() <= keep && state.inFlightBytes <= kMaxInFlightBytes && !state.failed)
                 break;
             if (!lock.owns_lock())
                 lock.lock();
@@ -709,6 +754,7 @@ HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
                 result = oldest.result;
             state.failed = true;
         }
+        state.inFlightBytes -= oldest.size;
         state.spare.push_back(std::move(state.inFlight.front()));
         state.inFlight.pop_front();
     }
@@ -736,6 +782,7 @@ void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
 {
     m_committing = true;
     m_commitNow = false;
+    m_commitError.clear();
     m_batch.clear();
     m_refused.clear();
     for (PendingCommit *p : m_pending) {
@@ -751,11 +798,14 @@ void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
     }
     m_pending.clear();
     lock.unlock();
-    const HRESULT result = m_batch.empty() ? S_OK : writeBatch(m_batch);
+    // The segments first: no index row may reach the disk before the frame it lists.
+    HRESULT result = m_batch.empty() ? S_OK : syncSegments(m_batch);
+    if (SUCCEEDED(result) && !m_batch.empty())
+        result = writeBatch(m_batch);
     if (FAILED(result))
-        qCWarning(lcFrameStore) << "Committing" << m_batch.size() << "frames to the index of" << m_folder
-                                << "failed:" << Qt::hex << static_cast<unsigned>(result) << Qt::dec
-                                << m_db.error();
+        qCWarning(lcFrameStore).noquote()
+            << "Committing" << m_batch.size() << "frames to the index of" << m_folder << "failed: 0x"
+            << QString::number(static_cast<unsigned>(result), 16) << m_commitError;
     lock.lock();
     for (PendingCommit *p : m_batch) {
         p->result = result;
@@ -803,25 +853,74 @@ void FrameStore::position(std::int64_t stream, std::int64_t *seg, std::int64_t *
     s.reset();
 }
 
+void FrameStore::closeSyncFile(std::int64_t stream)
+{
+    std::lock_guard<std::mutex> lock(m_syncMutex);
+    const auto it = m_syncFiles.find(stream);
+    if (it != m_syncFiles.end()) {
+        ::close(it->second.fd);
+        m_syncFiles.erase(it);
+    }
+}
+
+HRESULT FrameStore::syncSegments(const std::vector<PendingCommit *> &batch)
+{
+    std::lock_guard<std::mutex> lock(m_syncMutex);
+    // One sync per segment file, whatever number of frames the batch holds in it. A stream's frames
+    // come in order, so its descriptor moves on to its newest segment and stays open for the next batch.
+    std::vector<const PendingCommit *> files;
+    for (const PendingCommit *p : batch) {
+        if (std::none_of(files.begin(), files.end(), [p](const PendingCommit *f) {
+                return f->stream == p->stream && f->seg == p->seg;
+            }))
+            files.push_back(p);
+    }
+    for (const PendingCommit *f : files) {
+        SyncFile &file = m_syncFiles[f->stream];
+        if (file.fd >= 0 && file.seg != f->seg) {
+            ::close(file.fd);
+            file.fd = -1;
+        }
+        if (file.fd < 0) {
+            file.fd = ::open(QFile::encodeName(segmentPath(f->folder, f->seg)).constData(), O_RDONLY | O_CLOEXEC);
+            file.seg = f->seg;
+        }
+        if (file.fd < 0 || ::fdatasync(file.fd) != 0) {
+            const int error = errno;
+            m_commitError = QStringLiteral("syncing %1: %2")
+                                .arg(segmentPath(f->folder, f->seg), QString::fromLocal8Bit(std::strerror(error)));
+            return syncFailure(error);
+        }
+    }
+    return S_OK;
+}
+
 HRESULT FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Transaction tx(m_db);
-    if (!tx.ok())
+    if (!tx.ok()) {
+        m_commitError = m_db.error();
         return tx.failure();
+    }
     // The frames of a sequence arrive in order; its row is updated once per batch with their sum.
+    // SQLite's message of a failed statement is gone once the transaction is rolled back.
+    const auto failed = [this] {
+        m_commitError = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
+        return m_db.failure();
+    };
     m_sequenceUpdates.clear();
     for (const PendingCommit *p : batch) {
         Statement &f = m_db.cached("INSERT INTO frames VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         f.bind(1, p->stream).bind(2, p->time).bind(3, p->fno).bind(4, p->seq).bind(5, p->seg);
         f.bind(6, p->offset).bind(7, p->size).bind(8, static_cast<std::int64_t>(p->mask));
         if (f.step() != SQLITE_DONE)
-            return m_db.failure();
+            return failed();
         for (std::uint32_t channel : p->channels) {
             Statement &m = m_db.cached("INSERT OR IGNORE INTO marks VALUES(?1, ?2, ?3, ?4)");
             m.bind(1, p->stream).bind(2, channel).bind(3, p->time).bind(4, p->fno);
             if (m.step() != SQLITE_DONE)
-                return m_db.failure();
+                return failed();
         }
         auto u =
             std::find_if(m_sequenceUpdates.begin(), m_sequenceUpdates.end(),
@@ -845,9 +944,12 @@ HRESULT FrameStore::writeBatch(const std::vector<PendingCommit *> &batch)
         s.bind(1, u.stream).bind(2, u.seq).bind(3, u.first).bind(4, u.bytes).bind(5, p->subsequences);
         s.bind(6, p->seg).bind(7, p->offset + p->size).bind(8, p->fno + 1).bind(9, u.last).bind(10, u.frames);
         if (s.step() != SQLITE_DONE)
-            return m_db.failure();
+            return failed();
     }
-    return tx.commit() ? S_OK : tx.failure();
+    if (tx.commit())
+        return S_OK;
+    m_commitError = m_db.error();
+    return tx.failure();
 }
 
 HRESULT FrameStore::endSequence(WriterState &state)
@@ -1086,6 +1188,7 @@ HRESULT FrameStore::totals(StorageTotals *totals)
 
 HRESULT FrameStore::deleteStream(std::int64_t stream)
 {
+    closeSyncFile(stream);
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto it = m_readFds.begin(); it != m_readFds.end();) {
         if (it->first.first == stream) {

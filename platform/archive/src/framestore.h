@@ -58,6 +58,7 @@ struct PendingCommit
     std::int64_t stream = 0, seq = 0, fno = 0, time = 0, seg = 0, offset = 0, size = 0, subsequences = 0;
     std::uint64_t mask = 0;              // channels below 64 the frame holds records on
     std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
+    QString folder;                      // of the stream: the segment is synced before the commit
     std::atomic<bool> done{false};       // set last, after result; read by its writer without the lock
     HRESULT result = S_OK;
 };
@@ -114,6 +115,7 @@ struct WriterState
     std::uint32_t frameRecords = 0;
     // Frames handed to the committer and not yet known to be committed, oldest first.
     std::deque<std::unique_ptr<PendingCommit>> inFlight;
+    std::int64_t inFlightBytes = 0;
     std::vector<std::unique_ptr<PendingCommit>> spare; // committed ones, to be used again
     // A frame could not be made durable: the writer's position is no longer the committed one,
     // and the next frame needs a new sequence.
@@ -127,7 +129,10 @@ class FrameStore
 {
 public:
     static constexpr std::size_t kFrameHeader = 32;
-    static constexpr std::size_t kMaxInFlight = 8;
+    // A writer runs ahead of the durable commits by at most this many frames or bytes: enough that
+    // a commit's segment syncs overlap the writes of the frames after it.
+    static constexpr std::size_t kMaxInFlight = 64;
+    static constexpr std::int64_t kMaxInFlightBytes = 32LL * 1024 * 1024;
 
     ~FrameStore();
     // Opens the storage's index, creating it when missing. A missing or empty index is made anew
@@ -195,6 +200,9 @@ private:
     // no commit running, by the committer thread or by a writer that would otherwise wait.
     void commitQueued(std::unique_lock<std::mutex> &lock);
     HRESULT writeBatch(const std::vector<PendingCommit *> &batch);
+    // Makes the segment bytes of the batch's frames durable: one fdatasync per file, before the
+    // index rows that list them are committed.
+    HRESULT syncSegments(const std::vector<PendingCommit *> &batch);
     bool knowsStream(std::int64_t stream);
     bool indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
                     const segment::FrameHeader &header, const std::vector<std::uint8_t> &frame,
@@ -219,6 +227,7 @@ private:
     bool m_committing = false; // a batch is being written; only one at a time, in queue order
     bool m_commitNow = false;  // enough is queued to start a batch without waiting for more
     static constexpr std::size_t kBatchFrames = 16;
+    static constexpr std::size_t kStartAhead = 4; // a writer this far ahead starts a commit at once
     static constexpr std::chrono::microseconds kBatchDelay{1000};
     std::vector<PendingCommit *> m_batch, m_refused; // of the running commit
     struct SequenceUpdate
@@ -227,6 +236,17 @@ private:
         const PendingCommit *latest;
     };
     std::vector<SequenceUpdate> m_sequenceUpdates; // of the running commit, under m_mutex
+    QString m_commitError;                         // why the running commit failed
+    // The segment each stream's commits sync, kept open: a write-back error after the open is
+    // reported to this descriptor, not lost to a fresh one. Used by the running commit only.
+    struct SyncFile
+    {
+        std::int64_t seg = 0;
+        int fd = -1;
+    };
+    std::map<std::int64_t, SyncFile> m_syncFiles;
+    std::mutex m_syncMutex;
+    void closeSyncFile(std::int64_t stream);
     std::thread m_committer;
     std::map<std::pair<std::int64_t, std::int64_t>, HRESULT> m_failedSequences;
     // Checkpoints run on their own thread and connection, so no commit waits for their syncs.

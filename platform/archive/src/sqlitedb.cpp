@@ -160,11 +160,11 @@ bool SqliteDb::openMode(const QByteArray &file, bool readOnly)
         int persist = 1;
         sqlite3_file_control(m_db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
         // WAL: readers in other processes never block the writer and see each commit at once.
-        // synchronous=NORMAL: a commit is durable against a crash of the process (the WAL is in the
-        // page cache); the WAL is synced at checkpoints, so a power cut can lose the last commits.
+        // synchronous=FULL: each commit syncs the WAL, so a commit that returned survives a power
+        // cut as well as a crash of the process (NORMAL would sync only at checkpoints).
         // Reading the schema here makes a damaged or foreign file fail now, not at first use.
         if (readOnly ? exec("SELECT count(*) FROM sqlite_master")
-                     : exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL") &&
+                     : exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=FULL") &&
                            exec("PRAGMA foreign_keys=OFF"))
             return true;
         return closeAfterFailure();
@@ -221,6 +221,15 @@ bool SqliteDb::exec(const char *sql)
     return true;
 }
 
+void SqliteDb::rollback()
+{
+    // A failed COMMIT or a failed statement may already have ended the transaction (SQLite rolls back
+    // by itself on a full disk, say); the rollback's own error ("no transaction is active") must not
+    // hide why the transaction failed.
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 Statement SqliteDb::prepare(const char *sql)
 {
     sqlite3_stmt *stmt = nullptr;
@@ -271,7 +280,7 @@ Transaction::Transaction(SqliteDb &db) : m_db(db)
 Transaction::~Transaction()
 {
     if (m_open)
-        m_db.exec("ROLLBACK");
+        m_db.rollback();
 }
 
 bool Transaction::commit()
@@ -281,7 +290,7 @@ bool Transaction::commit()
     if (!m_db.exec("COMMIT")) {
         // Keep why the commit failed: the rollback would overwrite the connection's error.
         m_failure = m_db.failure();
-        m_db.exec("ROLLBACK");
+        m_db.rollback();
         m_open = false;
         return false;
     }

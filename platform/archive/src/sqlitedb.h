@@ -49,13 +49,15 @@ public:
     SqliteDb(const SqliteDb &) = delete;
     SqliteDb &operator=(const SqliteDb &) = delete;
 
-    // Opens (creating) the database in WAL mode with synchronous=NORMAL; false on failure (see error()
+    // Opens (creating) the database in WAL mode with synchronous=FULL; false on failure (see error()
     // and failure()). A database on a read-only file system or folder opens read-only: it is read in
     // place, nothing is created, and every write answers E_ACCESSDENIED.
     bool open(const QString &path);
     bool isOpen() const { return m_db != nullptr; }
     bool readOnly() const { return m_readOnly; }
     bool exec(const char *sql);
+    // Ends an open transaction without touching error() and failure(), which keep why it failed.
+    void rollback();
     Statement prepare(const char *sql);
     // A statement prepared once and kept; reset before it is handed out.
     Statement &cached(const char *sql);
