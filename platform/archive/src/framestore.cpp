@@ -107,9 +107,7 @@ bool writeAllv(int fd, iovec *parts, int count, std::int64_t offset)
 
 HRESULT syncFailure(int error)
 {
-    return error == ENOSPC || error == EDQUOT ? kDiskFull
-           : error == EROFS                  ? E_ACCESSDENIED
-                                             : kWriteFault;
+    return error == ENOSPC || error == EDQUOT ? kDiskFull : error == EROFS ? E_ACCESSDENIED : kWriteFault;
 }
 
 // A file created in the folder is found after a power cut only once the folder itself is synced.
@@ -870,9 +868,8 @@ HRESULT FrameStore::syncSegments(const std::vector<PendingCommit *> &batch)
     // come in order, so its descriptor moves on to its newest segment and stays open for the next batch.
     std::vector<const PendingCommit *> files;
     for (const PendingCommit *p : batch) {
-        if (std::none_of(files.begin(), files.end(), [p](const PendingCommit *f) {
-                return f->stream == p->stream && f->seg == p->seg;
-            }))
+        if (std::none_of(files.begin(), files.end(),
+                         [p](const PendingCommit *f) { return f->stream == p->stream && f->seg == p->seg; }))
             files.push_back(p);
     }
     for (const PendingCommit *f : files) {
@@ -882,13 +879,15 @@ HRESULT FrameStore::syncSegments(const std::vector<PendingCommit *> &batch)
             file.fd = -1;
         }
         if (file.fd < 0) {
-            file.fd = ::open(QFile::encodeName(segmentPath(f->folder, f->seg)).constData(), O_RDONLY | O_CLOEXEC);
+            file.fd =
+                ::open(QFile::encodeName(segmentPath(f->folder, f->seg)).constData(), O_RDONLY | O_CLOEXEC);
             file.seg = f->seg;
         }
         if (file.fd < 0 || ::fdatasync(file.fd) != 0) {
             const int error = errno;
-            m_commitError = QStringLiteral("syncing %1: %2")
-                                .arg(segmentPath(f->folder, f->seg), QString::fromLocal8Bit(std::strerror(error)));
+            m_commitError =
+                QStringLiteral("syncing %1: %2")
+                    .arg(segmentPath(f->folder, f->seg), QString::fromLocal8Bit(std::strerror(error)));
             return syncFailure(error);
         }
     }
