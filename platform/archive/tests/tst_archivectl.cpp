@@ -103,6 +103,12 @@ TEST(Archivectl, RefusesWhatIsWrongWithTheRightAnswer)
         {{"--root", root, "create-stream", "Main", "Two\nLines"}, 1, "0x80070057"},
         {{"--root", root, "create-storage", "Tab\tName"}, 1, "0x80070057"},
         {{"--root", root, "ensure", "Main", "A,B\tC"}, 1, "0x80070057"},
+        {{"--root", root, "create-storage", "   "}, 1, "not only spaces"},
+        {{"--root", root, "create-stream", "Main", " \u00a0 "}, 1, "not only spaces"},
+        {{"--root", root, "ensure", "Main", "Z,  "}, 1, "not only spaces"},
+        {{"--root", root, "dump", "Main", "Cam", "--limit", "-1"}, 2, "--limit must be 0 or more"},
+        {{"--root", root, "dump", "Main", "Cam", "--from", "5", "--to", "1"}, 2, "not after --to"},
+        {{"--root", root, "dump", "Main", "Cam", "--from", "-5"}, 2, "must be 0 or more"},
         {{"--root", missing, "list"}, 1, "does not exist"},
         {{"--root", missing, "info", "Main", "Cam"}, 1, "does not exist"},
     };
@@ -116,6 +122,8 @@ TEST(Archivectl, RefusesWhatIsWrongWithTheRightAnswer)
     const CtlResult list = archivectl({"--root", root, "list"});
     EXPECT_FALSE(list.out.contains(QLatin1Char('X'))) << qPrintable(list.out);
     EXPECT_FALSE(list.out.contains(QStringLiteral("Tab"))) << qPrintable(list.out);
+    EXPECT_FALSE(list.out.contains(QLatin1Char('Z'))) << qPrintable(list.out);
+    EXPECT_EQ(2, list.out.count(QLatin1Char('\n'))) << "only Main and Cam: " << qPrintable(list.out);
     EXPECT_EQ(0, archivectl({"--root", missing, "create-storage", "New"}).code);
     EXPECT_TRUE(QDir(missing).exists());
 }
@@ -161,5 +169,12 @@ TEST(Archivectl, DumpFailsOnDamagedFramesAndReportsEachOnce)
     EXPECT_EQ(10, dump.out.count(QStringLiteral("frame ")));
     EXPECT_EQ(2, dump.out.count(QStringLiteral("damaged")));
     EXPECT_EQ(2, dump.err.count(QStringLiteral("Damaged frame"))) << qPrintable(dump.err);
+
+    // A segment file gone: every frame it held is missing, and dump says so in its exit code.
+    ASSERT_TRUE(QFile::remove(segment.fileName()));
+    const CtlResult gone = archivectl({"--root", root, "dump", "Main", "Cam"});
+    EXPECT_EQ(1, gone.code) << qPrintable(gone.err);
+    EXPECT_EQ(10, gone.out.count(QStringLiteral("missing")));
+    EXPECT_TRUE(gone.err.contains(QStringLiteral("10 damaged or missing"))) << qPrintable(gone.err);
 }
 } // namespace

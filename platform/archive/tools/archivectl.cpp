@@ -31,13 +31,15 @@ const char *const kUsage =
     "  info STORAGE STREAM                       stream info and sequences\n"
     "  dump STORAGE STREAM [--from FILETIME] [--to FILETIME] [--limit N]\n"
     "                                            frames with their records\n"
-    "STORAGE and STREAM are names or braced identifiers; names hold no control characters.\n"
+    "STORAGE and STREAM are names or braced identifiers; names hold no control characters and more\n"
+    "than spaces. dump: --limit N >= 0 (default 100), --from not after --to.\n"
     "--root DIR must exist unless the command creates something (create-storage, ensure).\n"
     "Exit code 0 on success, 1 on failure (also when dump met damaged frames), 2 on bad usage.\n";
 
 constexpr long long kDefaultSize = 1024LL * 1024 * 1024;
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(1168);    // ERROR_NOT_FOUND
 constexpr HRESULT kFileCorrupt = HRESULT_FROM_WIN32(1392); // ERROR_FILE_CORRUPT
+constexpr HRESULT kReadFault = HRESULT_FROM_WIN32(30);      // ERROR_READ_FAULT: the segment is missing
 
 int fail(const char *what, HRESULT hr)
 {
@@ -55,7 +57,8 @@ QString fromField(const WCHAR *field)
 
 bool validName(const QString &name)
 {
-    if (name.isEmpty() || name.size() > nyx::archive::kMaxNameUnits)
+    // A name of blanks only cannot be told apart in any list.
+    if (name.trimmed().isEmpty() || name.size() > nyx::archive::kMaxNameUnits)
         return false;
     for (const QChar c : name) {
         if (c.category() == QChar::Other_Control)
@@ -241,6 +244,15 @@ int main(int argc, char **argv)
     const long long limit = number("limit", 100);
     if (!ok || (type != 3 && type != 7))
         return usage();
+    if (limit < 0) {
+        std::fprintf(stderr, "archivectl: --limit must be 0 or more (it is %lld)\n", limit);
+        return 2;
+    }
+    if (from < 0 || from > to) {
+        std::fprintf(stderr, "archivectl: --from (%lld) must be 0 or more and not after --to (%lld)\n", from,
+                     to);
+        return 2;
+    }
     const QString command = positional.first();
     const bool creating = command == QLatin1String("create-storage") || command == QLatin1String("ensure");
     if (options.count(QStringLiteral("root")) && !creating &&
@@ -253,7 +265,8 @@ int main(int argc, char **argv)
         for (const QString &name : positional[i].split(QLatin1Char(','))) {
             if (!name.isEmpty() && !validName(name)) {
                 std::fprintf(stderr,
-                             "archivectl: a name must be 1 to %d characters without control characters\n",
+                             "archivectl: a name must be 1 to %d characters, not only spaces, without "
+                             "control characters\n",
                              nyx::archive::kMaxNameUnits);
                 return fail("checking the names", E_INVALIDARG);
             }
@@ -408,8 +421,9 @@ int main(int argc, char **argv)
                 DWORD length = 0;
                 const QString label = names.count(channel) ? names[channel] : QString::number(channel);
                 const HRESULT read = reader->ReadChannelData(channel, &bytes, &length);
-                if (read == kFileCorrupt) {
-                    std::printf("  damaged\n");
+                if (read == kFileCorrupt || read == kReadFault) {
+                    // A listed frame whose segment is gone is as lost as a damaged one.
+                    std::printf(read == kReadFault ? "  missing\n" : "  damaged\n");
                     ++damaged;
                     break;
                 }
@@ -422,7 +436,7 @@ int main(int argc, char **argv)
             t = frameTime + 1;
         }
         if (damaged) {
-            std::fprintf(stderr, "archivectl: %lld damaged frame(s)\n", damaged);
+            std::fprintf(stderr, "archivectl: %lld damaged or missing frame(s)\n", damaged);
             return 1;
         }
         return 0;
