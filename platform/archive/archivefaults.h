@@ -46,6 +46,7 @@ enum class Operation
     ReaderChannelBlob,
     ReaderReleaseFrame,
     StoreBind,
+    SegmentWrite, // a frame's write to its segment fails with the injected result (a full disk, say)
     Count
 };
 

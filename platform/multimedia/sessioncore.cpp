@@ -404,12 +404,20 @@ void SessionCore::issue(const std::vector<CComPtr<IMFMediaStream>> &requests)
 void SessionCore::reportError(HRESULT hr)
 {
     std::function<void(HRESULT)> handler;
+    bool log;
+    std::uint64_t covered;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_errors;
         handler = m_errorHandler;
+        log = m_errorLog.failed();
+        covered = m_errorLog.covered();
     }
-    qCWarning(lcSession) << "Media error" << Qt::hex << static_cast<quint32>(hr);
+    if (log && covered > 1)
+        qCWarning(lcSession) << "Media error" << Qt::hex << static_cast<quint32>(hr) << Qt::dec << "-"
+                             << covered << "errors since the last report";
+    else if (log)
+        qCWarning(lcSession) << "Media error" << Qt::hex << static_cast<quint32>(hr);
     if (handler)
         handler(hr);
 }

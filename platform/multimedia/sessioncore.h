@@ -3,6 +3,7 @@
 // and the event handlers that move samples. Its handlers run on Media Foundation work queues.
 
 #include "com/comptr.h"
+#include "logging/logthrottle.h"
 #include "mf/mf.h"
 
 #include <QtGlobal>
@@ -131,6 +132,8 @@ private:
     qint64 m_missedBefore = 0;
     quint64 m_nextSinkId = 0;
     int m_errors = 0;
+    // A sink that fails every sample (a full disk) logs its first error, then a line a second.
+    nyx::logging::LogThrottle m_errorLog;
     std::function<void(HRESULT)> m_errorHandler;
 };
 } // namespace nyx::multimedia

@@ -76,13 +76,17 @@ HRESULT ArchiveWriter::resume(ULONGLONG time)
     m_state = std::move(fresh);
     const HRESULT hr = m_store->beginSequence(m_state, time);
     if (FAILED(hr)) {
-        qCWarning(lcFrameStore).nospace() << "Writer of " << m_state.folder << " cannot resume yet (0x"
-                                          << Qt::hex << static_cast<unsigned>(hr) << ")";
+        if (m_resumeLog.failed())
+            qCWarning(lcFrameStore).nospace() << "Writer of " << m_state.folder << " cannot resume yet (0x"
+                                              << Qt::hex << static_cast<unsigned>(hr) << Qt::dec << "); "
+                                              << m_resumeLog.covered() << " attempt(s) since the last report";
         if (m_state.fd >= 0)
             m_store->endSequence(m_state);
         m_state.failed = true;
         return hr;
     }
+    reportHeldLosses();
+    m_resumeLog.takeHeld();
     qCWarning(lcFrameStore).nospace()
         << "Writer of " << m_state.folder << " resumes in a new sequence after losing " << m_lostFrames
         << " frame(s)";
@@ -212,9 +216,19 @@ void ArchiveWriter::abandonSample()
 void ArchiveWriter::countLost(HRESULT why)
 {
     ++m_lostFrames;
-    qCWarning(lcFrameStore).nospace()
-        << "Frame at " << m_sampleTime << " of " << m_state.folder << " not stored (0x" << Qt::hex
-        << static_cast<unsigned>(why) << Qt::dec << "); " << m_lostFrames << " frame(s) lost by this writer";
+    if (m_lostLog.failed())
+        qCWarning(lcFrameStore).nospace()
+            << "Frame at " << m_sampleTime << " of " << m_state.folder << " not stored (0x" << Qt::hex
+            << static_cast<unsigned>(why) << Qt::dec << "); " << m_lostLog.covered()
+            << " frame(s) lost since the last report, " << m_lostFrames << " by this writer";
+}
+
+void ArchiveWriter::reportHeldLosses()
+{
+    if (const std::uint64_t held = m_lostLog.takeHeld())
+        qCWarning(lcFrameStore).nospace()
+            << held << " more frame(s) of " << m_state.folder << " not stored since the last report, "
+            << m_lostFrames << " by this writer";
 }
 
 HRESULT ArchiveWriter::Stop()
@@ -233,6 +247,7 @@ HRESULT ArchiveWriter::stopLocked()
         return S_OK;
     m_started = false;
     m_inSample = false;
+    reportHeldLosses();
     m_records.clear();
     m_sparse.clear();
     m_mask = 0;

@@ -4,6 +4,7 @@
 #include "archive/iarchivewriter.h"
 #include "archiveengine.h"
 #include "com/comobject.h"
+#include "logging/logthrottle.h"
 
 #include <map>
 #include <mutex>
@@ -28,6 +29,8 @@ private:
     HRESULT resume(ULONGLONG time);
     void abandonSample();
     void countLost(HRESULT why);
+    // Logs the losses the last line did not count yet.
+    void reportHeldLosses();
 
     std::mutex m_mutex;
     std::shared_ptr<ArchiveEngine> m_engine;
@@ -39,6 +42,8 @@ private:
     bool m_inSample = false;
     HRESULT m_sampleFailure = S_OK; // why the open sample cannot be stored
     std::uint64_t m_lostFrames = 0;
+    // A disk that refuses every frame logs its first refusal, then a line a second with the count.
+    nyx::logging::LogThrottle m_lostLog, m_resumeLog;
     std::int64_t m_sampleTime = 0;
     std::size_t m_sampleBytes = 0;
     std::vector<std::pair<std::uint32_t, std::uint8_t>> m_records; // channel and kind of each record

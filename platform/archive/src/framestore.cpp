@@ -1,5 +1,6 @@
 #include "framestore.h"
 
+#include "archive/archivefaults.h"
 #include "archiveerrors.h"
 #include "crc32c.h"
 #include "segmentformat.h"
@@ -636,15 +637,18 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     // held in the buffer goes in one write, header first: should the process die within it, the
     // header's CRC does not match the payload and no recovery takes the frame. Records written
     // ahead go first, then the header.
+    const HRESULT injected = faults::check(faults::Operation::SegmentWrite);
     bool written;
-    if (state.frameWritten == 0) {
+    if (FAILED(injected)) {
+        written = false;
+    } else if (state.frameWritten == 0) {
         written = writeAll(state.frameFd, header, state.frameBuffer.size(), state.frameStart);
     } else {
         written =
             flushRecords(state) == S_OK && writeAll(state.frameFd, header, kFrameHeader, state.frameStart);
     }
     if (!written) {
-        const HRESULT hr = errno == ENOSPC ? kDiskFull : kWriteFault;
+        const HRESULT hr = FAILED(injected) ? injected : errno == ENOSPC ? kDiskFull : kWriteFault;
         // Part of the write may have reached the segment: the magic is undone, so that no recovery
         // takes the frame over what an earlier attempt left behind it.
         const std::uint32_t none = 0;
@@ -800,10 +804,11 @@ void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
     HRESULT result = m_batch.empty() ? S_OK : syncSegments(m_batch);
     if (SUCCEEDED(result) && !m_batch.empty())
         result = writeBatch(m_batch);
-    if (FAILED(result))
+    if (FAILED(result) && m_commitLog.failed())
         qCWarning(lcFrameStore).noquote()
             << "Committing" << m_batch.size() << "frames to the index of" << m_folder << "failed: 0x"
-            << QString::number(static_cast<unsigned>(result), 16) << m_commitError;
+            << QString::number(static_cast<unsigned>(result), 16) << m_commitError << "-"
+            << m_commitLog.covered() << "failed commit(s) since the last report";
     lock.lock();
     for (PendingCommit *p : m_batch) {
         p->result = result;

@@ -5,6 +5,7 @@
 // is cut off when the stream is next recovered.
 
 #include "archive/archiverecords.h"
+#include "logging/logthrottle.h"
 #include "segmentformat.h"
 #include "sqlitedb.h"
 
@@ -237,6 +238,7 @@ private:
     };
     std::vector<SequenceUpdate> m_sequenceUpdates; // of the running commit, under m_mutex
     QString m_commitError;                         // why the running commit failed
+    nyx::logging::LogThrottle m_commitLog;         // of the running commit
     // The segment each stream's commits sync, kept open: a write-back error after the open is
     // reported to this descriptor, not lost to a fresh one. Used by the running commit only.
     struct SyncFile

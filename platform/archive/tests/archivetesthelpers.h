@@ -6,9 +6,12 @@
 #include "com/com.h"
 
 #include <QString>
+#include <QStringList>
 #include <QThread>
+#include <QtGlobal>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace archivetest {
@@ -96,6 +99,44 @@ inline CComPtr<IArchiveReader> openReader(IRewindServer *s, const GUID &stream)
         reader->Open(stream, nyx::archive::ReaderModeShared);
     return reader;
 }
+
+// Collects what is logged (from any thread) while it lives.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        instance() = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        instance() = nullptr;
+    }
+    QStringList lines(const QString &containing) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines.filter(containing);
+    }
+
+private:
+    static LogCapture *&instance()
+    {
+        static LogCapture *capture = nullptr;
+        return capture;
+    }
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        if (LogCapture *c = instance()) {
+            std::lock_guard<std::mutex> lock(c->m_mutex);
+            c->m_lines << message;
+        }
+    }
+    mutable std::mutex m_mutex;
+    QStringList m_lines;
+    QtMessageHandler m_previous = nullptr;
+};
 
 // Deterministic payload of frame n.
 inline std::vector<BYTE> payload(LONGLONG n, std::size_t size)

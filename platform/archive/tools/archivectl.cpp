@@ -39,7 +39,7 @@ const char *const kUsage =
 constexpr long long kDefaultSize = 1024LL * 1024 * 1024;
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(1168);    // ERROR_NOT_FOUND
 constexpr HRESULT kFileCorrupt = HRESULT_FROM_WIN32(1392); // ERROR_FILE_CORRUPT
-constexpr HRESULT kReadFault = HRESULT_FROM_WIN32(30);      // ERROR_READ_FAULT: the segment is missing
+constexpr HRESULT kReadFault = HRESULT_FROM_WIN32(30);     // ERROR_READ_FAULT: the segment is missing
 
 int fail(const char *what, HRESULT hr)
 {
