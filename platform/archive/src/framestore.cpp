@@ -155,10 +155,16 @@ FrameStore::~FrameStore()
         ::close(entry.second.fd);
 }
 
-int FrameStore::walHook(void *self, sqlite3 *, const char *, int pages)
+int FrameStore::walHook(void *self, sqlite3 *db, const char *, int pages)
 {
     auto *store = static_cast<FrameStore *>(self);
-    if (pages >= 4000) {
+    if (pages >= kWalHardPages) {
+        // The background checkpoints could not keep up (an unpaced writer, a slow disk): this commit
+        // waits for a full one, which empties the log, so that it never grows past its bound.
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        return SQLITE_OK;
+    }
+    if (pages >= kWalCheckpointPages) {
         std::lock_guard<std::mutex> lock(store->m_checkpointMutex);
         store->m_checkpointDue = true;
         store->m_checkpointWake.notify_one();
@@ -171,16 +177,22 @@ void FrameStore::checkpointLoop()
     SqliteDb db;
     if (!db.open(m_folder + QStringLiteral("/index.db")))
         return;
-    // At most one checkpoint a second: each one syncs the log and the database.
+    // A passive checkpoint copies the log into the database without holding up commits, but with a
+    // writer committing all the time it rarely catches up with the log's end, and only a log copied
+    // to its end starts over. A log still long after one is emptied with a truncating checkpoint,
+    // which waits for the commit running and holds the next ones for its time.
     std::unique_lock<std::mutex> lock(m_checkpointMutex);
     while (!m_stopping) {
         m_checkpointWake.wait_for(lock, std::chrono::seconds(5),
                                   [this] { return m_stopping || m_checkpointDue; });
         m_checkpointDue = false;
         lock.unlock();
-        sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        int logPages = 0, copied = 0;
+        sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+        if (logPages >= kWalTruncatePages)
+            sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         lock.lock();
-        m_checkpointWake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stopping; });
+        m_checkpointWake.wait_for(lock, kCheckpointPause, [this] { return m_stopping; });
     }
 }
 
@@ -215,6 +227,8 @@ HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::shared_
         return S_OK;
     }
     sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
+    // A log that starts over is cut back to this size, so that one burst does not keep its space.
+    s->m_db.exec("PRAGMA journal_size_limit=16777216");
     sqlite3_wal_hook(s->m_db.handle(), &FrameStore::walHook, s.get());
     s->m_checkpointer = std::thread([raw = s.get()] { raw->checkpointLoop(); });
     s->m_committer = std::thread([raw = s.get()] { raw->commitLoop(); });

@@ -254,6 +254,12 @@ private:
     // Checkpoints run on their own thread and connection, so no commit waits for their syncs.
     void checkpointLoop();
     static int walHook(void *self, sqlite3 *db, const char *name, int pages);
+    // The log (4 KiB pages) is checkpointed in the background from 4 MiB on, at most every 250 ms;
+    // emptied from 16 MiB on; and emptied by the commit itself at 48 MiB, its bound.
+    static constexpr int kWalCheckpointPages = 1024;
+    static constexpr int kWalTruncatePages = 4096;
+    static constexpr int kWalHardPages = 12288;
+    static constexpr std::chrono::milliseconds kCheckpointPause{250};
     std::thread m_checkpointer;
     std::mutex m_checkpointMutex;
     std::condition_variable m_checkpointWake;

@@ -15,6 +15,7 @@
 
 #include "logging/logthrottle.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -462,6 +463,63 @@ TEST(ArchiveDurabilityLog, ARefusingDiskLogsTheFirstLossThenOneLineASecond)
     }
     EXPECT_EQ(failures, counted) << qPrintable(lines.join(QLatin1Char('\n')));
     EXPECT_GT(failures, 100) << "the disk refused many frames";
+}
+
+// Unpaced writers of small frames commit as fast as the disk lets them: the index's log is checkpointed
+// and emptied so that it stays bounded whatever they do, and a new writer starts without a long log.
+TEST(ArchiveDurabilityLog, TheIndexLogStaysBoundedUnderUnpacedWriters)
+{
+    const QString root = tundra::test::freshDir(QStringLiteral("walbound"));
+    useRoot(root);
+    const Recorded r = record(root, 1);
+    auto s = server();
+    std::vector<GUID> streams{r.stream};
+    for (int i = 1; i < 3; ++i) {
+        GUID id{};
+        ASSERT_EQ(S_OK, createStream(s, r.storage, QStringLiteral("Fast%1").arg(i), &id));
+        streams.push_back(id);
+    }
+    QString wal;
+    QDirIterator it(root, {QStringLiteral("index.db")}, QDir::Files, QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext());
+    wal = it.next() + QStringLiteral("-wal");
+    std::atomic<bool> stop{false};
+    std::atomic<long long> frames{0};
+    std::vector<std::thread> writers;
+    for (const GUID &stream : streams)
+        writers.emplace_back([&, stream] {
+            CComPtr<IArchiveStream> obj;
+            s->OpenStream(stream, &obj);
+            const DWORD video = channel(obj, QStringLiteral("Video_H264"), 0);
+            const DWORD key = channel(obj, QStringLiteral("KeyFrame"), 1);
+            CComPtr<IArchiveWriter> writer;
+            if (FAILED(s->CreateWriter(stream, &writer)) || FAILED(writer->Start(ULONGLONG(kBase + kSecond))))
+                return;
+            const auto bytes = payload(1, 200);
+            for (LONGLONG i = 0; !stop; ++i) {
+                const LONGLONG t = kBase + kSecond + i * 1000;
+                if (FAILED(writer->BeginSample(t, t, 0)) ||
+                    FAILED(writer->Data(int(video), bytes.data(), DWORD(bytes.size()))) ||
+                    FAILED(writer->Blob(int(key), nullptr, 0)) || FAILED(writer->EndSample()))
+                    break;
+                ++frames;
+            }
+            writer->Stop();
+        });
+    qint64 largest = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(6)) {
+        largest = std::max(largest, QFileInfo(wal).size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    stop = true;
+    for (auto &w : writers)
+        w.join();
+    largest = std::max(largest, QFileInfo(wal).size());
+    std::printf("%lld small frames in 6 s on 3 streams; index log at most %.1f MB\n", frames.load(),
+                double(largest) / 1e6);
+    EXPECT_GT(frames.load(), 10000);
+    EXPECT_LT(largest, 64LL << 20);
 }
 
 // The throttle itself, on a clock of its own: which failures make a line, and what each line counts.
