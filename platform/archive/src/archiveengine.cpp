@@ -572,7 +572,7 @@ HRESULT ArchiveEngine::frameStore(std::int64_t storage, std::shared_ptr<FrameSto
             s.reset();
             return flags;
         },
-        store);
+        row.size, store);
     if (FAILED(hr))
         return hr;
     m_stores[storage] = *store;
@@ -611,16 +611,7 @@ StorageCounters &ArchiveEngine::counters(std::int64_t storage)
 
 std::uint64_t ArchiveEngine::diskUsage(const StorageRow &row) const
 {
-    std::uint64_t total = 0;
-    QDirIterator it(storageFolder(row), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QByteArray path = QFile::encodeName(it.next());
-        struct stat st
-        {
-        };
-        if (::stat(path.constData(), &st) == 0)
-            total += static_cast<std::uint64_t>(st.st_blocks) * 512u;
-    }
-    return total;
+    // Counted as the ring counts it.
+    return StorageSpace::usage(storageFolder(row));
 }
 } // namespace nyx::archive

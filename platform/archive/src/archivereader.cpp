@@ -13,6 +13,12 @@ const BYTE kEmpty[1] = {0};
 
 ArchiveReader::ArchiveReader(std::shared_ptr<ArchiveEngine> engine) : m_engine(std::move(engine)) {}
 
+ArchiveReader::~ArchiveReader()
+{
+    if (m_store)
+        m_store->releaseHold(m_hold);
+}
+
 HRESULT ArchiveReader::Open(GUID streamId, DWORD mode)
 {
     if (const HRESULT f = faults::check(Operation::ReaderOpen))
@@ -26,6 +32,8 @@ HRESULT ArchiveReader::Open(GUID streamId, DWORD mode)
         return hr;
     const QString folder = m_engine->streamFolder(row);
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_store)
+        m_store->releaseHold(m_hold);
     m_row = row;
     m_store = store;
     m_folder = folder;
@@ -71,7 +79,8 @@ HRESULT ArchiveReader::FindFrame(LONGLONG time, DWORD mode, LONGLONG *frameTime,
     if (!m_open)
         return E_NOT_VALID_STATE;
     FrameLocation location;
-    const HRESULT hr = m_store->find(m_row.id, time, mode, channelFilter, dense(channelFilter), &location);
+    const HRESULT hr =
+        m_store->find(m_row.id, time, mode, channelFilter, dense(channelFilter), &location, &m_hold);
     if (FAILED(hr))
         return hr;
     makeCurrent(location);
@@ -98,8 +107,8 @@ HRESULT ArchiveReader::FindFrameInRange(LONGLONG from, LONGLONG to, DWORD mode, 
     if (!m_open)
         return E_NOT_VALID_STATE;
     FrameLocation location;
-    const HRESULT hr =
-        m_store->findInRange(m_row.id, from, to, mode, channelFilter, dense(channelFilter), &location);
+    const HRESULT hr = m_store->findInRange(m_row.id, from, to, mode, channelFilter, dense(channelFilter),
+                                            &location, &m_hold);
     if (FAILED(hr))
         return hr;
     makeCurrent(location);

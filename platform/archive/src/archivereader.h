@@ -14,6 +14,7 @@ class ArchiveReader : public nyx::com::ComObject<IArchiveReader>
 {
 public:
     explicit ArchiveReader(std::shared_ptr<ArchiveEngine> engine);
+    ~ArchiveReader() override;
 
     HRESULT Open(GUID streamId, DWORD mode) override;
     HRESULT FindFrame(LONGLONG time, DWORD mode, LONGLONG *frameTime, DWORD *frameSize, DWORD *sequence,
@@ -36,6 +37,7 @@ private:
     bool m_open = false;
     bool m_hasCurrent = false;
     FrameLocation m_current;
+    SegmentHold m_hold; // the segment of the current frame stays while the reader is on it
     bool m_loaded = false;
     HRESULT m_loadResult = S_OK; // a frame that failed to load answers this until the next find
     // Frames handed out since the last release; their bytes stay put until ReleaseFrame.

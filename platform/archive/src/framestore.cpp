@@ -24,7 +24,6 @@ Q_LOGGING_CATEGORY(lcFrameStore, "nyx.archive")
 
 namespace nyx::archive {
 namespace {
-constexpr std::int64_t kSegmentLimit = 256LL * 1024 * 1024;
 constexpr std::size_t kMaxFrame = segment::kMaxFrame;
 constexpr std::int64_t kGap = 10000000; // 1 s: a longer pause starts a new subsequence
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -158,13 +157,13 @@ FrameStore::~FrameStore()
 int FrameStore::walHook(void *self, sqlite3 *db, const char *, int pages)
 {
     auto *store = static_cast<FrameStore *>(self);
-    if (pages >= kWalHardPages) {
+    if (pages >= store->m_walHardPages) {
         // The background checkpoints could not keep up (an unpaced writer, a slow disk): this commit
         // waits for a full one, which empties the log, so that it never grows past its bound.
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         return SQLITE_OK;
     }
-    if (pages >= kWalCheckpointPages) {
+    if (pages >= store->m_walCheckpointPages) {
         std::lock_guard<std::mutex> lock(store->m_checkpointMutex);
         store->m_checkpointDue = true;
         store->m_checkpointWake.notify_one();
@@ -189,17 +188,19 @@ void FrameStore::checkpointLoop()
         lock.unlock();
         int logPages = 0, copied = 0;
         sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
-        if (logPages >= kWalTruncatePages)
+        if (logPages >= m_walTruncatePages)
             sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         lock.lock();
         m_checkpointWake.wait_for(lock, kCheckpointPause, [this] { return m_stopping; });
     }
 }
 
-HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::shared_ptr<FrameStore> *store)
+HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::int64_t size,
+                         std::shared_ptr<FrameStore> *store)
 {
     std::shared_ptr<FrameStore> s(new FrameStore());
     s->m_folder = folder;
+    s->m_space = std::make_unique<StorageSpace>(size);
     s->m_channelFlags = std::move(flags);
     if (!QDir(folder).exists() && !QDir().mkpath(folder))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
@@ -227,8 +228,13 @@ HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::shared_
         return S_OK;
     }
     sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
-    // A log that starts over is cut back to this size, so that one burst does not keep its space.
-    s->m_db.exec("PRAGMA journal_size_limit=16777216");
+    // A log that starts over is cut back to this size, so that one burst does not keep its space
+    // (the log counts in the storage's size, so a small storage keeps a small one).
+    const std::int64_t logLimit = std::clamp<std::int64_t>(size / 16, 1LL << 20, 16LL << 20);
+    s->m_walCheckpointPages = static_cast<int>(std::clamp<std::int64_t>(size / 64 / 4096, 64, 1024));
+    s->m_walTruncatePages = 4 * s->m_walCheckpointPages;
+    s->m_walHardPages = 12 * s->m_walCheckpointPages;
+    s->m_db.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(logLimit).toUtf8().constData());
     sqlite3_wal_hook(s->m_db.handle(), &FrameStore::walHook, s.get());
     s->m_checkpointer = std::thread([raw = s.get()] { raw->checkpointLoop(); });
     s->m_committer = std::thread([raw = s.get()] { raw->commitLoop(); });
@@ -373,7 +379,15 @@ HRESULT FrameStore::rebuildStream(std::int64_t stream, const QString &folder)
     std::int64_t frames = 0, bytes = 0, first = 0, last = 0, lastTime = 0, subsequences = 0, lastFno = 0;
     std::int64_t seg = 1, segEnd = 0, damagedFrames = 0;
     HRESULT failure = S_OK;
-    for (std::int64_t n = 1;; ++n) {
+    // A ring storage has removed its oldest segments: the walk starts at the first one left.
+    std::int64_t firstSeg = 0;
+    for (const QString &name : QDir(folder).entryList({QStringLiteral("seg-*.dat")}, QDir::Files)) {
+        bool ok = false;
+        const std::int64_t n = name.mid(4, name.size() - 8).toLongLong(&ok);
+        if (ok && n > 0 && (!firstSeg || n < firstSeg))
+            firstSeg = n;
+    }
+    for (std::int64_t n = std::max<std::int64_t>(firstSeg, 1);; ++n) {
         const QByteArray path = QFile::encodeName(segmentPath(folder, n));
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
@@ -449,6 +463,7 @@ HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
     if (readOnly())
         return S_OK; // nothing can be repaired here, and readers do not need it
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_streamFolders[stream] = folder;
     if (!knowsStream(stream)) {
         const HRESULT rebuilt = rebuildStream(stream, folder);
         if (FAILED(rebuilt)) {
@@ -508,6 +523,9 @@ HRESULT FrameStore::beginSequence(WriterState &state, std::uint64_t startTime)
     const HRESULT recovered = recoverStream(state.stream, state.folder);
     if (FAILED(recovered))
         return recovered;
+    const HRESULT room = makeRoom(state.stream, state.folder);
+    if (FAILED(room))
+        return room;
     std::lock_guard<std::mutex> lock(m_mutex);
     Transaction tx(m_db);
     if (!tx.ok())
@@ -546,7 +564,11 @@ HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
     state.frameSeg = state.seg;
     state.frameStart = state.segEnd;
     if (state.segEnd > 0 &&
-        state.segEnd + static_cast<std::int64_t>(kFrameHeader + firstRecord) > kSegmentLimit) {
+        state.segEnd + static_cast<std::int64_t>(kFrameHeader + firstRecord) > m_space->segmentLimit()) {
+        // A new segment: the storage makes room for it first, or is full.
+        const HRESULT room = makeRoom(state.stream, state.folder);
+        if (FAILED(room))
+            return room;
         const int fd = openSegment(state.folder, state.seg + 1, O_TRUNC);
         if (fd < 0)
             return errno == ENOSPC ? kDiskFull : kWriteFault;
@@ -838,6 +860,55 @@ void FrameStore::commitQueued(std::unique_lock<std::mutex> &lock)
         m_commitWake.notify_one();
 }
 
+HRESULT FrameStore::makeRoom(std::int64_t stream, const QString &folder)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streamFolders[stream] = folder;
+    std::vector<std::pair<std::int64_t, std::int64_t>> removed;
+    const HRESULT hr = m_space->makeRoom(
+        m_db, m_folder, m_space->segmentLimit(),
+        [this](std::int64_t s, std::int64_t seg) {
+            const auto it = m_streamFolders.find(s);
+            return it == m_streamFolders.end() ? QString() : segmentPath(it->second, seg);
+        },
+        [this](std::int64_t s) {
+            std::int64_t seg = 1, segEnd = 0, nextFno = 1;
+            position(s, &seg, &segEnd, &nextFno);
+            return seg;
+        },
+        [this](std::int64_t s) { return bumpChanges(s); }, &removed);
+    // A removed file's space comes back only once no descriptor keeps it.
+    for (const auto &key : removed) {
+        const auto it = m_readFds.find(key);
+        if (it != m_readFds.end()) {
+            ::close(it->second);
+            m_readFds.erase(it);
+        }
+    }
+    if (!removed.empty())
+        qCInfo(lcFrameStore) << "Removed" << removed.size() << "oldest segment(s) of" << m_folder
+                             << "to keep it within" << m_space->size() << "bytes";
+    return hr;
+}
+
+void FrameStore::moveHold(SegmentHold *hold, std::int64_t stream, std::int64_t seg)
+{
+    if (!hold)
+        return;
+    if (hold->held)
+        m_space->release(hold->stream, hold->seg);
+    m_space->hold(stream, seg);
+    *hold = SegmentHold{stream, seg, true};
+}
+
+void FrameStore::releaseHold(SegmentHold &hold)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (hold.held)
+        m_space->release(hold.stream, hold.seg);
+    hold.held = false;
+}
+
 bool FrameStore::bumpChanges(std::int64_t stream)
 {
     Statement &ensure = m_db.cached("INSERT OR IGNORE INTO streamstate(stream) VALUES(?1)");
@@ -1045,32 +1116,42 @@ HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int6
 }
 
 HRESULT FrameStore::find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
-                         bool dense, FrameLocation *location)
+                         bool dense, FrameLocation *location, SegmentHold *hold)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    HRESULT hr;
     switch (mode) {
     case 1:
-        return findLocked(stream, time, kMax, false, channel, dense, location);
+        hr = findLocked(stream, time, kMax, false, channel, dense, location);
+        break;
     case 2:
-        return findLocked(stream, kMin, time, true, channel, dense, location);
-    case 3: {
-        const HRESULT hr = findLocked(stream, kMin, time, true, channel, dense, location);
-        return hr == kNotFound ? findLocked(stream, time, kMax, false, channel, dense, location) : hr;
-    }
+        hr = findLocked(stream, kMin, time, true, channel, dense, location);
+        break;
+    case 3:
+        hr = findLocked(stream, kMin, time, true, channel, dense, location);
+        if (hr == kNotFound)
+            hr = findLocked(stream, time, kMax, false, channel, dense, location);
+        break;
     default:
         return E_INVALIDARG;
     }
+    if (hr == S_OK)
+        moveHold(hold, stream, location->seg);
+    return hr;
 }
 
 HRESULT FrameStore::findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
-                                std::uint32_t channel, bool dense, FrameLocation *location)
+                                std::uint32_t channel, bool dense, FrameLocation *location, SegmentHold *hold)
 {
     if (mode < 1 || mode > 3)
         return E_INVALIDARG;
     if (from > to)
         return kNotFound;
     std::lock_guard<std::mutex> lock(m_mutex);
-    return findLocked(stream, from, to, mode == 2, channel, dense, location);
+    const HRESULT hr = findLocked(stream, from, to, mode == 2, channel, dense, location);
+    if (hr == S_OK)
+        moveHold(hold, stream, location->seg);
+    return hr;
 }
 
 int FrameStore::readFd(std::int64_t stream, const QString &folder, std::int64_t seg)

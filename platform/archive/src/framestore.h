@@ -8,6 +8,7 @@
 #include "logging/logthrottle.h"
 #include "segmentformat.h"
 #include "sqlitedb.h"
+#include "storagespace.h"
 
 #include <QString>
 #include <algorithm>
@@ -123,6 +124,14 @@ struct WriterState
     bool failed = false;
 };
 
+// The segment of the frame a reader holds: the ring does not remove it under the reader.
+struct SegmentHold
+{
+    std::int64_t stream = 0;
+    std::int64_t seg = 0;
+    bool held = false;
+};
+
 // The flag of each channel of a stream (0: dense, else sparse), from the catalog.
 using ChannelFlags = std::function<std::map<std::uint32_t, std::uint8_t>(std::int64_t stream)>;
 
@@ -138,7 +147,9 @@ public:
     ~FrameStore();
     // Opens the storage's index, creating it when missing. A missing or empty index is made anew
     // and each stream's frames are taken back from its segments at its recovery.
-    static HRESULT open(const QString &folder, ChannelFlags flags, std::shared_ptr<FrameStore> *store);
+    // The storage is held to `size` bytes as a ring (see StorageSpace).
+    static HRESULT open(const QString &folder, ChannelFlags flags, std::int64_t size,
+                        std::shared_ptr<FrameStore> *store);
 
     const QString &folder() const { return m_folder; }
     bool readOnly() const { return m_db.readOnly(); }
@@ -169,11 +180,14 @@ public:
     // not know (a new or lost index) is rebuilt from its segments instead; nothing is cut then.
     HRESULT recoverStream(std::int64_t stream, const QString &folder);
 
-    // Reader side.
+    // Reader side. A frame found moves `hold` (when given) to its segment, in the same step, so that
+    // no removal comes between.
     HRESULT find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
-                 bool dense, FrameLocation *location);
+                 bool dense, FrameLocation *location, SegmentHold *hold = nullptr);
     HRESULT findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
-                        std::uint32_t channel, bool dense, FrameLocation *location);
+                        std::uint32_t channel, bool dense, FrameLocation *location,
+                        SegmentHold *hold = nullptr);
+    void releaseHold(SegmentHold &hold);
     HRESULT readFrame(std::int64_t stream, const QString &folder, const FrameLocation &location,
                       std::vector<std::uint8_t> *payload);
 
@@ -187,6 +201,7 @@ public:
 
     static QString segmentPath(const QString &folder, std::int64_t seg);
     HRESULT openFrame(WriterState &state, std::size_t firstRecord);
+    std::int64_t segmentLimit() const { return m_space->segmentLimit(); }
     // A frame's records are buffered up to this many bytes; beyond, they go to the segment ahead of it.
     static constexpr std::size_t kFrameBufferBytes = 4u * 1024 * 1024;
 
@@ -212,6 +227,9 @@ private:
     HRESULT rebuildStream(std::int64_t stream, const QString &folder);
     bool bumpChanges(std::int64_t stream);
     HRESULT flushRecords(WriterState &state);
+    // Removes the storage's oldest segments (StorageSpace) until a new segment fits.
+    HRESULT makeRoom(std::int64_t stream, const QString &folder);
+    void moveHold(SegmentHold *hold, std::int64_t stream, std::int64_t seg);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
     HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
                        std::uint32_t channel, bool dense, FrameLocation *location);
@@ -255,10 +273,11 @@ private:
     void checkpointLoop();
     static int walHook(void *self, sqlite3 *db, const char *name, int pages);
     // The log (4 KiB pages) is checkpointed in the background from 4 MiB on, at most every 250 ms;
-    // emptied from 16 MiB on; and emptied by the commit itself at 48 MiB, its bound.
-    static constexpr int kWalCheckpointPages = 1024;
-    static constexpr int kWalTruncatePages = 4096;
-    static constexpr int kWalHardPages = 12288;
+    // emptied from 16 MiB on; and emptied by the commit itself at 48 MiB, its bound. The log counts
+    // in the storage's size: a small storage keeps it smaller (from 1/64 of its size on).
+    int m_walCheckpointPages = 1024;
+    int m_walTruncatePages = 4096;
+    int m_walHardPages = 12288;
     static constexpr std::chrono::milliseconds kCheckpointPause{250};
     std::thread m_checkpointer;
     std::mutex m_checkpointMutex;
@@ -268,5 +287,7 @@ private:
     QString m_folder;
     ChannelFlags m_channelFlags;
     std::map<std::pair<std::int64_t, std::int64_t>, int> m_readFds;
+    std::unique_ptr<StorageSpace> m_space;           // under m_mutex
+    std::map<std::int64_t, QString> m_streamFolders; // the streams seen, under m_mutex
 };
 } // namespace nyx::archive

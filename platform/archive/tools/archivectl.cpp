@@ -28,6 +28,8 @@ const char *const kUsage =
     "  delete-stream STORAGE STREAM\n"
     "  ensure STORAGE STREAM[,STREAM...] [--drive N] [--size BYTES] [--type N]\n"
     "                                            create what is missing; prints the identifiers\n"
+    "  info STORAGE                              storage size, bytes on disk (kept within the size as a\n"
+    "                                            ring: the oldest recordings make room), frames, bytes\n"
     "  info STORAGE STREAM                       stream info and sequences\n"
     "  dump STORAGE STREAM [--from FILETIME] [--to FILETIME] [--limit N]\n"
     "                                            frames with their records\n"
@@ -357,6 +359,32 @@ int main(int argc, char **argv)
                 return fail("creating a stream", hr);
             std::printf("  %s %s\n", qPrintable(nyx::com::toString(id)), qPrintable(name));
         }
+        return 0;
+    }
+    if (command == QLatin1String("info") && positional.size() == 1) {
+        GUID storage{};
+        if (!ctl.findStorage(positional[0], &storage))
+            return fail("finding the storage", kNotFound);
+        LONGLONG storageSize = 0;
+        ULONGLONG mask = 0;
+        if (FAILED(hr = ctl.server->GetDriveMask(&mask)))
+            return fail("drive mask", hr);
+        for (int i = 0; i < 64 && !storageSize; ++i) {
+            CComBSTR drive;
+            if ((mask & (1ULL << i)) &&
+                SUCCEEDED(ctl.server->GetStoragePart(storage, i, &storageSize, &drive)))
+                continue;
+        }
+        CRewindStorageStats stats{};
+        if (FAILED(hr = ctl.server->GetStorageStats(storage, &stats)))
+            return fail("storage stats", hr);
+        std::printf("storage %s %s\nsize %lld\non-disk %llu\nframes %llu\nbytes %llu\nrecording %llu\n",
+                    qPrintable(nyx::com::toString(storage)), qPrintable(positional[0]),
+                    static_cast<long long>(storageSize),
+                    static_cast<unsigned long long>(stats.dataSizeOnDisk),
+                    static_cast<unsigned long long>(stats.totalFramesWritten),
+                    static_cast<unsigned long long>(stats.totalBytesWritten),
+                    static_cast<unsigned long long>(stats.lockedDataSizeOnDisk));
         return 0;
     }
     if ((command == QLatin1String("info") || command == QLatin1String("dump")) && positional.size() == 2) {

@@ -1,0 +1,149 @@
+#include "storagespace.h"
+
+#include "archiveerrors.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+Q_DECLARE_LOGGING_CATEGORY(lcFrameStore)
+
+namespace nyx::archive {
+namespace {
+constexpr std::int64_t kMinSegment = 1LL << 20;
+constexpr std::int64_t kMaxSegment = 256LL << 20;
+} // namespace
+
+StorageSpace::StorageSpace(std::int64_t size)
+    : m_size(size), m_segmentLimit(std::clamp(size / 8, kMinSegment, kMaxSegment))
+{
+}
+
+std::uint64_t StorageSpace::usage(const QString &folder)
+{
+    std::uint64_t total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QByteArray path = QFile::encodeName(it.next());
+        struct stat st
+        {
+        };
+        if (::stat(path.constData(), &st) == 0)
+            total += static_cast<std::uint64_t>(st.st_blocks) * 512u;
+    }
+    return total;
+}
+
+void StorageSpace::release(std::int64_t stream, std::int64_t seg)
+{
+    const auto it = m_holds.find({stream, seg});
+    if (it != m_holds.end() && --it->second <= 0)
+        m_holds.erase(it);
+}
+
+HRESULT StorageSpace::dropRows(SqliteDb &db, std::int64_t stream, std::int64_t seg,
+                               const std::function<bool(std::int64_t)> &bumpChanges)
+{
+    Transaction tx(db);
+    if (!tx.ok())
+        return tx.failure();
+    Statement &sum =
+        db.cached("SELECT seq, COUNT(*), SUM(len) FROM frames WHERE stream=?1 AND seg=?2 GROUP BY seq");
+    sum.bind(1, stream).bind(2, seg);
+    std::vector<std::array<std::int64_t, 3>> figures;
+    int rc;
+    while ((rc = sum.step()) == SQLITE_ROW)
+        figures.push_back({sum.int64(0), sum.int64(1), sum.int64(2)});
+    sum.reset();
+    if (rc != SQLITE_DONE)
+        return db.failure();
+    Statement &marks = db.cached("DELETE FROM marks WHERE stream=?1 AND EXISTS (SELECT 1 FROM frames f WHERE "
+                                 "f.stream=?1 AND f.time=marks.time AND f.fno=marks.fno AND f.seg=?2)");
+    marks.bind(1, stream).bind(2, seg);
+    if (marks.step() != SQLITE_DONE)
+        return db.failure();
+    Statement &frames = db.cached("DELETE FROM frames WHERE stream=?1 AND seg=?2");
+    frames.bind(1, stream).bind(2, seg);
+    if (frames.step() != SQLITE_DONE)
+        return db.failure();
+    for (const auto &f : figures) {
+        // The sequence keeps its remaining frames; its first one is the oldest left.
+        Statement &u = db.cached(
+            "UPDATE sequences SET frames=frames-?3, bytes=bytes-?4, first=(SELECT time FROM frames WHERE "
+            "stream=?1 AND seq=?2 ORDER BY time LIMIT 1) WHERE stream=?1 AND seq=?2");
+        u.bind(1, stream).bind(2, f[0]).bind(3, f[1]).bind(4, f[2]);
+        if (u.step() != SQLITE_DONE)
+            return db.failure();
+    }
+    Statement &drop = db.cached("DELETE FROM sequences WHERE stream=?1 AND frames<=0 AND open=0");
+    drop.bind(1, stream);
+    if (drop.step() != SQLITE_DONE || !bumpChanges(stream))
+        return db.failure();
+    return tx.commit() ? S_OK : tx.failure();
+}
+
+HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t needed,
+                               const SegmentPath &path, const CommittedSegment &committed,
+                               std::function<bool(std::int64_t)> bumpChanges,
+                               std::vector<std::pair<std::int64_t, std::int64_t>> *removed)
+{
+    auto used = static_cast<std::int64_t>(usage(folder));
+    if (used + needed <= m_size)
+        return S_OK;
+    // The segments holding listed frames, oldest first; a stream's committed segment and later ones
+    // are its writer's, and a segment a reader holds stays.
+    struct Candidate
+    {
+        std::int64_t stream, seg, oldest;
+    };
+    std::vector<Candidate> candidates;
+    std::map<std::int64_t, std::int64_t> committedSegs;
+    Statement &s = db.cached("SELECT stream, seg, MIN(time) FROM frames GROUP BY stream, seg");
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        candidates.push_back({s.int64(0), s.int64(1), s.int64(2)});
+    s.reset();
+    if (rc != SQLITE_DONE)
+        return db.failure();
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate &a, const Candidate &b) { return a.oldest < b.oldest; });
+    for (const Candidate &c : candidates) {
+        if (used + needed <= m_size)
+            break;
+        auto known = committedSegs.find(c.stream);
+        if (known == committedSegs.end())
+            known = committedSegs.emplace(c.stream, committed(c.stream)).first;
+        if (c.seg >= known->second || m_holds.count({c.stream, c.seg}))
+            continue;
+        const QString file = path(c.stream, c.seg);
+        if (file.isEmpty())
+            continue; // a stream this store has not seen: its folder is not known here
+        const HRESULT hr = dropRows(db, c.stream, c.seg, bumpChanges);
+        if (FAILED(hr))
+            return hr;
+        struct stat st
+        {
+        };
+        const QByteArray name = QFile::encodeName(file);
+        const std::int64_t freed =
+            ::stat(name.constData(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
+        if (::unlink(name.constData()) == 0)
+            used -= freed;
+        removed->emplace_back(c.stream, c.seg);
+    }
+    if (used >= m_size) {
+        qCWarning(lcFrameStore) << "Storage" << folder << "is full:" << used << "of" << m_size
+                                << "bytes held by segments that are being written or read";
+        return kDiskFull;
+    }
+    return S_OK;
+}
+} // namespace nyx::archive
