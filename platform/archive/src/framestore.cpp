@@ -157,6 +157,10 @@ FrameStore::~FrameStore()
 int FrameStore::walHook(void *self, sqlite3 *db, const char *, int pages)
 {
     auto *store = static_cast<FrameStore *>(self);
+    {
+        std::lock_guard<std::mutex> lock(store->m_checkpointMutex);
+        store->m_walDirty = true;
+    }
     if (pages >= store->m_walHardPages) {
         // The background checkpoints could not keep up (an unpaced writer, a slow disk): this commit
         // waits for a full one, which empties the log, so that it never grows past its bound.
@@ -166,7 +170,6 @@ int FrameStore::walHook(void *self, sqlite3 *db, const char *, int pages)
     if (pages >= store->m_walCheckpointPages) {
         std::lock_guard<std::mutex> lock(store->m_checkpointMutex);
         store->m_checkpointDue = true;
-        store->m_checkpointWake.notify_one();
     }
     return SQLITE_OK;
 }
@@ -176,23 +179,45 @@ void FrameStore::checkpointLoop()
     SqliteDb db;
     if (!db.open(m_folder + QStringLiteral("/index.db")))
         return;
+    const QByteArray walPath = QFile::encodeName(m_folder + QStringLiteral("/index.db-wal"));
+    int wal = -1;
+    // The log is synced here, a few times a second when commits came, rather than by each commit:
+    // a commit lists only frames whose segment bytes are synced already, and frames the lost end of
+    // the log listed are taken back from their segments by the next recovery.
     // A passive checkpoint copies the log into the database without holding up commits, but with a
     // writer committing all the time it rarely catches up with the log's end, and only a log copied
     // to its end starts over. A log still long after one is emptied with a truncating checkpoint,
     // which waits for the commit running and holds the next ones for its time.
+    auto lastCheckpoint = std::chrono::steady_clock::time_point();
     std::unique_lock<std::mutex> lock(m_checkpointMutex);
-    while (!m_stopping) {
-        m_checkpointWake.wait_for(lock, std::chrono::seconds(5),
-                                  [this] { return m_stopping || m_checkpointDue; });
-        m_checkpointDue = false;
+    for (bool last = false; !last;) {
+        m_checkpointWake.wait_for(lock, kWalSyncPeriod, [this] { return m_stopping; });
+        last = m_stopping;
+        const bool dirty = m_walDirty;
+        m_walDirty = false;
+        const auto now = std::chrono::steady_clock::now();
+        const bool due = m_checkpointDue && now - lastCheckpoint >= kCheckpointPause;
+        if (due)
+            m_checkpointDue = false;
         lock.unlock();
-        int logPages = 0, copied = 0;
-        sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
-        if (logPages >= m_walTruncatePages)
-            sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        if (dirty) {
+            if (wal < 0)
+                wal = ::open(walPath.constData(), O_RDONLY | O_CLOEXEC);
+            if (wal >= 0 && ::fdatasync(wal) != 0)
+                qCWarning(lcFrameStore)
+                    << "Syncing the index log of" << m_folder << "failed:" << std::strerror(errno);
+        }
+        if (due && !last) {
+            int logPages = 0, copied = 0;
+            sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+            if (logPages >= m_walTruncatePages)
+                sqlite3_wal_checkpoint_v2(db.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+            lastCheckpoint = now;
+        }
         lock.lock();
-        m_checkpointWake.wait_for(lock, kCheckpointPause, [this] { return m_stopping; });
     }
+    if (wal >= 0)
+        ::close(wal);
 }
 
 HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::int64_t size,
@@ -228,6 +253,9 @@ HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::int64_t
         return S_OK;
     }
     sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
+    // Commits are made durable by the log syncs of the checkpoint thread (see there), so that a commit
+    // waits for one sync only: its segments'.
+    s->m_db.exec("PRAGMA synchronous=NORMAL");
     // A log that starts over is cut back to this size, so that one burst does not keep its space
     // (the log counts in the storage's size, so a small storage keeps a small one).
     const std::int64_t logLimit = std::clamp<std::int64_t>(size / 16, 1LL << 20, 16LL << 20);
@@ -565,7 +593,11 @@ HRESULT FrameStore::openFrame(WriterState &state, std::size_t firstRecord)
     state.frameStart = state.segEnd;
     if (state.segEnd > 0 &&
         state.segEnd + static_cast<std::int64_t>(kFrameHeader + firstRecord) > m_space->segmentLimit()) {
-        // A new segment: the storage makes room for it first, or is full.
+        // A new segment: the storage makes room for it first, or is full. The writer's frames are
+        // committed first, so that the ring may take every segment before this one.
+        const HRESULT settled = settle(state, 0);
+        if (FAILED(settled))
+            return settled;
         const HRESULT room = makeRoom(state.stream, state.folder);
         if (FAILED(room))
             return room;
@@ -717,6 +749,7 @@ HRESULT FrameStore::commitFrame(WriterState &state, std::int64_t time,
     pending->mask = mask;
     pending->folder = state.folder;
     state.inFlightBytes += size;
+    pending->queued = std::chrono::steady_clock::now();
     // The committer takes frames in queue order, so each stream's rows land in order.
     enqueue(pending.get(), state.inFlight.size() + 1);
     state.inFlight.push_back(std::move(pending));
@@ -774,7 +807,8 @@ HRESULT FrameStore::settle(WriterState &state, std::size_t keep)
         PendingCommit &oldest = *state.inFlight.front();
         if (!oldest.done.load(std::memory_order_acquire)) {
             // Once a commit has failed, every frame is waited for: its own result is its answer.
-            if (state.inFlight.size() <= keep && state.inFlightBytes <= kMaxInFlightBytes && !state.failed)
+            if (state.inFlight.size() <= keep && state.inFlightBytes <= kMaxInFlightBytes && !state.failed &&
+                std::chrono::steady_clock::now() - oldest.queued < kMaxLag)
                 break;
             if (!lock.owns_lock())
                 lock.lock();

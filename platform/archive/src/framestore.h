@@ -61,7 +61,8 @@ struct PendingCommit
     std::uint64_t mask = 0;              // channels below 64 the frame holds records on
     std::vector<std::uint32_t> channels; // sparse channels, indexed for filtered searches
     QString folder;                      // of the stream: the segment is synced before the commit
-    std::atomic<bool> done{false};       // set last, after result; read by its writer without the lock
+    std::chrono::steady_clock::time_point queued;
+    std::atomic<bool> done{false}; // set last, after result; read by its writer without the lock
     HRESULT result = S_OK;
 };
 
@@ -139,10 +140,12 @@ class FrameStore
 {
 public:
     static constexpr std::size_t kFrameHeader = 32;
-    // A writer runs ahead of the durable commits by at most this many frames or bytes: enough that
-    // a commit's segment syncs overlap the writes of the frames after it.
-    static constexpr std::size_t kMaxInFlight = 64;
-    static constexpr std::int64_t kMaxInFlightBytes = 32LL * 1024 * 1024;
+    // A writer runs ahead of the durable commits by at most this long, this many frames or bytes: its
+    // writes go on while a commit syncs the segments, and a power cut takes at most the frames of
+    // the last half second (plus the commit's own time).
+    static constexpr std::size_t kMaxInFlight = 4096;
+    static constexpr std::int64_t kMaxInFlightBytes = 256LL * 1024 * 1024;
+    static constexpr std::chrono::milliseconds kMaxLag{500};
 
     ~FrameStore();
     // Opens the storage's index, creating it when missing. A missing or empty index is made anew
@@ -283,6 +286,8 @@ private:
     std::mutex m_checkpointMutex;
     std::condition_variable m_checkpointWake;
     bool m_checkpointDue = false;
+    bool m_walDirty = false; // commits since the log's last sync
+    static constexpr std::chrono::milliseconds kWalSyncPeriod{250};
     bool m_stopping = false;
     QString m_folder;
     ChannelFlags m_channelFlags;
