@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -113,6 +114,7 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
     s.reset();
     if (rc != SQLITE_DONE)
         return db.failure();
+    std::vector<QByteArray> files;
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate &a, const Candidate &b) { return a.oldest < b.oldest; });
     for (const Candidate &c : candidates) {
@@ -128,16 +130,31 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
             continue; // a stream this store has not seen: its folder is not known here
         const HRESULT hr = dropRows(db, c.stream, c.seg, bumpChanges);
         if (FAILED(hr))
-            return hr;
+            break;
         struct stat st
         {
         };
         const QByteArray name = QFile::encodeName(file);
         const std::int64_t freed =
             ::stat(name.constData(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
-        if (::unlink(name.constData()) == 0)
-            used -= freed;
+        used -= freed;
+        files.push_back(name);
         removed->emplace_back(c.stream, c.seg);
+    }
+    if (!files.empty()) {
+        // The index's log is synced only now and then: the rows' removal must be on the disk before
+        // the files go, or a power cut could bring back rows that point at nothing.
+        const int wal = ::open(QFile::encodeName(folder + QStringLiteral("/index.db-wal")).constData(),
+                               O_RDONLY | O_CLOEXEC);
+        const bool synced = wal < 0 || ::fdatasync(wal) == 0; // no log: the rows are in the database
+        if (wal >= 0)
+            ::close(wal);
+        if (!synced) {
+            removed->clear();
+            return kWriteFault; // the files stay; their rows are gone from the index either way
+        }
+        for (const QByteArray &name : files)
+            ::unlink(name.constData());
     }
     if (used >= m_size) {
         qCWarning(lcFrameStore) << "Storage" << folder << "is full:" << used << "of" << m_size
