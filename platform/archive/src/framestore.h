@@ -140,6 +140,7 @@ class FrameStore
 {
 public:
     static constexpr std::size_t kFrameHeader = 32;
+    static constexpr std::int64_t kSubsequenceGap = 10000000; // 1 s: a longer pause starts a subsequence
     // A writer runs ahead of the durable commits by at most this long, this many frames or bytes: its
     // writes go on while a commit syncs the segments, and a power cut takes at most the frames of
     // the last half second (plus the commit's own time).
@@ -222,12 +223,7 @@ private:
     // Makes the segment bytes of the batch's frames durable: one fdatasync per file, before the
     // index rows that list them are committed.
     HRESULT syncSegments(const std::vector<PendingCommit *> &batch);
-    bool knowsStream(std::int64_t stream);
-    bool indexFrame(std::int64_t stream, std::int64_t seq, std::int64_t seg, std::int64_t offset,
-                    const segment::FrameHeader &header, const std::vector<std::uint8_t> &frame,
-                    const std::map<std::uint32_t, std::uint8_t> &flags);
-    HRESULT takeTail(std::int64_t stream, const QString &folder, std::int64_t *taken);
-    HRESULT rebuildStream(std::int64_t stream, const QString &folder);
+    friend class StreamRecovery;
     bool bumpChanges(std::int64_t stream);
     HRESULT flushRecords(WriterState &state);
     // Removes the storage's oldest segments (StorageSpace) until a new segment fits.
