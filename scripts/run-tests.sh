@@ -1,10 +1,12 @@
 #!/bin/sh
 # Sets up, builds and runs every test: once in a normal build, the fuzz targets for a bounded
-# time, and once more with AddressSanitizer and UndefinedBehaviorSanitizer.
+# time, and once more with AddressSanitizer and UndefinedBehaviorSanitizer. JOBS limits the parallel
+# build and test jobs (all cores by default).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-jobs=$(nproc)
+jobs=${JOBS:-$(nproc)}
+export JOBS="$jobs"
 
 "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j "$jobs" --timeout 600)

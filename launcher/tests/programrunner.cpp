@@ -1,5 +1,7 @@
 #include "programrunner.h"
 
+#include "testenvironment.h"
+
 #include "win32/console.h"
 
 #include <QDeadlineTimer>
@@ -13,6 +15,17 @@ ProgramRunner::ProgramRunner(const QString &program)
 {
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    // The single-instance guard is machine-wide, keyed by files in the temporary folder: in one of
+    // the test's own, the programs a test starts see each other and nothing else, neither an
+    // instance of another test or build nor one a crashed run left behind.
+    m_environment.insert(QStringLiteral("TMPDIR"), temporaryDirectory());
+}
+
+QString ProgramRunner::temporaryDirectory()
+{
+    const QString temporary = tundra::test::dataDir() + QStringLiteral("/tmp");
+    QDir().mkpath(temporary);
+    return temporary;
 }
 
 ProgramRunner::~ProgramRunner()
@@ -49,10 +62,18 @@ bool ProgramRunner::interrupt()
     return sent;
 }
 
-void ProgramRunner::kill()
+bool ProgramRunner::kill()
 {
     m_process.kill();
-    m_process.waitForFinished(10000);
+    m_process.waitForFinished(30000);
+    return !isRunning();
+}
+
+bool ProgramRunner::isRunning()
+{
+    if (m_process.state() == QProcess::Running)
+        m_process.waitForFinished(0);
+    return m_process.state() != QProcess::NotRunning;
 }
 
 QString ProgramRunner::output()

@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // Starts a program of the station for a test, on the offscreen platform with the test's own
-// data folders, and stops it the way a supervisor does.
+// data folders and temporary folder, and stops it the way a supervisor does.
 class ProgramRunner
 {
 public:
@@ -20,14 +20,18 @@ public:
     bool finish(int timeoutMs = 30000);
     // Ctrl+C as a supervisor sends it.
     bool interrupt();
-    void kill();
+    // Kills it and waits until it has ended; false when it has not.
+    bool kill();
     qint64 pid() const { return m_process.processId(); }
     int exitCode() const { return m_process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // Looks at the process itself: QProcess learns of its end only while it is waited for.
+    bool isRunning();
     QString output(); // standard output so far
     QString errors(); // standard error so far
 
+    // The temporary folder of the programs (TMPDIR), below the test's data folder.
+    static QString temporaryDirectory();
     // The data directory of an application name under the test's XDG_DATA_HOME.
     static QString dataDirectory(const QString &applicationName);
     // Waits until a new log file of the program appears: its console handler is in place then.

@@ -38,10 +38,12 @@ void Activator::activate(CComPtr<IMFActivate> activate)
         [self, activate, generation]() {
             CComPtr<IUnknown> object;
             HRESULT hr = E_UNEXPECTED;
+            QString text; // the build step's own words for its failure, which the code alone lacks
             try {
                 hr = activate->ActivateObject(IID_IUnknown, reinterpret_cast<void **>(&object));
             } catch (const ComException &e) {
                 hr = e.getErrorCode();
+                text = e.text();
             }
             if (SUCCEEDED(hr) && !object)
                 hr = E_POINTER;
@@ -53,10 +55,10 @@ void Activator::activate(CComPtr<IMFActivate> activate)
                 return;
             QMetaObject::invokeMethod(
                 target,
-                [self, object, hr, generation]() {
+                [self, object, hr, text, generation]() {
                     if (!self || self->m_generation.load() != generation)
                         return;
-                    emit self->activated(object, ComException(hr < 0 ? hr : S_OK));
+                    emit self->activated(object, hr < 0 ? ComException(hr, text) : ComException(S_OK));
                 },
                 Qt::QueuedConnection);
         },

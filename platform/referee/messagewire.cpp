@@ -75,21 +75,27 @@ int takeFrame(QByteArray &buffer, QByteArray *payload)
     return 1;
 }
 
-bool splitHostPort(const QString &text, QString *host, quint16 *port)
+bool splitHostPort(const QString &text, QString *host, quint16 *port, QString *problem)
 {
+    auto refuse = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
     const QString trimmed = text.trimmed();
     const int colon = trimmed.lastIndexOf(QLatin1Char(':'));
     if (colon < 0 || trimmed.indexOf(QLatin1Char(':')) != colon) {
         *host = trimmed; // a bare name, or an IPv6 address without a port
         *port = kDefaultPort;
-        return !trimmed.isEmpty();
+        return trimmed.isEmpty() ? refuse(QStringLiteral("no host is named")) : true;
     }
     bool ok = false;
-    const uint value = trimmed.mid(colon + 1).toUInt(&ok);
+    const QString portText = trimmed.mid(colon + 1);
+    const uint value = portText.toUInt(&ok);
     if (!ok || value == 0 || value > 65535)
-        return false;
+        return refuse(QStringLiteral("the port \"%1\" is not a number from 1 to 65535").arg(portText));
     *host = trimmed.left(colon);
     *port = static_cast<quint16>(value);
-    return !host->isEmpty();
+    return host->isEmpty() ? refuse(QStringLiteral("no host is named before the port")) : true;
 }
 } // namespace nyx::referee::wire

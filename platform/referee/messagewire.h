@@ -39,6 +39,7 @@ bool readHeader(const char *header, quint32 *length);
 // more bytes are needed, -1 for a broken stream.
 int takeFrame(QByteArray &buffer, QByteArray *payload);
 
-// Splits "host:port" (a bare host gets kDefaultPort); false for a bad port.
-bool splitHostPort(const QString &text, QString *host, quint16 *port);
+// Splits "host:port" (a bare host gets kDefaultPort); false for a missing host or a bad port, with
+// what is wrong in *problem when given.
+bool splitHostPort(const QString &text, QString *host, quint16 *port, QString *problem = nullptr);
 } // namespace nyx::referee::wire

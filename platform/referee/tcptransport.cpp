@@ -2,6 +2,8 @@
 
 #include "messagewire.h"
 
+#include <QLoggingCategory>
+
 #include <atomic>
 #include <cerrno>
 #include <thread>
@@ -13,6 +15,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcRefereeTransport, "nyx.referee.transport")
 
 namespace nyx::referee {
 namespace {
@@ -49,12 +53,8 @@ bool writeAll(int fd, const char *data, std::size_t size)
     return true;
 }
 
-int connectWithTimeout(const QString &hostText)
+int connectWithTimeout(const QString &host, quint16 port)
 {
-    QString host;
-    quint16 port = 0;
-    if (!wire::splitHostPort(hostText, &host, &port))
-        return -1;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -135,7 +135,22 @@ std::shared_ptr<TcpTransport::Connection> TcpTransport::connectTo(const QString 
     const auto now = std::chrono::steady_clock::now();
     if (host == m_failedHost && now - m_failedAt < kRetryDelay)
         return nullptr;
-    const int fd = connectWithTimeout(host);
+    QString name;
+    quint16 port = 0;
+    QString problem;
+    if (!wire::splitHostPort(host, &name, &port, &problem)) {
+        // Every send fails the same way until the setting is mended: say why, once.
+        if (!m_unusableReported || host != m_unusableHost)
+            qCWarning(lcRefereeTransport).noquote()
+                << QStringLiteral(
+                       "The referee host \"%1\" cannot be used: %2. Nothing reaches the referee until "
+                       "it is set as host or host:port.")
+                       .arg(host, problem);
+        m_unusableHost = host;
+        m_unusableReported = true;
+        return nullptr;
+    }
+    const int fd = connectWithTimeout(name, port);
     if (fd < 0) {
         m_failedHost = host;
         m_failedAt = now;

@@ -30,6 +30,9 @@ private:
     std::shared_ptr<Delivery> m_delivery;
     std::shared_ptr<Connection> m_connection;
     QString m_failedHost;
+    // The last host text that names no host and port, once it was reported.
+    QString m_unusableHost;
+    bool m_unusableReported = false;
     std::chrono::steady_clock::time_point m_failedAt;
 };
 } // namespace nyx::referee

@@ -1,5 +1,6 @@
 #include "multimedia/engines/networksource.h"
 #include "multimedia/engines/avhelpers.h"
+#include "multimedia/engines/localfileinput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -164,9 +165,11 @@ RunResult NetworkSource::Private::runOnce()
     AVFormatContext *fmt = avformat_alloc_context();
     AVBSFContext *bsf = nullptr;
     AVPacket *packet = av_packet_alloc();
+    LocalFileInput file;
     auto cleanup = [&] {
         av_bsf_free(&bsf);
         avformat_close_input(&fmt);
+        file.close(); // after the context that reads from it
         av_packet_free(&packet);
     };
     auto lost = [&](const QString &what, int code) {
@@ -185,6 +188,24 @@ RunResult NetworkSource::Private::runOnce()
     }
     fmt->interrupt_callback.callback = &Private::interrupt;
     fmt->interrupt_callback.opaque = this;
+    if (isFile()) {
+        QString refusal;
+        const int opened = file.open(url.toLocalFile(), &refusal);
+        if (!refusal.isEmpty()) {
+            // Not a clip and never going to become one: reopening would only say so every second.
+            const QString message =
+                url.toLocalFile() + QStringLiteral(" is ") + refusal + QStringLiteral(", not a regular file");
+            cleanup();
+            qCWarning(lcEngines).noquote()
+                << "Network source" << url.toDisplayString() << "cannot play:" << message;
+            setStatus(Status::Failed, message);
+            return RunResult::Fatal;
+        }
+        if (opened < 0)
+            return lost(QStringLiteral("cannot open"), opened);
+        fmt->pb = file.io();
+        fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
 
     AVDictionary *opts = nullptr;
     if (url.scheme().compare(QLatin1String("rtsp"), Qt::CaseInsensitive) == 0)

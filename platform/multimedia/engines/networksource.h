@@ -3,6 +3,7 @@
 // libavformat and hands the compressed pictures on unchanged (Annex-B; MP4/FLV-style length-prefixed
 // streams are rewritten by the h264_mp4toannexb bitstream filter). A lost connection is reopened after
 // a delay, on the engine's own thread, until stop(); the caller is never blocked by the network.
+// A file:// URL must name a regular file: a named pipe, a device or a folder fails the source.
 
 #include "multimedia/engines/h264encoder.h"
 

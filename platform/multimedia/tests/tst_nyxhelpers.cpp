@@ -276,16 +276,20 @@ private slots:
 
     void activatorBuildsOnTheGivenThread_data()
     {
-        QTest::addColumn<int>("step"); // 0 object, 1 null, 2 throws
+        QTest::addColumn<int>("step"); // 0 object, 1 null, 2 throws, 3 throws with words
         QTest::addColumn<HRESULT>("code");
-        QTest::newRow("object") << 0 << S_OK;
-        QTest::newRow("null is an error") << 1 << E_POINTER;
-        QTest::newRow("exception") << 2 << HRESULT(MF_E_INVALIDTYPE);
+        QTest::addColumn<QString>("text");
+        QTest::newRow("object") << 0 << S_OK << "Error";
+        QTest::newRow("null is an error") << 1 << E_POINTER << "Null pointer";
+        QTest::newRow("exception") << 2 << HRESULT(MF_E_INVALIDTYPE) << "Error";
+        // The build step's explanation reaches the caller with the code.
+        QTest::newRow("exception with words") << 3 << HRESULT(MF_E_INVALIDTYPE) << "The input is audio";
     }
     void activatorBuildsOnTheGivenThread()
     {
         QFETCH(int, step);
         QFETCH(HRESULT, code);
+        QFETCH(QString, text);
         QThread worker;
         worker.start();
         Activator activator(&worker);
@@ -293,8 +297,9 @@ private slots:
         std::atomic<QThread *> ranOn{nullptr};
         activator.activate(createActivate([&]() -> CComPtr<IUnknown> {
             ranOn = QThread::currentThread();
-            if (step == 2)
-                throw ComException(MF_E_INVALIDTYPE);
+            if (step >= 2)
+                throw ComException(MF_E_INVALIDTYPE,
+                                   step == 3 ? QStringLiteral("The input is audio") : QString());
             if (step == 1)
                 return nullptr;
             CComPtr<IUnknown> made;
@@ -306,6 +311,7 @@ private slots:
         const auto object = spy.first().at(0).value<CComPtr<IUnknown>>();
         const auto error = spy.first().at(1).value<ComException>();
         QCOMPARE(error.getErrorCode(), code);
+        QCOMPARE(error.text(), text);
         QCOMPARE(object != nullptr, code == S_OK);
         worker.quit();
         worker.wait();

@@ -222,22 +222,47 @@ private slots:
         QVERIFY(referee.waitForNewConnection(5000));
     }
 
+    void hostAndPort_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("problem");
+        const int defaultPort = nyx::referee::wire::kDefaultPort;
+        QTest::newRow("bare name") << "referee"
+                                   << "referee" << defaultPort << "";
+        QTest::newRow("name and port") << " 10.0.0.2:5001 "
+                                       << "10.0.0.2" << 5001 << "";
+        QTest::newRow("IPv6") << "::1"
+                              << "::1" << defaultPort << "";
+        QTest::newRow("port too large") << "host:99999"
+                                        << "" << 0 << "the port \"99999\" is not a number from 1 to 65535";
+        QTest::newRow("port not a number")
+            << ":notaport"
+            << "" << 0 << "the port \"notaport\" is not a number from 1 to 65535";
+        QTest::newRow("port zero") << "host:0"
+                                   << "" << 0 << "the port \"0\" is not a number from 1 to 65535";
+        QTest::newRow("no port") << "host:"
+                                 << "" << 0 << "the port \"\" is not a number from 1 to 65535";
+        QTest::newRow("no host") << ":5001"
+                                 << "" << 0 << "no host is named before the port";
+        QTest::newRow("empty") << "  "
+                               << "" << 0 << "no host is named";
+    }
     void hostAndPort()
     {
-        QString host;
-        quint16 port = 0;
-        QVERIFY(nyx::referee::wire::splitHostPort("referee", &host, &port));
-        QCOMPARE(host, QStringLiteral("referee"));
-        QCOMPARE(port, nyx::referee::wire::kDefaultPort);
-        QVERIFY(nyx::referee::wire::splitHostPort(" 10.0.0.2:5001 ", &host, &port));
-        QCOMPARE(host, QStringLiteral("10.0.0.2"));
-        QCOMPARE(port, quint16(5001));
-        QVERIFY(!nyx::referee::wire::splitHostPort("host:99999", &host, &port));
-        QVERIFY(!nyx::referee::wire::splitHostPort("host:x", &host, &port));
-        QVERIFY(!nyx::referee::wire::splitHostPort(":5001", &host, &port));
-        QVERIFY(!nyx::referee::wire::splitHostPort("", &host, &port));
-        QVERIFY(nyx::referee::wire::splitHostPort("::1", &host, &port));
-        QCOMPARE(port, nyx::referee::wire::kDefaultPort);
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, problem);
+        QString gotHost, gotProblem;
+        quint16 gotPort = 0;
+        QCOMPARE(nyx::referee::wire::splitHostPort(text, &gotHost, &gotPort, &gotProblem), problem.isEmpty());
+        QCOMPARE(gotProblem, problem);
+        if (problem.isEmpty()) {
+            QCOMPARE(gotHost, host);
+            QCOMPARE(int(gotPort), port);
+        }
     }
 
     void frames()

@@ -10,7 +10,7 @@
 
 namespace {
 // The build step; runs on the stream's worker thread. A failure reaches onActivated through the
-// Activator with its own HRESULT and is logged there, once.
+// Activator with its own HRESULT and words and is logged there, once.
 CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
                                    const CComPtr<IMFMediaType> &type)
 {
@@ -26,6 +26,8 @@ CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
         throw ComException(hr, QStringLiteral("Error"));
     CComPtr<IMFMediaSink> sink;
     hr = createRewindSinkMF(streamId, type, server, stream, &sink);
+    if (hr == MF_E_INVALIDTYPE)
+        throw ComException(hr, refusedMediaTypeText(stream, type));
     if (FAILED(hr))
         throw ComException(hr, QStringLiteral("Error"));
     if (!sink)

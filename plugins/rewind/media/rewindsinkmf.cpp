@@ -176,6 +176,47 @@ HRESULT RewindSinkMF::OnClockSetRate(MFTIME, float)
     return m_shutdown ? MF_E_SHUTDOWN : E_NOTIMPL;
 }
 
+namespace {
+// The stream's attribute block, bound to an attribute store for reading and writing its keys.
+struct StoredAttributes
+{
+    std::unique_ptr<ArchiveStreamRecord> record = std::make_unique<ArchiveStreamRecord>();
+    CComPtr<IAttributeStore> store;
+
+    HRESULT read(IArchiveStream *stream)
+    {
+        HRESULT hr = stream->ReadRecord(record.get());
+        if (FAILED(hr))
+            return hr;
+        hr = store.CoCreateInstance(CLSID_AttributeStore);
+        if (FAILED(hr))
+            return hr;
+        if (!store)
+            return E_POINTER;
+        return store->Bind(record->attributes, sizeof record->attributes, FALSE);
+    }
+    bool type(GUID *major, GUID *subtype)
+    {
+        return SUCCEEDED(
+                   store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kMajorTypeKey.utf16()), major)) &&
+               SUCCEEDED(
+                   store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kSubtypeKey.utf16()), subtype));
+    }
+};
+
+QString mediaTypeText(const GUID &major, const GUID &subtype)
+{
+    if (major == MFMediaType_Video)
+        return subtype == MFVideoFormat_H264 ? QStringLiteral("H.264 video")
+                                             : QStringLiteral("uncompressed video");
+    if (major == MFMediaType_Audio)
+        return subtype == MFAudioFormat_PCM     ? QStringLiteral("PCM audio")
+               : subtype == MFAudioFormat_Float ? QStringLiteral("float audio")
+                                                : QStringLiteral("compressed audio");
+    return QStringLiteral("media that is neither video nor audio");
+}
+} // namespace
+
 HRESULT checkStoredMediaType(IArchiveStream *stream, IMFMediaType *inputType)
 {
     if (!stream || !inputType)
@@ -189,33 +230,42 @@ HRESULT checkStoredMediaType(IArchiveStream *stream, IMFMediaType *inputType)
         return hr;
     // Without the stored keys a stream would later be played by the wrong class, so a record that
     // cannot be read or written back fails the sink.
-    auto record = std::make_unique<ArchiveStreamRecord>();
-    hr = stream->ReadRecord(record.get());
-    if (FAILED(hr))
-        return hr;
-    CComPtr<IAttributeStore> store;
-    hr = store.CoCreateInstance(CLSID_AttributeStore);
-    if (FAILED(hr))
-        return hr;
-    if (!store)
-        return E_POINTER;
-    hr = store->Bind(record->attributes, sizeof record->attributes, FALSE);
+    StoredAttributes stored;
+    hr = stored.read(stream);
     if (FAILED(hr))
         return hr;
     GUID storedMajor = GUID_NULL;
     GUID storedSubtype = GUID_NULL;
-    const bool hasMajor = SUCCEEDED(
-        store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kMajorTypeKey.utf16()), &storedMajor));
-    const bool hasSubtype = SUCCEEDED(
-        store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kSubtypeKey.utf16()), &storedSubtype));
-    if (hasMajor && hasSubtype)
+    if (stored.type(&storedMajor, &storedSubtype))
         return storedMajor == major && storedSubtype == subtype ? S_OK : MF_E_INVALIDTYPE;
+    IAttributeStore *store = stored.store;
     hr = store->SetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kMajorTypeKey.utf16()), major);
     if (SUCCEEDED(hr))
         hr = store->SetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kSubtypeKey.utf16()), subtype);
     if (SUCCEEDED(hr))
-        hr = stream->WriteRecord(record.get(), 0);
+        hr = stream->WriteRecord(stored.record.get(), 0);
     return FAILED(hr) ? hr : S_OK;
+}
+
+QString refusedMediaTypeText(IArchiveStream *stream, IMFMediaType *inputType)
+{
+    GUID major = GUID_NULL;
+    GUID subtype = GUID_NULL;
+    if (inputType) {
+        inputType->GetGUID(MF_MT_MAJOR_TYPE, &major);
+        inputType->GetGUID(MF_MT_SUBTYPE, &subtype);
+    }
+    const QString input = mediaTypeText(major, subtype);
+    StoredAttributes stored;
+    GUID storedMajor = GUID_NULL;
+    GUID storedSubtype = GUID_NULL;
+    if (stream && SUCCEEDED(stored.read(stream)) && stored.type(&storedMajor, &storedSubtype) &&
+        (storedMajor != major || storedSubtype != subtype))
+        return QStringLiteral("The archive stream records %1; this %2 input cannot be recorded into it")
+            .arg(mediaTypeText(storedMajor, storedSubtype), input);
+    return QStringLiteral(
+               "This %1 input cannot be recorded: the archive takes H.264 video, PCM audio or float audio")
+        .arg(input);
 }
 
 HRESULT createRewindSinkMF(const GUID &streamId, IMFMediaType *inputType, IRewindServer *server,

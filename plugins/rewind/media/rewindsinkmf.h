@@ -8,6 +8,8 @@
 #include "multimedia/criticalsection.h"
 #include "multimedia/cunknown.h"
 
+#include <QString>
+
 #include <memory>
 
 class RewindSinkStream;
@@ -60,3 +62,7 @@ HRESULT createRewindSinkMF(const GUID &streamId, IMFMediaType *inputType, IRewin
 // Compares the input type with the major type and subtype stored in the stream's attribute block;
 // the first recording stores them.
 HRESULT checkStoredMediaType(IArchiveStream *stream, IMFMediaType *inputType);
+
+// In words, why createRewindSinkMF refused inputType with MF_E_INVALIDTYPE: the code alone does not
+// tell an operator that, say, a video input was configured where the archive records audio.
+QString refusedMediaTypeText(IArchiveStream *stream, IMFMediaType *inputType);

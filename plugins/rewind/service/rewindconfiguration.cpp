@@ -39,6 +39,41 @@ QString text(float value)
     return QString::number(double(value), 'g', 3);
 }
 
+// What a JSON value is, in words, for the warnings about the source list.
+QString kindOf(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("true or false");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a text");
+    case QJsonValue::Array:
+        return QStringLiteral("a list");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    case QJsonValue::Undefined:
+        break;
+    }
+    return QStringLiteral("nothing");
+}
+
+// Every mistake in the source list is named once, in words: the built-in sources that replace a
+// list the user wrote would otherwise leave him guessing why his cameras are not there.
+void warnAboutSources(const QString &fileName, const QString &text)
+{
+    qCWarning(lcRewindService).noquote() << QStringLiteral("Source list ") + fileName + text;
+}
+
+bool unusableSources(const QString &fileName, const QString &why)
+{
+    warnAboutSources(fileName, QLatin1Char(' ') + why + QStringLiteral("; the built-in sources are used"));
+    return false;
+}
+
 void readSource(const QJsonObject &element, std::vector<AvailableSource> &sources)
 {
     QString name, source, rewind, decoder;
@@ -176,32 +211,63 @@ bool loadAvailableSources(const QString &fileName, std::vector<AvailableSource> 
                           AvailableSource &audio)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    if (file.size() > kMaxFileSize) {
-        qCWarning(lcRewindService) << "Source list file is too large:" << fileName;
+    if (!file.open(QIODevice::ReadOnly)) {
+        // No list is the normal first start; one that is there but cannot be read is a mistake.
+        if (file.exists())
+            return unusableSources(fileName, QStringLiteral("cannot be read (") + file.errorString() +
+                                                 QLatin1Char(')'));
         return false;
     }
+    if (file.size() > kMaxFileSize)
+        return unusableSources(fileName, QStringLiteral("is too large for a source list"));
     const QByteArray data = file.readAll();
     file.close();
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (!document.isObject() || document.object().isEmpty())
-        return false;
+    return readAvailableSources(data, fileName, videos, audio);
+}
+
+bool readAvailableSources(const QByteArray &data, const QString &fileName,
+                          std::vector<AvailableSource> &videos, AvailableSource &audio)
+{
+    if (data.trimmed().isEmpty())
+        return unusableSources(fileName, QStringLiteral("is empty"));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (document.isNull())
+        return unusableSources(
+            fileName,
+            QStringLiteral("is not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
+    if (!document.isObject())
+        return unusableSources(fileName,
+                               QStringLiteral("holds a list, not an object with \"video\" and \"audio\""));
+    if (document.object().isEmpty())
+        return unusableSources(fileName, QStringLiteral("is an empty object"));
     const QJsonObject top = document.object();
     for (auto it = top.begin(); it != top.end(); ++it) {
-        if (!it.value().isArray())
-            continue;
         const bool isAudio = it.key().compare(QLatin1String("audio"), Qt::CaseInsensitive) == 0;
         const bool isVideo = it.key().compare(QLatin1String("video"), Qt::CaseInsensitive) == 0;
         if (!isAudio && !isVideo)
             continue;
+        const QString builtIn = isAudio ? QStringLiteral("the built-in audio source is used")
+                                        : QStringLiteral("the built-in video sources are used");
+        if (!it.value().isArray()) {
+            warnAboutSources(
+                fileName,
+                QStringLiteral(": \"%1\" is %2, not a list of sources; ").arg(it.key(), kindOf(it.value())) +
+                    builtIn);
+            continue;
+        }
         std::vector<AvailableSource> sources;
         for (const QJsonValue element : it.value().toArray()) {
             if (element.isObject())
                 readSource(element.toObject(), sources);
         }
-        if (sources.empty())
+        if (sources.empty()) {
+            warnAboutSources(
+                fileName,
+                QStringLiteral(": no entry of \"%1\" names its archive stream (\"rewind\"); ").arg(it.key()) +
+                    builtIn);
             continue;
+        }
         if (isAudio)
             audio = sources.front();
         else

@@ -5,6 +5,7 @@
 #include "availablesource.h"
 #include "playbacktuning.h"
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -30,8 +31,12 @@ QString settingsSummary(const PlaybackTuning &tuning);
 // Writes the commented template; false (after a warning) when it cannot be created.
 bool createSettings(const QString &fileName);
 
-// Reads available_videos.json; false when missing, unreadable, not an object or empty.
+// Reads available_videos.json; false when missing, unreadable, not an object or empty. Each
+// mistake but a missing file is logged once, in words, with what is used instead.
 bool loadAvailableSources(const QString &fileName, std::vector<AvailableSource> &videos,
                           AvailableSource &audio);
+// The same for the file's content, read from fileName (named in the warnings).
+bool readAvailableSources(const QByteArray &data, const QString &fileName,
+                          std::vector<AvailableSource> &videos, AvailableSource &audio);
 void writeDefaultAvailableSources(const QString &fileName);
 } // namespace RewindConfiguration

@@ -1,6 +1,7 @@
 // The network source: clips written here with libavformat (libx264 inside) come back picture for
 // picture with the encoder's own NAL units and key flags; a missing file, a dropped connection and a
-// silent server make it reconnect, and stop() never hangs on the network.
+// silent server make it reconnect, stop() never hangs on the network, and a named pipe, a device or a
+// folder named by a file:// URL fails the source at once.
 #include "cliptools.h"
 #include "h264testdecoder.h"
 #include "multimedia/engines/h264encoder.h"
@@ -17,6 +18,8 @@
 
 #include <mutex>
 
+#include <sys/stat.h>
+
 using namespace nyx::multimedia;
 using namespace nyx::multimedia::test;
 
@@ -29,6 +32,7 @@ struct Collector
     QVector<H264Packet> packets;
     QVector<int> connections; // index into packets where each connection began
     QVector<NetworkSource::Status> statuses;
+    QStringList messages;
     NetworkSource::Format format;
 
     NetworkSource::Callbacks callbacks()
@@ -40,9 +44,10 @@ struct Collector
                 connections.append(packets.size());
             packets.append(p);
         };
-        cb.status = [this](NetworkSource::Status s, const QString &) {
+        cb.status = [this](NetworkSource::Status s, const QString &message) {
             std::lock_guard<std::mutex> lock(mutex);
             statuses.append(s);
+            messages.append(message);
         };
         cb.format = [this](const NetworkSource::Format &f) {
             std::lock_guard<std::mutex> lock(mutex);
@@ -214,6 +219,39 @@ private slots:
         timer.start();
         source.stop();
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(c.count(), 0);
+    }
+
+    // Opening a named pipe waits for a writer and reading a device may wait for ever, out of the
+    // interrupt callback's reach: what is not a regular file fails the source, and stop() returns.
+    void notARegularFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << m_dir + QStringLiteral("/camera.fifo") << "a named pipe";
+        QTest::newRow("folder") << m_dir << "a folder";
+        QTest::newRow("device") << "/dev/zero"
+                                << "a device";
+    }
+    void notARegularFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, kind);
+        if (path.endsWith(QLatin1String(".fifo")))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(kind)));
+        Collector c;
+        NetworkSource source(QUrl::fromLocalFile(path), c.callbacks(), {50, 60000});
+        source.start();
+        QTRY_COMPARE_WITH_TIMEOUT(source.status(), NetworkSource::Status::Failed, 20000);
+        QElapsedTimer timer;
+        timer.start();
+        source.stop();
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(c.statuses.value(1), NetworkSource::Status::Failed);
+        QCOMPARE(c.messages.value(1),
+                 path + QStringLiteral(" is ") + kind + QStringLiteral(", not a regular file"));
+        QCOMPARE(source.reconnectCount(), 0);
         QCOMPARE(c.count(), 0);
     }
 

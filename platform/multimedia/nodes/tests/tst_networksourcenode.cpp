@@ -1,6 +1,6 @@
 // The network source node in a media session: a file:// MP4 written here with libavformat plays
 // into a sink picture for picture (the encoder's own NAL units, key frames as clean points, times
-// from the clip's start); an unusable URL is an error status.
+// from the clip's start); an unusable URL or a named pipe is an error status.
 #include "cliptools.h"
 #include "collectornode.h"
 #include "h264testdecoder.h"
@@ -8,9 +8,12 @@
 
 #include "testenvironment.h"
 
+#include <QElapsedTimer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace nyx::multimedia;
 
@@ -75,6 +78,27 @@ private slots:
         QVERIFY(session);
         auto *source = session->property("source").value<QObject *>();
         QTRY_COMPARE_WITH_TIMEOUT(source->property("status").toInt(), 4, 10000);
+    }
+
+    // Opening a named pipe would hold the engine's thread until a writer came, and the node's
+    // teardown with it: the node says why it fails and its session goes at once.
+    void namedPipe()
+    {
+        const QString path = tundra::test::freshDir(QStringLiteral("pipe")) + QStringLiteral("/camera 2");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("camera 2 is a named pipe, not a "
+                                                               "regular file")));
+        std::unique_ptr<QObject> session(create("MediaSession { autoPlay: true; property alias source: src\n"
+                                                "  NetworkSource { id: src; url: \"" +
+                                                QUrl::fromLocalFile(path).toEncoded() + "\" } }"));
+        QVERIFY(session);
+        auto *source = session->property("source").value<QObject *>();
+        QTRY_COMPARE_WITH_TIMEOUT(source->property("status").toInt(), 4, 10000);
+        QElapsedTimer timer;
+        timer.start();
+        session.reset();
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     }
 };
 

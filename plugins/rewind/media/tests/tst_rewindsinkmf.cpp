@@ -191,14 +191,21 @@ private slots:
         QTest::addColumn<CComPtr<IMFMediaType>>("second");
         QTest::addColumn<HRESULT>("result");
         QTest::addColumn<QString>("secondDataChannel");
-        QTest::newRow("audio into video") << h264Type(320, 240) << audioType(false)
-                                          << HRESULT(MF_E_INVALIDTYPE) << rewindchannels::kAudioDataChannel;
-        QTest::newRow("video into audio") << audioType(false) << h264Type(320, 240)
-                                          << HRESULT(MF_E_INVALIDTYPE) << rewindchannels::kVideoDataChannel;
-        QTest::newRow("float into PCM") << audioType(false) << audioType(true) << HRESULT(MF_E_INVALIDTYPE)
-                                        << rewindchannels::kAudioDataChannel;
+        QTest::addColumn<QString>("refusal"); // what the operator reads instead of the bare code
+        QTest::newRow("audio into video")
+            << h264Type(320, 240) << audioType(false) << HRESULT(MF_E_INVALIDTYPE)
+            << rewindchannels::kAudioDataChannel
+            << "The archive stream records H.264 video; this PCM audio input cannot be recorded into it";
+        QTest::newRow("video into audio")
+            << audioType(false) << h264Type(320, 240) << HRESULT(MF_E_INVALIDTYPE)
+            << rewindchannels::kVideoDataChannel
+            << "The archive stream records PCM audio; this H.264 video input cannot be recorded into it";
+        QTest::newRow("float into PCM")
+            << audioType(false) << audioType(true) << HRESULT(MF_E_INVALIDTYPE)
+            << rewindchannels::kAudioDataChannel
+            << "The archive stream records PCM audio; this float audio input cannot be recorded into it";
         QTest::newRow("new resolution")
-            << h264Type(320, 240) << h264Type(1920, 1080) << S_OK << rewindchannels::kVideoDataChannel;
+            << h264Type(320, 240) << h264Type(1920, 1080) << S_OK << rewindchannels::kVideoDataChannel << "";
     }
     void storedTypeDecidesTheNextRecording()
     {
@@ -206,6 +213,7 @@ private slots:
         QFETCH(CComPtr<IMFMediaType>, second);
         QFETCH(HRESULT, result);
         QFETCH(QString, secondDataChannel);
+        QFETCH(QString, refusal);
         auto archive = newStream();
         {
             Sink sink;
@@ -216,8 +224,10 @@ private slots:
         Sink sink;
         QCOMPARE(sink.create(archive, second), result);
         // A refused sink creates no channel.
-        if (FAILED(result))
+        if (FAILED(result)) {
             QCOMPARE(channelId(archive.stream, secondDataChannel) != 0, hadChannel);
+            QCOMPARE(refusedMediaTypeText(archive.stream, second), refusal);
+        }
     }
 
     void channelStoredWithAnotherFlagIsUsed()
@@ -243,6 +253,10 @@ private slots:
         nv12->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
         Sink sink;
         QCOMPARE(sink.create(archive, nv12), MF_E_INVALIDTYPE);
+        QCOMPARE(
+            refusedMediaTypeText(archive.stream, nv12),
+            QStringLiteral("This uncompressed video input cannot be recorded: the archive takes H.264 video, "
+                           "PCM audio or float audio"));
         // The stream still takes H.264: nothing was stored for the refused type.
         Sink h264;
         QCOMPARE(h264.create(archive, h264Type(320, 240)), S_OK);

@@ -14,12 +14,23 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <mutex>
+
 #include "testenvironment.h"
 
 namespace {
 const QString kCam1 = QStringLiteral("{0A1B2C3D-0000-4000-8000-000000000001}");
 const QString kCam2 = QStringLiteral("{0A1B2C3D-0000-4000-8000-000000000002}");
 constexpr quint64 kT0 = 0x01DB'4000'0000'0000ULL;
+
+QStringList g_warnings;
+std::mutex g_warningsMutex;
+void keepWarning(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    std::lock_guard<std::mutex> lock(g_warningsMutex);
+    if (type == QtWarningMsg)
+        g_warnings.append(text);
+}
 
 bool hasComment(const std::vector<RefereeEvent> &events, const QString &comment)
 {
@@ -137,6 +148,47 @@ private slots:
         QVERIFY(desk.waitForFinished(5000));
         QTRY_VERIFY_WITH_TIMEOUT(!link.IsAlive(), 10000);
         QVERIFY(link.stopFlag == 0);
+    }
+
+    // A referee host that names no host and port fails every send the same way: the link's
+    // debugger output repeats the error, and the log says once what is wrong with the setting.
+    void unusableHostIsNamedOnce_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("port not a number") << ":notaport"
+                                           << "the port \"notaport\" is not a number from 1 to 65535";
+        QTest::newRow("port too large") << "desk:99999"
+                                        << "the port \"99999\" is not a number from 1 to 65535";
+        QTest::newRow("empty") << ""
+                               << "no host is named";
+    }
+    void unusableHostIsNamedOnce()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, problem);
+        std::atomic<int> failedSends{0};
+        nyx::win32::setDebugOutputSink([&](const std::string &text) {
+            if (text.find("with ERROR") != std::string::npos)
+                ++failedSends;
+        });
+        g_warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+        {
+            CRefereeLink link;
+            link.setTimerPeriod(100);
+            link.Init(host, 2, 2, false);
+            QTRY_VERIFY_WITH_TIMEOUT(failedSends >= 3, 20000);
+        }
+        qInstallMessageHandler(previous);
+        nyx::win32::setDebugOutputSink([](const std::string &) {});
+        const QStringList expected{
+            QStringLiteral(
+                "The referee host \"%1\" cannot be used: %2. Nothing reaches the referee until it is "
+                "set as host or host:port.")
+                .arg(host, problem)};
+        std::lock_guard<std::mutex> lock(g_warningsMutex);
+        QCOMPARE(g_warnings, expected);
     }
 
 private:

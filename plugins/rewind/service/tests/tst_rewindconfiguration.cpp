@@ -16,6 +16,30 @@ void writeFile(const QString &path, const QByteArray &content)
     f.write(content);
 }
 
+// The warnings logged while it lives.
+class WarningCapture
+{
+public:
+    WarningCapture()
+    {
+        s_warnings.clear();
+        s_previous = qInstallMessageHandler(&WarningCapture::keep);
+    }
+    ~WarningCapture() { qInstallMessageHandler(s_previous); }
+    WarningCapture(const WarningCapture &) = delete;
+    WarningCapture &operator=(const WarningCapture &) = delete;
+    QStringList warnings() const { return s_warnings; }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        if (type == QtWarningMsg)
+            s_warnings.append(text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_warnings;
+};
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -223,6 +247,57 @@ private slots:
         QVERIFY(!RewindConfiguration::loadAvailableSources(file("missing.json"), videos, audio));
     }
 
+    // A list the user wrote that cannot be used says so once, in words, and names what is used
+    // instead; a missing list (the first start) and a good one say nothing.
+    void sourceListMistakesAreNamed_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<QStringList>("warnings");
+        const QString builtIn = QStringLiteral("; the built-in sources are used");
+        QTest::newRow("wrong types")
+            << QByteArray("{\"video\":\"not a list\",\"audio\":5}") << true
+            << QStringList{
+                   ": \"audio\" is a number, not a list of sources; the built-in audio source is used",
+                   ": \"video\" is a text, not a list of sources; the built-in video sources are used"};
+        QTest::newRow("no stream named")
+            << QByteArray("{\"Video\":[{\"name\":\"a\"}, 3],\"audio\":[{\"rewind\":\"A1\"}]}") << true
+            << QStringList{
+                   ": no entry of \"Video\" names its archive stream (\"rewind\"); the built-in video "
+                   "sources are used"};
+        QTest::newRow("not JSON") << QByteArray("{\"video\": [") << false
+                                  << QStringList{" is not valid JSON (unterminated array at byte 11)" +
+                                                 builtIn};
+        QTest::newRow("list") << QByteArray("[{\"rewind\":\"b\"}]") << false
+                              << QStringList{" holds a list, not an object with \"video\" and \"audio\"" +
+                                             builtIn};
+        QTest::newRow("empty object")
+            << QByteArray("{}") << false << QStringList{" is an empty object" + builtIn};
+        QTest::newRow("empty file") << QByteArray(" \n") << false << QStringList{" is empty" + builtIn};
+        QTest::newRow("folder") << QByteArray() << false
+                                << QStringList{" cannot be read (file to open is a directory)" + builtIn};
+        QTest::newRow("missing") << QByteArray() << false << QStringList();
+        QTest::newRow("good") << QByteArray("{\"video\":[{\"rewind\":\"C\"}]}") << true << QStringList();
+    }
+    void sourceListMistakesAreNamed()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, loaded);
+        QFETCH(QStringList, warnings);
+        const QString path = file("available_videos.json");
+        if (QTest::currentDataTag() == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(path));
+        else if (QTest::currentDataTag() != QLatin1String("missing"))
+            writeFile(path, content);
+        for (QString &warning : warnings)
+            warning.prepend(QStringLiteral("Source list ") + path);
+        std::vector<AvailableSource> videos(4);
+        AvailableSource audio;
+        WarningCapture capture;
+        QCOMPARE(RewindConfiguration::loadAvailableSources(path, videos, audio), loaded);
+        QCOMPARE(capture.warnings(), warnings);
+    }
+
     void defaultSourceFileReadsBack()
     {
         RewindConfiguration::writeDefaultAvailableSources(file("available_videos.json"));
@@ -345,6 +420,9 @@ private slots:
         QFETCH(bool, asideBlocked);
         const QByteArray broken("{\"video\": [{\"name\":\"Mine\", \"rewind\":\"CamM\" ");
         writeFile(file("available_videos.json"), broken);
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("available_videos.json is not valid JSON .*built-in sources")));
         if (asideBlocked) {
             // A folder with content where the copy would go: neither removed nor replaced.
             QVERIFY(QDir().mkpath(file("available_videos.json.bak/inside")));
