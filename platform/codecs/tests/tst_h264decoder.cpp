@@ -145,6 +145,7 @@ private slots:
         QTest::newRow("stored rate wins") << 50.0 << false << 50.0;
         QTest::newRow("stored 0 ignored") << 0.0 << false << 25.0;
         QTest::newRow("stored huge ignored") << 1e9 << false << 25.0;
+        QTest::newRow("stored 1e-300 ignored") << 1e-300 << false << 25.0;
         QTest::newRow("interlaced") << -1.0 << true << 25.0;
     }
     void streamInfo()
