@@ -10,6 +10,9 @@ namespace nyx::codecs::h264 {
 // Pictures the decoders take: up to 8192 x 4320, either way round.
 constexpr int kMaxPictureSide = 8192;
 constexpr std::int64_t kMaxPicturePixels = 8192LL * 4320;
+// libavcodec's own bound behind the check of the parameter sets: it counts the picture with the
+// padding of its buffers, so it leaves room for that.
+constexpr std::int64_t kDecoderPixelLimit = (8192LL + 128) * (4320 + 128);
 
 inline bool pictureSizeAllowed(std::int64_t width, std::int64_t height)
 {

@@ -218,7 +218,7 @@ HRESULT H264Decoder::configure(UINT32 flags, INT32 decoderKind, INT32 decoderInd
     // One thread: a picture is ready when its call returns, and no frame is held back by threading.
     m_context->thread_count = 1;
     // libavcodec's own bound, behind the check of the parameter sets: nothing larger is allocated.
-    m_context->max_pixels = h264::kMaxPicturePixels;
+    m_context->max_pixels = h264::kDecoderPixelLimit;
     const int opened = avcodec_open2(m_context.get(), codec, nullptr);
     if (opened < 0) {
         qCWarning(lcCodecs) << "H.264 decoder: cannot open libavcodec:" << avErrorText(opened);

@@ -63,7 +63,7 @@ bool H264Decoder::open()
     d->ctx->thread_count = 0;
     d->ctx->thread_type = FF_THREAD_SLICE;
     // libavcodec's own bound, behind the check of the parameter sets in decode().
-    d->ctx->max_pixels = nyx::codecs::h264::kMaxPicturePixels;
+    d->ctx->max_pixels = nyx::codecs::h264::kDecoderPixelLimit;
     const int rc = avcodec_open2(d->ctx, codec, nullptr);
     if (rc < 0) {
         d->error = QStringLiteral("cannot open the H.264 decoder: %1").arg(avErrorString(rc));

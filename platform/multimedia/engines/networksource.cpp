@@ -202,7 +202,7 @@ RunResult NetworkSource::Private::runOnce()
         // The probe decodes pictures: a stream announcing huge ones must not make it allocate them.
         std::vector<AVDictionary *> probeOptions(fmt->nb_streams, nullptr);
         for (AVDictionary *&o : probeOptions)
-            av_dict_set_int(&o, "max_pixels", nyx::codecs::h264::kMaxPicturePixels, 0);
+            av_dict_set_int(&o, "max_pixels", nyx::codecs::h264::kDecoderPixelLimit, 0);
         rc = avformat_find_stream_info(fmt, probeOptions.empty() ? nullptr : probeOptions.data());
         for (AVDictionary *&o : probeOptions)
             av_dict_free(&o);
