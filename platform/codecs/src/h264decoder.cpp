@@ -117,6 +117,7 @@ void H264Decoder::close()
     m_marksIgnored = false;
     m_checkedMark = -1;
     m_tooLarge = false;
+    m_sharedTimeSaid = false;
     m_storedFrameRate = 0;
     m_haveInfo = false;
 }
@@ -446,6 +447,16 @@ HRESULT H264Decoder::feedNext(bool *ended)
             hr = findAndRead(m_lastFeedTime, FindAtOrBefore, &next, m_packet.get());
             if (hr == kFrameNotFound)
                 continue;
+            if (SUCCEEDED(hr) && next.number > m_lastFedNumber && !m_sharedTimeSaid) {
+                m_sharedTimeSaid = true;
+                qCWarning(lcCodecs).noquote()
+                    << QStringLiteral(
+                           "H.264 decoder: stream %1 has frames sharing their times (frame %2 at %3): "
+                           "only the last frame at each time is shown")
+                           .arg(nyx::com::toString(m_streamId))
+                           .arg(next.number)
+                           .arg(next.time);
+            }
         } else {
             if (m_feedAtLimit) {
                 *ended = true;

@@ -72,9 +72,10 @@ private:
     DWORD m_keyChannel = 0; // 0: the stream has no "KeyFrame" channel
     bool m_marksSeen = false;
     bool m_marksIgnored = false;
-    LONGLONG m_checkedMark = -1;  // the number of the last mark found on an intra picture
-    bool m_tooLarge = false;      // the stream announced pictures larger than allowed
-    double m_storedFrameRate = 0; // 0: none stored
+    LONGLONG m_checkedMark = -1;   // the number of the last mark found on an intra picture
+    bool m_tooLarge = false;       // the stream announced pictures larger than allowed
+    bool m_sharedTimeSaid = false; // frames sharing their times were reported
+    double m_storedFrameRate = 0;  // 0: none stored
     bool m_haveInfo = false;
     H264StreamInfo m_info{};
 
