@@ -59,6 +59,9 @@ static_assert(sizeof(DecodedFrame) == 104, "layout");
 
 namespace nyx::codecs {
 constexpr HRESULT kFrameNotFound = HRESULT_FROM_WIN32(1168); // ERROR_NOT_FOUND
+// A stream announcing pictures larger than the decoders take (8192 x 4320, either way round):
+// refused before anything of that size is allocated.
+constexpr HRESULT kPictureTooLarge = NYX_HRESULT(0xC00D3E98); // MF_E_UNSUPPORTED_FORMAT
 } // namespace nyx::codecs
 
 struct IH264Decoder : public IUnknown

@@ -16,6 +16,8 @@ constexpr HRESULT kInvalidFormat = HRESULT_FROM_WIN32(13);
 constexpr DWORD kMaxFormatExtra = 1u << 20;             // codec bytes behind a BITMAPINFOHEADER
 constexpr std::int64_t kMaxFramePixels = 8192LL * 8192; // largest frame area
 constexpr double kMaxFrameRate = 1000.0;
+// One frame in 100 s: slower cameras do not exist, and a smaller rate makes frame durations overflow.
+constexpr double kMinFrameRate = 0.01;
 
 // A header of compressed or YUY2 frames: biSize from 40 to 40 + kMaxFormatExtra, width and height
 // positive, at most kMaxDimension each and kMaxFramePixels together. S_OK or kInvalidFormat with
@@ -32,6 +34,6 @@ HRESULT parseVideoFormat(const BYTE *blob, std::size_t size, std::vector<BYTE> *
 // first 18), with channels, sample rate, average byte rate and block alignment above 0.
 HRESULT parseAudioFormat(const BYTE *blob, std::size_t size, WAVEFORMATEX *format, QString *error);
 
-// A stored frame rate: finite, above 0 and at most kMaxFrameRate.
+// A stored frame rate: finite, from kMinFrameRate to kMaxFrameRate.
 HRESULT checkFrameRate(double rate, QString *error);
 } // namespace nyx::codecs

@@ -1,6 +1,7 @@
 #include "h264decoder.h"
 
 #include "archive/archiveserver.h"
+#include "codecs/h264picturesize.h"
 #include "codecs/icolorconverter.h"
 #include "codecs/storedformats.h"
 #include "colorconverter.h"
@@ -51,6 +52,26 @@ bool holdsSlice(const uint8_t *data, int size)
     return holdsNalUnit(data, size, 1, 5);
 }
 
+// The slice type of the first coded slice of the access unit is I or SI (an intra picture that is
+// no IDR), or the unit holds an IDR slice.
+bool holdsIntraPicture(const uint8_t *data, int size)
+{
+    if (holdsIdrSlice(data, size))
+        return true;
+    for (int i = 0; i + 3 < size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
+            continue;
+        if ((data[i + 3] & 0x1F) == 1) {
+            h264::detail::BitReader r(data + i + 4, static_cast<std::size_t>(size - i - 4));
+            r.ue(); // first macroblock
+            const std::uint32_t type = r.ue() % 5;
+            return !r.failed() && (type == 2 || type == 4);
+        }
+        i += 2;
+    }
+    return false;
+}
+
 bool validRate(AVRational rate)
 {
     return rate.num > 0 && rate.den > 0 && SUCCEEDED(checkFrameRate(av_q2d(rate), nullptr));
@@ -93,6 +114,10 @@ void H264Decoder::close()
     m_streamId = GUID_NULL;
     m_videoChannel = m_keyChannel = 0;
     m_marksSeen = false;
+    m_marksIgnored = false;
+    m_checkedMark = -1;
+    m_tooLarge = false;
+    m_sharedTimeSaid = false;
     m_storedFrameRate = 0;
     m_haveInfo = false;
 }
@@ -193,6 +218,8 @@ HRESULT H264Decoder::configure(UINT32 flags, INT32 decoderKind, INT32 decoderInd
     }
     // One thread: a picture is ready when its call returns, and no frame is held back by threading.
     m_context->thread_count = 1;
+    // libavcodec's own bound, behind the check of the parameter sets: nothing larger is allocated.
+    m_context->max_pixels = h264::kDecoderPixelLimit;
     const int opened = avcodec_open2(m_context.get(), codec, nullptr);
     if (opened < 0) {
         qCWarning(lcCodecs) << "H.264 decoder: cannot open libavcodec:" << avErrorText(opened);
@@ -238,13 +265,71 @@ HRESULT H264Decoder::findAndRead(LONGLONG time, DWORD mode, FrameRef *frame, AVP
     return hr == kArchiveNotFound ? kFrameNotFound : hr;
 }
 
+HRESULT H264Decoder::readFrame(const FrameRef &frame, AVPacket *packet)
+{
+    for (const DWORD mode : {FindAtOrAfter, FindAtOrBefore}) {
+        FrameRef found;
+        const HRESULT hr = findAndRead(frame.time, mode, &found, packet);
+        if (FAILED(hr))
+            return hr;
+        if (found.number == frame.number)
+            return S_OK;
+    }
+    av_packet_unref(packet);
+    return kFrameNotFound;
+}
+
 bool H264Decoder::streamMarksKeyFrames()
 {
-    if (!m_marksSeen && m_keyChannel) {
+    if (!m_marksSeen && m_keyChannel && !m_marksIgnored) {
         FrameRef any;
         m_marksSeen = SUCCEEDED(locate(0, FindAtOrAfter, m_keyChannel, &any));
     }
-    return m_marksSeen;
+    return m_marksSeen && !m_marksIgnored;
+}
+
+bool H264Decoder::markHoldsKeyPicture(const FrameRef &key)
+{
+    if (key.number == m_checkedMark)
+        return true;
+    const FrameRef &frame = key;
+    const HRESULT hr = readFrame(key, m_packet.get());
+    const bool intra = SUCCEEDED(hr) && holdsIntraPicture(m_packet->data, m_packet->size);
+    av_packet_unref(m_packet.get());
+    if (intra)
+        m_checkedMark = key.number;
+    if (intra || FAILED(hr))
+        return SUCCEEDED(hr);
+    qCWarning(lcCodecs).noquote()
+        << QStringLiteral("H.264 decoder: stream %1 marks frame %2 at %3 as a key frame, but it "
+                          "holds no intra picture: key frames are taken from the pictures instead")
+               .arg(nyx::com::toString(m_streamId))
+               .arg(frame.number)
+               .arg(frame.time);
+    m_marksIgnored = true;
+    return false;
+}
+
+bool H264Decoder::pictureSizeAllowed(const AVPacket *packet, const FrameRef &frame)
+{
+    std::int64_t width = 0, height = 0;
+    if (!h264::announcedPictureSize(packet->data, static_cast<std::size_t>(packet->size), &width, &height) ||
+        h264::pictureSizeAllowed(width, height))
+        return true;
+    if (!m_tooLarge)
+        qCWarning(lcCodecs).noquote()
+            << QStringLiteral(
+                   "H.264 decoder: stream %1 announces %2x%3 pictures at frame %4 (time %5), larger "
+                   "than the %6x%7 the decoder takes: refused")
+                   .arg(nyx::com::toString(m_streamId))
+                   .arg(width)
+                   .arg(height)
+                   .arg(frame.number)
+                   .arg(frame.time)
+                   .arg(h264::kMaxPictureSide)
+                   .arg(h264::kMaxPicturePixels / h264::kMaxPictureSide);
+    m_tooLarge = true;
+    return false;
 }
 
 HRESULT H264Decoder::findKeyFrame(const FrameRef &target, LONGLONG floor, FrameRef *key, bool *found)
@@ -254,25 +339,48 @@ HRESULT H264Decoder::findKeyFrame(const FrameRef &target, LONGLONG floor, FrameR
         const HRESULT hr = locate(target.time, FindAtOrBefore, m_keyChannel, key);
         if (hr == kFrameNotFound)
             return S_OK;
-        *found = SUCCEEDED(hr) && key->number > floor;
-        return SUCCEEDED(hr) ? S_OK : hr;
+        if (FAILED(hr))
+            return hr;
+        if (key->number <= floor)
+            return S_OK;
+        if (markHoldsKeyPicture(*key)) {
+            *found = true;
+            return S_OK;
+        }
     }
     // No marks: look for the IDR access unit itself.
     LONGLONG time = target.time;
     for (int scanned = 0; scanned < kMaxKeyFrameScan; ++scanned) {
         FrameRef frame;
-        const HRESULT hr = findAndRead(time, FindAtOrBefore, &frame, m_packet.get());
-        const bool isKey = SUCCEEDED(hr) && holdsIdrSlice(m_packet->data, m_packet->size);
+        HRESULT hr = findAndRead(time, FindAtOrBefore, &frame, m_packet.get());
+        // Frames after the target that share its time are no key frame of it.
+        bool isKey =
+            SUCCEEDED(hr) && frame.number <= target.number && holdsIdrSlice(m_packet->data, m_packet->size);
         av_packet_unref(m_packet.get());
         if (hr == kFrameNotFound || (SUCCEEDED(hr) && frame.number <= floor))
             return S_OK;
         if (FAILED(hr))
             return hr;
+        if (!isKey) {
+            // The first frame at the same time (frames may share their times).
+            FrameRef first;
+            hr = findAndRead(frame.time, FindAtOrAfter, &first, m_packet.get());
+            if (SUCCEEDED(hr) && first.number < frame.number && first.number > floor &&
+                first.number <= target.number && holdsIdrSlice(m_packet->data, m_packet->size)) {
+                frame = first;
+                isKey = true;
+            }
+            av_packet_unref(m_packet.get());
+            if (FAILED(hr) && hr != kFrameNotFound)
+                return hr;
+        }
         if (isKey) {
             *key = frame;
             *found = true;
             return S_OK;
         }
+        if (frame.time == LLONG_MIN)
+            return S_OK;
         time = frame.time - 1;
     }
     return S_OK;
@@ -285,6 +393,8 @@ void H264Decoder::restartAt(const FrameRef &key)
     m_drained = false;
     m_baseNumber = key.number;
     m_nextFeedTime = key.time;
+    m_sameTimePending = false;
+    m_feedAtLimit = false;
     m_lastFedNumber = key.number - 1;
     m_anyOut = false;
     m_flushAtTarget = false;
@@ -330,20 +440,55 @@ HRESULT H264Decoder::feedNext(bool *ended)
     *ended = false;
     for (;;) {
         FrameRef next;
-        const HRESULT hr = findAndRead(m_nextFeedTime, FindAtOrAfter, &next, m_packet.get());
-        if (hr == kFrameNotFound) {
-            *ended = true;
-            return S_OK;
+        HRESULT hr = S_OK;
+        if (m_sameTimePending) {
+            // The search by time gives the first frame at a time; a frame sharing it follows.
+            m_sameTimePending = false;
+            hr = findAndRead(m_lastFeedTime, FindAtOrBefore, &next, m_packet.get());
+            if (hr == kFrameNotFound)
+                continue;
+            if (SUCCEEDED(hr) && next.number > m_lastFedNumber && !m_sharedTimeSaid) {
+                m_sharedTimeSaid = true;
+                qCWarning(lcCodecs).noquote()
+                    << QStringLiteral(
+                           "H.264 decoder: stream %1 has frames sharing their times (frame %2 at %3): "
+                           "only the last frame at each time is shown")
+                           .arg(nyx::com::toString(m_streamId))
+                           .arg(next.number)
+                           .arg(next.time);
+            }
+        } else {
+            if (m_feedAtLimit) {
+                *ended = true;
+                return S_OK;
+            }
+            hr = findAndRead(m_nextFeedTime, FindAtOrAfter, &next, m_packet.get());
+            if (hr == kFrameNotFound) {
+                *ended = true;
+                return S_OK;
+            }
+            if (SUCCEEDED(hr)) {
+                m_lastFeedTime = next.time;
+                m_sameTimePending = true;
+                // No archive time follows the last one there is.
+                m_feedAtLimit = next.time == LLONG_MAX;
+                m_nextFeedTime = m_feedAtLimit ? next.time : next.time + 1;
+            }
         }
         if (FAILED(hr))
             return hr;
-        m_nextFeedTime = next.time + 1;
-        if (next.number <= m_lastFedNumber)
+        if (next.number <= m_lastFedNumber) {
+            av_packet_unref(m_packet.get());
             continue;
+        }
         m_lastFedNumber = next.number;
         if (!holdsSlice(m_packet->data, m_packet->size)) {
             av_packet_unref(m_packet.get());
             continue; // no picture comes of it: the frame keeps no place among the pictures
+        }
+        if (!pictureSizeAllowed(m_packet.get(), next)) {
+            av_packet_unref(m_packet.get());
+            return kPictureTooLarge;
         }
         const int sent = avcodec_send_packet(m_context.get(), m_packet.get());
         av_packet_unref(m_packet.get());
@@ -465,6 +610,8 @@ HRESULT H264Decoder::frameRateFromTimes(const FrameRef &first, double *rate)
     int frames = 1;
     while (frames < kRateFrames) {
         FrameRef next;
+        if (last.time == LLONG_MAX)
+            break;
         const HRESULT hr = locate(last.time + 1, FindAtOrAfter, m_videoChannel, &next);
         if (hr == kFrameNotFound)
             break;
@@ -494,14 +641,15 @@ HRESULT H264Decoder::getStreamInfo(H264StreamInfo *info)
         bool found = false;
         if (streamMarksKeyFrames()) {
             hr = locate(first.time, FindAtOrAfter, m_keyChannel, &key);
-            found = SUCCEEDED(hr);
-        } else {
+            found = SUCCEEDED(hr) && markHoldsKeyPicture(key);
+        }
+        if (!found && !streamMarksKeyFrames()) {
             LONGLONG time = first.time;
             for (int scanned = 0; scanned < kMaxKeyFrameScan && !found; ++scanned) {
                 hr = findAndRead(time, FindAtOrAfter, &key, m_packet.get());
                 found = SUCCEEDED(hr) && holdsIdrSlice(m_packet->data, m_packet->size);
                 av_packet_unref(m_packet.get());
-                if (FAILED(hr))
+                if (FAILED(hr) || key.time == LLONG_MAX)
                     break;
                 time = key.time + 1;
             }

@@ -41,9 +41,17 @@ private:
     // The video frame FindFrame gives for time and mode, with its record copied into packet (left
     // empty when the frame holds none); kFrameNotFound when there is no such frame.
     HRESULT findAndRead(LONGLONG time, DWORD mode, FrameRef *frame, AVPacket *packet);
+    // The record of the frame itself (frames may share their times: the first and the last frame at a
+    // time are found); kFrameNotFound when it cannot be read by its time.
+    HRESULT readFrame(const FrameRef &frame, AVPacket *packet);
     // The key frame at or before target whose number is above floor; found false when there is none.
     HRESULT findKeyFrame(const FrameRef &target, LONGLONG floor, FrameRef *key, bool *found);
     bool streamMarksKeyFrames();
+    // True when the marked frame holds an intra picture (IDR or I slices); a mark on anything else
+    // is wrong, and the stream's marks are not used again (key frames are found in the data).
+    bool markHoldsKeyPicture(const FrameRef &key);
+    // False (with the reason said once) when the access unit announces pictures larger than allowed.
+    bool pictureSizeAllowed(const AVPacket *packet, const FrameRef &frame);
     // Makes the target's picture the held one, from the decoder state or from its key frame.
     HRESULT decodeTarget(const FrameRef &target);
     void restartAt(const FrameRef &key);
@@ -63,7 +71,11 @@ private:
     DWORD m_videoChannel = 0;
     DWORD m_keyChannel = 0; // 0: the stream has no "KeyFrame" channel
     bool m_marksSeen = false;
-    double m_storedFrameRate = 0; // 0: none stored
+    bool m_marksIgnored = false;
+    LONGLONG m_checkedMark = -1;   // the number of the last mark found on an intra picture
+    bool m_tooLarge = false;       // the stream announced pictures larger than allowed
+    bool m_sharedTimeSaid = false; // frames sharing their times were reported
+    double m_storedFrameRate = 0;  // 0: none stored
     bool m_haveInfo = false;
     H264StreamInfo m_info{};
 
@@ -76,6 +88,10 @@ private:
     bool m_drained = false; // the end of the stream was signalled to libavcodec
     LONGLONG m_baseNumber = 0;
     LONGLONG m_nextFeedTime = 0;
+    // Frames may share their times: after the first frame at a time, the last one there is fed.
+    LONGLONG m_lastFeedTime = 0;
+    bool m_sameTimePending = false;
+    bool m_feedAtLimit = false; // the last frame fed was at the last archive time
     LONGLONG m_lastFedNumber = 0;
     bool m_anyOut = false;
     bool m_flushAtTarget = false;  // drain as soon as the target is fed

@@ -76,7 +76,7 @@ HRESULT parseAudioFormat(const BYTE *blob, std::size_t size, WAVEFORMATEX *forma
 
 HRESULT checkFrameRate(double rate, QString *error)
 {
-    if (!std::isfinite(rate) || rate <= 0.0 || rate > kMaxFrameRate)
+    if (!std::isfinite(rate) || rate < kMinFrameRate || rate > kMaxFrameRate)
         return refuse(error, QStringLiteral("Frame rate %1 out of range").arg(rate));
     return S_OK;
 }

@@ -5,6 +5,7 @@
 #include "codecs/codechooks.h"
 #include "codecs/codecs.h"
 #include "com/com.h"
+#include "craftedh264.h"
 #include "mediasamples.h"
 
 #include <QCryptographicHash>
@@ -145,6 +146,7 @@ private slots:
         QTest::newRow("stored rate wins") << 50.0 << false << 50.0;
         QTest::newRow("stored 0 ignored") << 0.0 << false << 25.0;
         QTest::newRow("stored huge ignored") << 1e9 << false << 25.0;
+        QTest::newRow("stored 1e-300 ignored") << 1e-300 << false << 25.0;
         QTest::newRow("interlaced") << -1.0 << true << 25.0;
     }
     void streamInfo()
@@ -317,6 +319,44 @@ private slots:
             QCOMPARE(d.decoder->decodeFrame(frameTime(n), &frame), n == 30 ? S_FALSE : S_OK);
         for (int n = 50; n < 64; ++n)
             checkFrame(d, n);
+    }
+
+    // A stream announcing pictures larger than 8192 x 4320 (a hostile camera) is refused before a
+    // picture of its size is allocated, with the reason said.
+    void picturesTooLarge_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("16000 x 16000") << 16000 << 16000 << true;
+        QTest::newRow("8192 x 4336") << 8192 << 4336 << true;
+        QTest::newRow("8208 x 16") << 8208 << 16 << true;
+        QTest::newRow("4320 x 8192") << 4320 << 8192 << false;
+    }
+    void picturesTooLarge()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, refused);
+        const QByteArray unit = craftedh264::accessUnit(unsigned(width), unsigned(height));
+        std::vector<Record> all;
+        for (int n = 0; n < 4; ++n)
+            all.push_back({frameTime(n), unit, true});
+        const GUID stream = createStream(m_server, {QStringLiteral("Huge ") + QTest::currentDataTag()});
+        QCOMPARE(writeRecords(m_server, stream, all), S_OK);
+        Decoder d(stream);
+        QCOMPARE(d.configured, S_OK);
+        if (refused)
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression(QStringLiteral("announces %1x%2 pictures.*larger than the "
+                                                                "8192x4320 the decoder takes: refused")
+                                                     .arg(width)
+                                                     .arg(height)));
+        H264StreamInfo info{};
+        const HRESULT hr = d.decoder->getStreamInfo(&info);
+        QCOMPARE(hr == nyx::codecs::kPictureTooLarge, refused);
+        DecodedFrame frame{};
+        QCOMPARE(d.decoder->decodeFrame(frameTime(2), &frame) == nyx::codecs::kPictureTooLarge, refused);
     }
 
     // While the stream is recorded, a frame whose picture needs frames not yet written is pending;

@@ -318,10 +318,10 @@ private slots:
 
     void frameRateChecks()
     {
-        for (double bad : {0.0, -25.0, 1e6, std::numeric_limits<double>::quiet_NaN(),
+        for (double bad : {0.0, -25.0, 1e6, 1e-300, 0.009, std::numeric_limits<double>::quiet_NaN(),
                            std::numeric_limits<double>::infinity()})
             QCOMPARE(checkFrameRate(bad, nullptr), kInvalidFormat);
-        for (double good : {25.0, 29.97, 0.5})
+        for (double good : {25.0, 29.97, 0.5, 0.01, 1000.0})
             QCOMPARE(checkFrameRate(good, nullptr), S_OK);
     }
 };

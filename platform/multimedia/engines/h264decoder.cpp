@@ -2,6 +2,8 @@
 
 #include "multimedia/engines/avhelpers.h"
 
+#include "codecs/h264picturesize.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -28,6 +30,7 @@ struct H264Decoder::Private
     // picture never comes, e.g. undecodable ones, are trimmed).
     std::map<qint64, Origin> origins;
     QString error;
+    bool tooLargeSaid = false;
 
     QVector<DecodedFrame> receive();
 };
@@ -59,6 +62,8 @@ bool H264Decoder::open()
     // Slice threads only: frame threads would hold pictures back by one per thread.
     d->ctx->thread_count = 0;
     d->ctx->thread_type = FF_THREAD_SLICE;
+    // libavcodec's own bound, behind the check of the parameter sets in decode().
+    d->ctx->max_pixels = nyx::codecs::h264::kDecoderPixelLimit;
     const int rc = avcodec_open2(d->ctx, codec, nullptr);
     if (rc < 0) {
         d->error = QStringLiteral("cannot open the H.264 decoder: %1").arg(avErrorString(rc));
@@ -149,6 +154,26 @@ QVector<DecodedFrame> H264Decoder::decode(const QByteArray &annexB, qint64 time,
     d->error.clear();
     if (!d->ctx && !open())
         return {};
+    // A camera announcing pictures larger than any real one would take gigabytes: its units are refused
+    // (the stream shows nothing until it announces a size that is allowed).
+    std::int64_t width = 0, height = 0;
+    if (nyx::codecs::h264::announcedPictureSize(reinterpret_cast<const uint8_t *>(annexB.constData()),
+                                                std::size_t(annexB.size()), &width, &height) &&
+        !nyx::codecs::h264::pictureSizeAllowed(width, height)) {
+        d->error = QStringLiteral("the stream announces %1x%2 pictures, larger than the %3x%4 the decoder "
+                                  "takes: refused")
+                       .arg(width)
+                       .arg(height)
+                       .arg(nyx::codecs::h264::kMaxPictureSide)
+                       .arg(nyx::codecs::h264::kMaxPicturePixels / nyx::codecs::h264::kMaxPictureSide);
+        if (!d->tooLargeSaid)
+            qCWarning(lcEngines).noquote() << "H.264 decoder:" << d->error;
+        d->tooLargeSaid = true;
+        // Nothing decoded before it belongs to the refused parameter sets' pictures.
+        avcodec_flush_buffers(d->ctx);
+        d->origins.clear();
+        return {};
+    }
     int rc = av_new_packet(d->packet, int(annexB.size()));
     if (rc < 0) {
         d->error = avErrorString(rc);

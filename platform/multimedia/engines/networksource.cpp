@@ -1,4 +1,6 @@
 #include "multimedia/engines/networksource.h"
+
+#include "codecs/h264picturesize.h"
 #include "multimedia/engines/avhelpers.h"
 #include "multimedia/engines/localfileinput.h"
 
@@ -14,6 +16,7 @@ extern "C" {
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace nyx::multimedia {
 
@@ -216,7 +219,15 @@ RunResult NetworkSource::Private::runOnce()
     if (rc < 0)
         return lost(QStringLiteral("cannot open"), rc);
     armDeadline();
-    rc = avformat_find_stream_info(fmt, nullptr);
+    {
+        // The probe decodes pictures: a stream announcing huge ones must not make it allocate them.
+        std::vector<AVDictionary *> probeOptions(fmt->nb_streams, nullptr);
+        for (AVDictionary *&o : probeOptions)
+            av_dict_set_int(&o, "max_pixels", nyx::codecs::h264::kDecoderPixelLimit, 0);
+        rc = avformat_find_stream_info(fmt, probeOptions.empty() ? nullptr : probeOptions.data());
+        for (AVDictionary *&o : probeOptions)
+            av_dict_free(&o);
+    }
     if (rc < 0)
         return lost(QStringLiteral("cannot read the stream format"), rc);
     const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -227,6 +238,21 @@ RunResult NetworkSource::Private::runOnce()
         return RunResult::Fatal;
     }
     AVStream *stream = fmt->streams[index];
+    // A size not known yet (0) is the decoder's to check.
+    if (stream->codecpar->width > 0 && stream->codecpar->height > 0 &&
+        !nyx::codecs::h264::pictureSizeAllowed(stream->codecpar->width, stream->codecpar->height)) {
+        const QString message =
+            QStringLiteral("the stream announces %1x%2 pictures, larger than the %3x%4 "
+                           "the decoder takes")
+                .arg(stream->codecpar->width)
+                .arg(stream->codecpar->height)
+                .arg(nyx::codecs::h264::kMaxPictureSide)
+                .arg(nyx::codecs::h264::kMaxPicturePixels / nyx::codecs::h264::kMaxPictureSide);
+        cleanup();
+        qCWarning(lcEngines).noquote() << "Network source" << url.toDisplayString() << "refused:" << message;
+        setStatus(Status::Failed, message);
+        return RunResult::Fatal;
+    }
     // Length-prefixed H.264 (MP4, FLV) announces itself by avcC extradata, whose first byte is 1.
     const bool lengthPrefixed = stream->codecpar->extradata_size > 0 && stream->codecpar->extradata[0] == 1;
     if (lengthPrefixed) {

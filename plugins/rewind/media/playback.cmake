@@ -67,3 +67,21 @@ if(TUNDRA_FUZZ)
   target_include_directories(fuzz_rewindstoredformat PRIVATE ${_playback} ${CMAKE_SOURCE_DIR}/platform
     ${CMAKE_SOURCE_DIR}/platform/archive/src)
 endif()
+
+# Built only with -DTUNDRA_FUZZ=ON (clang): frame times and order through the source streams' read loop
+# and seeks, on a real archive folder. The streams are compiled into the target so that they carry the
+# fuzzer's coverage instrumentation.
+if(TUNDRA_FUZZ)
+  tundra_add_fuzzer(NAME fuzz_sourcestreams LABEL media
+    CORPUS ${_playback}/fuzz/corpus-streams
+    OPTIONS -max_len=512 -rss_limit_mb=2048 -timeout=120
+    SOURCES ${_playback}/fuzz/fuzz_sourcestreams.cpp ${_playback}/rewindsourcelogging.cpp
+      ${_playback}/rewindsourcestreambase.cpp ${_playback}/rewindsourcestream.cpp
+      ${_playback}/rewindstoredformat.cpp ${_playback}/rewindsourcestream2avc.cpp
+      ${_playback}/rewindsourcestream2codec.cpp ${_playback}/rewindsourcestream2audio.cpp
+      ${_playback}/rewindsourcemf.cpp
+    LIBS rewind_media rewind_service nyx_codecs nyx_multimedia nyx_mf nyx_com nyx_win32 nyx_archive
+      Qt5::Core Qt5::Qml)
+  target_include_directories(fuzz_sourcestreams PRIVATE ${_playback} ${_playback}/tests
+    ${CMAKE_SOURCE_DIR}/platform/archive/tests ${CMAKE_SOURCE_DIR}/platform/multimedia/source/tests)
+endif()

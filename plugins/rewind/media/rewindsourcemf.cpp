@@ -11,7 +11,9 @@
 #include "mf/mfapi.h"
 #include "multimedia/comexception.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 // Record stream type of H.264 streams written by other recorders.
@@ -78,8 +80,10 @@ HRESULT RewindSourceMF::initialize(IRewindServer *server, IArchiveStream *stream
         SUCCEEDED(store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kMajorTypeKey.utf16()), &major)) &&
         SUCCEEDED(store->GetGUID(reinterpret_cast<LPCWSTR>(rewindchannels::kSubtypeKey.utf16()), &subtype));
 
-    const auto from64 = static_cast<qint64>(from);
-    const auto to64 = static_cast<qint64>(to);
+    // Archive times end at INT64_MAX: a later bound is that one.
+    constexpr quint64 kLastTime = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    const auto from64 = static_cast<qint64>(std::min(from, kLastTime));
+    const auto to64 = static_cast<qint64>(std::min(to, kLastTime));
     std::shared_ptr<CRewindSourceStreamBase> made;
     if (stored) {
         CComPtr<IMFMediaType> type;

@@ -11,6 +11,7 @@
 #include "mf/mfapi.h"
 
 #include <cstring>
+#include <limits>
 
 CRewindSourceStream::CRewindSourceStream(nyx::ISource *source, IArchiveReader *reader, IMFMediaType *type,
                                          qint64 from, qint64 to, const nyx::MFMessageQueue *queue)
@@ -102,9 +103,11 @@ HRESULT CRewindSourceStream::SeekFirstFormat()
 {
     qint64 t = m_position;
     for (;;) {
+        if (t == std::numeric_limits<qint64>::max())
+            return E_FAIL; // no frame can follow the last archive time
         LONGLONG k = 0;
         const HRESULT hr =
-            m_reader->FindFrameInRange(t + 1, t + kReadWindow, 1, &k, nullptr, m_keyFrameChannel);
+            m_reader->FindFrameInRange(t + 1, addTime(t, kReadWindow), 1, &k, nullptr, m_keyFrameChannel);
         if (FAILED(hr))
             throw ComException(hr, QStringLiteral("Error"));
         if (hr != S_OK)
@@ -184,10 +187,13 @@ HRESULT CRewindSourceStream::ReadSample(qint64 sampleTime, IMFSample **out)
         hr = MFInitAttributesFromBlob(sample, blob, blobLength);
         if (FAILED(hr))
             return hr;
+        // Times beyond the archive's range (written by a faulty recorder) are no times: the frame's
+        // own time and the stored duration stand.
+        constexpr UINT64 kLimit = static_cast<UINT64>(std::numeric_limits<qint64>::max());
         UINT64 value = 0;
-        if (SUCCEEDED(sample->GetUINT64(SampleArchiveTime, &value)))
+        if (SUCCEEDED(sample->GetUINT64(SampleArchiveTime, &value)) && value <= kLimit)
             sample->SetSampleTime(static_cast<LONGLONG>(value) - m_startTime);
-        if (SUCCEEDED(sample->GetUINT64(SampleArchiveDuration, &value)))
+        if (SUCCEEDED(sample->GetUINT64(SampleArchiveDuration, &value)) && value <= kLimit)
             sample->SetSampleDuration(static_cast<LONGLONG>(value));
     }
     *out = sample.Detach();

@@ -6,6 +6,7 @@
 #include "archivechannel.h"
 #include "codecs/icolorconverter.h"
 #include "codecs/ih264decoder.h"
+#include "codecs/storedformats.h"
 #include "com/cocreate.h"
 #include "mf/mfapi.h"
 #include "multimedia/comexception.h"
@@ -72,7 +73,7 @@ HRESULT CRewindSourceStream2AVC::InitDecoder(const GUID &streamId, int decoderKi
     if (FAILED(hr))
         return hr;
     // The decoder's values size the buffers and divide: nothing unusable is taken.
-    if (!(info.frameRate > 0 && info.frameRate <= 1000) || info.width == 0 || info.height == 0 ||
+    if (FAILED(nyx::codecs::checkFrameRate(info.frameRate, nullptr)) || info.width == 0 || info.height == 0 ||
         info.width > kMaxSide || info.height > kMaxSide) {
         qCWarning(lcRewindSourceMF) << "RewindSource: H.264 stream info refused: frame rate" << info.frameRate
                                     << "size" << info.width << "x" << info.height;
@@ -232,13 +233,16 @@ HRESULT CRewindSourceStream2AVC::ProduceData(IMFSample **out)
         loop.probeFilter = loop.windowFilter;
         loop.skipCount = keysOnly ? 0 : skipCount(rate, quality, static_cast<LONG>(m_height), tuning);
         loop.sampleReadFormat = "AVCDecoder::Sample read: %lld ms (%lld) (%lld)";
+        loop.stepPassOver = m_passedOver;
         loop.fill = [this](qint64 frameTime, qint64 sampleTime, IMFSample **sample) {
             const HRESULT hr = FillSample(sample, frameTime, sampleTime);
-            if (hr != S_OK) {
+            if (hr == S_FALSE) {
+                m_undecodableFrame = frameTime;
+            } else if (hr == E_PENDING) {
+                m_busy = true;
+            } else if (hr != S_OK) {
                 OutputDebugStringA("\n!!!!! RewindSource-AVC ERROR on FillSample !!!!!\n\n");
                 qCInfo(lcRewindSourceMF).noquote() << "\n!!!!! RewindSource-AVC ERROR on FillSample !!!\n";
-                if (hr == S_FALSE)
-                    m_undecodableFrame = frameTime;
             }
             return hr;
         };
@@ -255,14 +259,42 @@ HRESULT CRewindSourceStream2AVC::ProduceData(IMFSample **out)
             }
         };
         m_undecodableFrame = -1;
+        m_busy = false;
         const HRESULT hr = runReadLoop(loop, out);
         if (m_undecodableFrame >= 0) {
             // Nothing can be shown at or before this frame (it precedes every key frame, or its data
-            // does not decode): it is passed over, and the next request goes on behind it.
+            // does not decode): it is passed over, and the next request goes on behind it (a frame
+            // step too). Said once for a run of such frames.
+            if (m_passedOverCount++ == 0)
+                qCWarning(lcRewindSourceMF).noquote()
+                    << "RewindSource-AVC: the frame at" << FormatFileTime(m_undecodableFrame)
+                    << "cannot be decoded (no key frame before it, or damaged data): passed over";
+            m_passedOver = m_undecodableFrame;
             m_position = m_undecodableFrame;
             CComPtr<IMFMediaStream> keep(this);
             m_queue.push([keep, this]() { return NotifyRequestManager(); });
             return S_OK;
+        }
+        if (m_busy) {
+            // The decoder waits for frames still to be recorded: the request is served again shortly,
+            // as across a gap, and the same frame is asked for then.
+            if (!m_busySaid)
+                qCInfo(lcRewindSourceMF).noquote()
+                    << "RewindSource-AVC: decoder busy at"
+                    << HnsTime(m_position - m_startTime).toReadableString() << "- asking again";
+            m_busySaid = true;
+            if (requestManager())
+                requestManager()->ServeRequestsLater(kBusyRetryMs);
+            return S_OK;
+        }
+        if (out && *out) {
+            if (m_passedOverCount > 1)
+                qCInfo(lcRewindSourceMF).noquote()
+                    << "RewindSource-AVC:" << m_passedOverCount << "undecodable frames passed over up to"
+                    << FormatFileTime(m_passedOver);
+            m_passedOver = -1;
+            m_passedOverCount = 0;
+            m_busySaid = false;
         }
         return hr;
     } catch (const ComException &e) {

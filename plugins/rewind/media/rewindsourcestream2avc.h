@@ -15,6 +15,8 @@ class CRewindSourceStream2AVC : public CRewindSourceStreamBase
 public:
     // Tries of one FillSample, busy waits and step-backs together.
     static constexpr int kMaxTries = 100;
+    // A decoder still busy after those tries is asked again after this pause (as across a gap).
+    static constexpr int kBusyRetryMs = 10;
 
     CRewindSourceStream2AVC(nyx::ISource *source, IArchiveReader *reader, qint64 from, qint64 to,
                             const nyx::MFMessageQueue *queue = nullptr);
@@ -59,4 +61,10 @@ private:
     CComPtr<IUnknown> m_converter;
     // The frame of the current read that could not be decoded, else -1.
     qint64 m_undecodableFrame = -1;
+    // The last frame passed over since a frame was shown (-1: none), and how many were.
+    qint64 m_passedOver = -1;
+    int m_passedOverCount = 0;
+    // The current read found the decoder busy.
+    bool m_busy = false;
+    bool m_busySaid = false;
 };

@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <cstdio>
+#include <limits>
 
 namespace {
 constexpr DWORD kModeAtOrAfter = 1;
@@ -51,7 +52,7 @@ CRewindSourceStreamBase::~CRewindSourceStreamBase()
 HRESULT CRewindSourceStreamBase::Start(const PROPVARIANT &start)
 {
     if (start.vt == VT_I8) {
-        const HRESULT hr = SeekToPosition(m_startTime + start.hVal.QuadPart);
+        const HRESULT hr = SeekToPosition(addTime(m_startTime, start.hVal.QuadPart));
         if (FAILED(hr))
             return hr;
         m_endPending = false;
@@ -170,15 +171,23 @@ HRESULT CRewindSourceStreamBase::SeekToPosition(qint64 time)
     }
     m_history.pushBack({HnsTime(centre - m_startTime), HnsTime(centre)});
     const int forward = std::min(m_history.forwardLimit(), 2);
-    at = centre + 1;
+    at = addTime(centre, 1);
     for (int i = 0; i < forward; ++i) {
         LONGLONG f = 0;
         if (m_reader->FindFrame(at, kModeAtOrAfter, &f, nullptr, nullptr, nullptr, 0) == S_OK) {
             m_history.pushBack({HnsTime(f - m_startTime), HnsTime(f)});
-            at = f + 1;
+            at = addTime(f, 1);
         }
     }
     return S_OK;
+}
+
+qint64 CRewindSourceStreamBase::addTime(qint64 time, qint64 delta)
+{
+    qint64 sum = 0;
+    if (!__builtin_add_overflow(time, delta, &sum))
+        return sum;
+    return delta > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
 }
 
 const char *CRewindSourceStreamBase::FormatFileTime(qint64 time)
@@ -223,17 +232,19 @@ HRESULT CRewindSourceStreamBase::runReadLoop(const ReadLoop &loop, IMFSample **o
         // A search that misses keeps the position (never the archive's first frame): the window
         // search then finds the frame at the position again.
         if (m_reader->FindFrame(m_position, kModeContaining, &f, nullptr, nullptr, nullptr, 0) == S_OK)
-            m_position = f - 1;
+            m_position = f == loop.stepPassOver ? f : f - 1;
         else
             m_position -= 1;
     }
 
+    // No archive time follows the last one there is.
+    const bool atLimit = m_position == std::numeric_limits<qint64>::max();
     LONGLONG f = 0;
-    if (m_reader->FindFrameInRange(m_position + 1, m_position + kReadWindow, kModeAtOrAfter, &f, nullptr,
-                                   loop.windowFilter) != S_OK) {
+    if (atLimit || m_reader->FindFrameInRange(m_position + 1, addTime(m_position, kReadWindow),
+                                              kModeAtOrAfter, &f, nullptr, loop.windowFilter) != S_OK) {
         LONGLONG next = 0;
-        if (m_reader->FindFrame(m_position + 1, kModeAtOrAfter, &next, nullptr, nullptr, nullptr,
-                                loop.probeFilter) != S_OK) {
+        if (atLimit || m_reader->FindFrame(m_position + 1, kModeAtOrAfter, &next, nullptr, nullptr, nullptr,
+                                           loop.probeFilter) != S_OK) {
             if (loop.endMessages)
                 loop.endMessages(false);
             NotifyEndOfStream();
@@ -241,7 +252,7 @@ HRESULT CRewindSourceStreamBase::runReadLoop(const ReadLoop &loop, IMFSample **o
         }
         m_reader->ReleaseFrame();
         NotifyGap(m_position);
-        m_position += kGapStep;
+        m_position = addTime(m_position, kGapStep);
         CheckEndOfStream(m_position);
         // The manager asks again in 10 ms (unless the stream is gone by then).
         if (requestManager())
@@ -293,8 +304,9 @@ HRESULT CRewindSourceStreamBase::runReadLoop(const ReadLoop &loop, IMFSample **o
 
     for (int i = 0; i < loop.skipCount && !pastEnd; ++i) {
         LONGLONG skipped = 0;
-        if (m_reader->FindFrame(m_position + 1, kModeAtOrAfter, &skipped, nullptr, nullptr, nullptr, 0) !=
-            S_OK) {
+        if (m_position == std::numeric_limits<qint64>::max() ||
+            m_reader->FindFrame(m_position + 1, kModeAtOrAfter, &skipped, nullptr, nullptr, nullptr, 0) !=
+                S_OK) {
             if (loop.endMessages)
                 loop.endMessages(true);
             endAfterDelivery();

@@ -45,6 +45,9 @@ public:
     int CheckEndOfStream(qint64 time);
     HRESULT NotifyRequestManager();
     HRESULT SeekToPosition(qint64 time);
+    // Archive times come from the file and lie anywhere in 0..INT64_MAX: a step from one stays within
+    // the qint64 range (INT64_MAX and INT64_MIN at the ends).
+    static qint64 addTime(qint64 time, qint64 delta);
     // "YYYY-MM-DD_hh:mm:ss.mmm" (UTC) in one static buffer, valid until the next call.
     static const char *FormatFileTime(qint64 time);
 
@@ -62,6 +65,9 @@ protected:
         DWORD windowFilter = 0;
         DWORD probeFilter = 0;
         int skipCount = 0;
+        // Frame step: a frame that could not be shown; the step goes on past it instead of trying it
+        // again (-1: none).
+        qint64 stepPassOver = -1;
         // Fills a sample for the reader's current frame (archive time frameTime) with sampleTime.
         std::function<HRESULT(qint64 frameTime, qint64 sampleTime, IMFSample **sample)> fill;
         // The stream's own end-of-stream messages (onSkip: found while skipping).

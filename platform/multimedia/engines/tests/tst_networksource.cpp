@@ -3,7 +3,9 @@
 // silent server make it reconnect, stop() never hangs on the network, and a named pipe, a device or a
 // folder named by a file:// URL fails the source at once.
 #include "cliptools.h"
+#include "craftedh264.h"
 #include "h264testdecoder.h"
+#include "multimedia/engines/h264decoder.h"
 #include "multimedia/engines/h264encoder.h"
 #include "multimedia/engines/networksource.h"
 #include "multimedia/engines/runningline.h"
@@ -253,6 +255,52 @@ private slots:
                  path + QStringLiteral(" is ") + kind + QStringLiteral(", not a regular file"));
         QCOMPARE(source.reconnectCount(), 0);
         QCOMPARE(c.count(), 0);
+    }
+
+    // A camera announcing 16000 x 16000 pictures (a 2 KB file of a few access units): the source
+    // refuses it with the reason and delivers nothing, and the live decoder decodes none of its units.
+    void hugePicturesRefused()
+    {
+        const QByteArray unit = craftedh264::accessUnit(16000, 16000);
+        const QString path = m_dir + QStringLiteral("/huge.h264");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 4; ++i)
+            f.write(unit);
+        f.close();
+        Collector c;
+        QString reason;
+        auto callbacks = c.callbacks();
+        callbacks.status = [&](NetworkSource::Status s, const QString &text) {
+            std::lock_guard<std::mutex> lock(c.mutex);
+            c.statuses.append(s);
+            if (s == NetworkSource::Status::Failed)
+                reason = text;
+        };
+        NetworkSource source(QUrl::fromLocalFile(path), callbacks, {50, 5000});
+        source.start();
+        QTRY_COMPARE_WITH_TIMEOUT(source.status(), NetworkSource::Status::Failed, 20000);
+        QCOMPARE(c.count(), 0);
+        {
+            std::lock_guard<std::mutex> lock(c.mutex);
+            QVERIFY2(reason.contains(QStringLiteral("16000x16000")), qPrintable(reason));
+        }
+        source.stop();
+
+        H264Decoder decoder;
+        QVERIFY(decoder.open());
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(decoder.decode(unit, i * 400000, 400000, quint64(i)).isEmpty());
+            QVERIFY2(decoder.errorString().contains(QStringLiteral("16000x16000")),
+                     qPrintable(decoder.errorString()));
+        }
+        // A stream of an allowed size still decodes on the same decoder.
+        QVector<DecodedFrame> pictures;
+        for (const H264Packet &p : m_clip)
+            pictures += decoder.decode(p.data, p.time, p.duration, 0);
+        pictures += decoder.drain();
+        QCOMPARE(pictures.size(), m_clip.size());
+        QCOMPARE(pictures.first().frame.width, 640);
     }
 
     void unsupportedUrl()

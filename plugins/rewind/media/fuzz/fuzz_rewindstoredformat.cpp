@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     StoredCodecFormat codec;
     if (SUCCEEDED(readCodecFormat(store, &codec, nullptr))) {
         const BITMAPINFOHEADER *h = codec.header();
-        if (!(codec.frameRate > 0 && codec.frameRate <= nyx::codecs::kMaxFrameRate) || h->biWidth <= 0 ||
-            h->biHeight <= 0 || h->biWidth % 2 || h->biHeight % 2 ||
+        if (!(codec.frameRate >= nyx::codecs::kMinFrameRate &&
+              codec.frameRate <= nyx::codecs::kMaxFrameRate) ||
+            h->biWidth <= 0 || h->biHeight <= 0 || h->biWidth % 2 || h->biHeight % 2 ||
             codec.input.size() < h->biSize + codec.stateSize || h->biSize < sizeof *h)
             std::abort();
         // Touch every byte handed on: a read past the end shows here.

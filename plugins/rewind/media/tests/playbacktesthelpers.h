@@ -42,6 +42,7 @@ struct Frame
     UINT32 width = 640;
     UINT32 height = 360;
     QByteArray bytes;
+    UINT64 archiveTime = 0; // the stored sample time; 0: the frame's time
 };
 
 // 25 fps frames from kBase + offset: n frames, a key frame every gop frames starting at firstKey.
@@ -117,7 +118,7 @@ public:
         CComPtr<IMFAttributes> attributes;
         MFCreateAttributes(&attributes, 3);
         attributes->SetUINT32(MFSampleExtension_CleanPoint, f.key ? 1 : 0);
-        attributes->SetUINT64(SampleArchiveTime, static_cast<UINT64>(f.time));
+        attributes->SetUINT64(SampleArchiveTime, f.archiveTime ? f.archiveTime : static_cast<UINT64>(f.time));
         attributes->SetUINT64(SampleArchiveDuration, kFrame);
         const QByteArray attributeBlob = blobOf(attributes);
         HRESULT hr = writer->BeginSample(f.time, f.time, 0);

@@ -88,7 +88,8 @@ private slots:
     void heldSamplesLoseNoFrame();
     void deletedStreamAnswersOnce();
     void endTimeMovedBeforePositionEndsAtOnce();
-    void liveEndEqualToStartEndsThere();
+    void liveEnd_data();
+    void liveEnd();
     void gaps_data();
     void gaps();
     void playsWhileAnotherProcessRecords();
@@ -111,11 +112,22 @@ void tst_RewindSourceMF::roundTrip_data()
     QTest::addColumn<LONGLONG>("to");
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("last");
+    QTest::addColumn<LONGLONG>("offset");    // of the frames from kBase
+    QTest::addColumn<UINT64>("archiveTime"); // stored in every sample's attributes; 0: the frame's time
     // The frame past the end is delivered before the end of stream.
-    QTest::newRow("whole") << 0 << kBase << kBase + 10 * kSecond << 0 << 249;
-    QTest::newRow("from mid GOP") << 0 << kBase + 15 * kSecond / 10 << kBase + 3 * kSecond << 25 << 76;
-    QTest::newRow("before first key frame") << 5 << kBase << kBase + 2 * kSecond << 5 << 51;
-    QTest::newRow("open end") << 0 << kBase + 9 * kSecond << LONGLONG(INT64_MAX) << 225 << 249;
+    QTest::newRow("whole") << 0 << kBase << kBase + 10 * kSecond << 0 << 249 << LONGLONG(0) << UINT64(0);
+    QTest::newRow("from mid GOP") << 0 << kBase + 15 * kSecond / 10 << kBase + 3 * kSecond << 25 << 76
+                                  << LONGLONG(0) << UINT64(0);
+    QTest::newRow("before first key frame")
+        << 5 << kBase << kBase + 2 * kSecond << 5 << 51 << LONGLONG(0) << UINT64(0);
+    QTest::newRow("open end") << 0 << kBase + 9 * kSecond << LONGLONG(INT64_MAX) << 225 << 249 << LONGLONG(0)
+                              << UINT64(0);
+    // Times from the file anywhere up to the limit play, and nothing beyond it is taken for a time.
+    const LONGLONG last = INT64_MAX - kBase - 249 * kFrame;
+    QTest::newRow("last frame at the last archive time")
+        << 0 << kBase + last << LONGLONG(INT64_MAX) << 0 << 249 << last << UINT64(0);
+    QTest::newRow("stored times past the limit")
+        << 0 << kBase << kBase + 10 * kSecond << 0 << 249 << LONGLONG(0) << (UINT64(1) << 63) + 5;
 }
 
 void tst_RewindSourceMF::roundTrip()
@@ -125,9 +137,13 @@ void tst_RewindSourceMF::roundTrip()
     QFETCH(LONGLONG, to);
     QFETCH(int, first);
     QFETCH(int, last);
+    QFETCH(LONGLONG, offset);
+    QFETCH(UINT64, archiveTime);
     Recording r;
     QVERIFY(r.create(uniqueName("roundtrip")));
-    const QVector<Frame> all = frames(250, 0, 25, firstKey);
+    QVector<Frame> all = frames(250, offset, 25, firstKey);
+    for (Frame &f : all)
+        f.archiveTime = archiveTime;
     QCOMPARE(r.writeAll(all), S_OK);
 
     Player p;
@@ -346,20 +362,40 @@ void tst_RewindSourceMF::endTimeMovedBeforePositionEndsAtOnce()
     QCOMPARE(p.streamEvents->count(MEEndOfStream), 1);
 }
 
-void tst_RewindSourceMF::liveEndEqualToStartEndsThere()
+void tst_RewindSourceMF::liveEnd_data()
 {
+    QTest::addColumn<LONGLONG>("from");
+    QTest::addColumn<int>("played"); // frames taken before the end is set
+    QTest::addColumn<LONGLONG>("end");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    const LONGLONG from = kBase + 15 * kSecond / 10;
+    // From the key frame before `from` to the first frame past it.
+    QTest::newRow("equal to the start") << from << 0 << from << 25 << 38;
+    // An end exactly at the frame just shown keeps following: the next frame still comes.
+    QTest::newRow("at the current frame") << kBase << 10 << kBase + 9 * kFrame << 0 << 10;
+}
+
+void tst_RewindSourceMF::liveEnd()
+{
+    QFETCH(LONGLONG, from);
+    QFETCH(int, played);
+    QFETCH(LONGLONG, end);
+    QFETCH(int, first);
+    QFETCH(int, last);
     Recording r;
-    QVERIFY(r.create(uniqueName("endatstart")));
+    QVERIFY(r.create(uniqueName("liveend")));
     const QVector<Frame> all = frames(250);
     QCOMPARE(r.writeAll(all), S_OK);
-    const LONGLONG from = kBase + 15 * kSecond / 10;
     Player p;
     QCOMPARE(p.open(r, from, kBase + 10 * kSecond), S_OK);
     QCOMPARE(p.start(0), S_OK);
-    QCOMPARE(p.source->setEndTime(from), S_OK);
+    p.request(played);
+    QVERIFY(p.streamEvents->waitFor([&] { return p.samples.size() == played; }));
+    // Applied at once (no request is outstanding), not queued behind the next ones.
+    QCOMPARE(p.source->stream()->SetEndTime(end), S_OK);
     QVERIFY(p.playToEnd());
-    // From the key frame before `from` to the first frame past it.
-    QVERIFY(checkFrames(p.samples, all, 25, 38, from));
+    QVERIFY(checkFrames(p.samples, all, first, last, from));
 }
 
 void tst_RewindSourceMF::gaps_data()

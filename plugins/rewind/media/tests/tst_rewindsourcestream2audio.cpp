@@ -87,6 +87,7 @@ void tst_RewindSourceStream2Audio::rates_data()
     QTest::newRow("1") << 1.0f << true << 1;
     QTest::newRow("0.5: silence") << 0.5f << false << 1;
     QTest::newRow("1.5: silence") << 1.5f << false << 1;
+    QTest::newRow("1.75: silence, every second block") << 1.75f << false << 2;
     QTest::newRow("2: silence, every second block") << 2.0f << false << 2;
     QTest::newRow("4: silence, every fourth block") << 4.0f << false << 4;
 }

@@ -10,6 +10,8 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <functional>
 
 using namespace decodingtest;
 using playbacktest::Player;
@@ -43,18 +45,30 @@ Clip makeClip(int width, int height, int frames, int firstNumber = 0)
     return c;
 }
 
+// How a recorder lays the frames out: the time of the n-th frame, whether it is marked a key frame
+// (given whether it is one), and the frames left out at the start.
+struct Layout
+{
+    std::function<LONGLONG(int)> time = [](int n) { return kBase + n * kFrame; };
+    std::function<bool(int, bool)> mark = [](int, bool key) { return key; };
+    int skip = 0;
+};
+
 // Writes the clips one after the other as a type 7 stream: access units in "Video_1", key frames marked.
-bool record(Recording *r, const QVector<const Clip *> &clips)
+bool record(Recording *r, const QVector<const Clip *> &clips, const Layout &layout = {})
 {
     if (!createStream(r, QStringLiteral("avc-%1").arg(++g_counter), 7, {}))
         return false;
     QVector<Record> records;
+    int n = 0;
     for (const Clip *c : clips)
-        for (std::size_t i = 0; i < c->encoded.packets.size(); ++i) {
+        for (std::size_t i = 0; i < c->encoded.packets.size(); ++i, ++n) {
+            if (n < layout.skip)
+                continue;
             Record rec;
-            rec.time = kBase + records.size() * kFrame;
+            rec.time = layout.time(n);
             rec.data[QStringLiteral("Video_1")] = c->encoded.packets[i];
-            if (c->encoded.keys[i])
+            if (layout.mark(n, c->encoded.keys[i]))
                 rec.blobs[QStringLiteral("KeyFrame")] = QByteArray();
             records.append(rec);
         }
@@ -88,6 +102,9 @@ private slots:
     void framePattern();
     void frameStepShowsCurrentFrame();
     void busyAndUndecodable();
+    void playsWhatCanBePlayed_data();
+    void playsWhatCanBePlayed();
+    void frameStepPassesOverUndecodableFrames();
     void resolutionChangeRenewsType();
     void decoderChoiceOutOfRange();
 
@@ -188,6 +205,7 @@ void tst_RewindSourceStream2AVC::framePattern_data()
     QTest::newRow("rate 2: key frames") << 480 << 2.0f << 0.6 << false << 0;
     QTest::newRow("rate 10: key frames") << 480 << 10.0f << 0.6 << false << 0;
     QTest::newRow("forced preview: key frames") << 480 << 1.0f << 0.04 << true << 0;
+    QTest::newRow("forced preview at rate 0.5: every frame") << 480 << 0.5f << 0.04 << true << 1;
 }
 
 void tst_RewindSourceStream2AVC::framePattern()
@@ -290,6 +308,95 @@ void tst_RewindSourceStream2AVC::busyAndUndecodable()
     QCOMPARE(asked[100], kBase + 3 * kFrame);
     QCOMPARE(numberOf(p.samples[2], 320), 3);
     QVERIFY(p.samples[2].bytes == m_clip.reference[3]);
+
+    // Busy for longer than one read tries (a stream being recorded): the request is served again and
+    // the frame comes when the decoder is ready.
+    asked.clear();
+    {
+        nyx::codecs::hooks::ScopedDecodeHook hook([&](LONGLONG t) {
+            std::lock_guard<std::mutex> lock(mutex);
+            asked.push_back(t);
+            return asked.size() <= 150 ? E_PENDING : S_OK;
+        });
+        QVERIFY(take(p, 1, 30000));
+    }
+    QCOMPARE(int(asked.size()), 151);
+    QVERIFY(std::all_of(asked.begin(), asked.end(), [](LONGLONG t) { return t == kBase + 4 * kFrame; }));
+    QCOMPARE(p.samples.size(), 4);
+    QVERIFY(p.samples[3].bytes == m_clip.reference[4]);
+}
+
+void tst_RewindSourceStream2AVC::playsWhatCanBePlayed_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<QVector<int>>("expected"); // empty: all 100 frames
+    QVector<int> odd;
+    for (int i = 1; i < 100; i += 2)
+        odd.append(i);
+    // The second frame of each pair is the one shown at their time.
+    QTest::newRow("frames sharing their times in pairs") << 0 << odd;
+    QTest::newRow("key-frame mark on a P frame only, IDRs unmarked") << 1 << QVector<int>();
+    QTest::newRow("last frame at the last archive time") << 2 << QVector<int>();
+}
+
+void tst_RewindSourceStream2AVC::playsWhatCanBePlayed()
+{
+    QFETCH(int, layout);
+    QFETCH(QVector<int>, expected);
+    Layout l;
+    if (layout == 0)
+        l.time = [](int n) { return kBase + (n / 2) * 2 * kFrame; };
+    if (layout == 1)
+        l.mark = [](int n, bool) { return n == 3; };
+    if (layout == 2)
+        l.time = [](int n) { return INT64_MAX - (99 - n) * kFrame; };
+    // What could not be shown is said.
+    if (layout == 0)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("frames sharing their times")));
+    if (layout == 1)
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("marks frame \\d+ .* holds no intra picture")));
+    const LONGLONG from = l.time(0);
+    if (expected.isEmpty())
+        for (int i = 0; i < 100; ++i)
+            expected.append(i);
+    Recording r;
+    QVERIFY(record(&r, {&m_clip}, l));
+    Player p;
+    QCOMPARE(p.open(r, from, LONGLONG(INT64_MAX)), S_OK);
+    p.source->setQuality(1.0);
+    QCOMPARE(p.start(0), S_OK);
+    QVERIFY(p.playToEnd());
+    QCOMPARE(numbers(p.samples, 320), expected);
+    for (const auto &s : p.samples) {
+        const int n = numberOf(s, 320);
+        QCOMPARE(s.position, l.time(n));
+        QVERIFY(s.bytes == m_clip.reference[std::size_t(n)]);
+    }
+}
+
+void tst_RewindSourceStream2AVC::frameStepPassesOverUndecodableFrames()
+{
+    // A recording cut in a group: its first frames have no key frame before them. A frame step there
+    // goes on to the first frame that can be shown, and shows it again on the next step.
+    Layout l;
+    l.skip = 10;
+    Recording r;
+    QVERIFY(record(&r, {&m_clip}, l));
+    Player p;
+    QCOMPARE(p.open(r, kBase + 10 * kFrame, kBase + 10 * kSecond), S_OK);
+    p.source->setQuality(1.0);
+    QCOMPARE(p.rateControl()->SetRate(FALSE, 0.0f), S_OK);
+    QCOMPARE(p.start(0), S_OK);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot be decoded.*passed over")));
+    QVERIFY(take(p, 1, 30000));
+    QVERIFY(take(p, 1, 30000));
+    QCOMPARE(p.samples.size(), 2);
+    QVERIFY(!p.ended());
+    for (const auto &s : p.samples) {
+        QCOMPARE(numberOf(s, 320), 25);
+        QVERIFY(s.bytes == m_clip.reference[25]);
+    }
 }
 
 void tst_RewindSourceStream2AVC::resolutionChangeRenewsType()

@@ -177,6 +177,7 @@ void tst_RewindSourceStream2Codec::storedFormatRefused_data()
     const HRESULT invalid = nyx::codecs::kInvalidFormat;
     QTest::newRow("frame rate 0") << 0.0 << videoFormat(320, 240) << invalid;
     QTest::newRow("frame rate 5000") << 5000.0 << videoFormat(320, 240) << invalid;
+    QTest::newRow("frame rate 1e-300") << 1e-300 << videoFormat(320, 240) << invalid;
     QTest::newRow("no frame rate") << -1.0 << videoFormat(320, 240) << HRESULT_FROM_WIN32(1168);
     QTest::newRow("negative width") << 25.0 << videoFormat(-320, 240) << invalid;
     QTest::newRow("odd height") << 25.0 << videoFormat(320, 241) << invalid;
