@@ -16,6 +16,15 @@ Item {
     property date from: new Date(NaN)
     property date to: new Date(NaN)
     property real quality: 1.0
+    // The camera whose frames give the replay's time (the first one unless chosen otherwise).
+    property int clockCamera: 0
+    // The recording time of the frame that camera's view shows, in milliseconds since the epoch
+    // (NaN before its first frame).
+    readonly property real shownTime: {
+        var views = [view0, view1, view2, view3];
+        var view = views[Math.max(0, Math.min(clockCamera, cameras.length - 1, 3))];
+        return view ? view.frameTime : NaN;
+    }
 
     readonly property var statuses: {
         var s = [source0.status, source1.status, source2.status, source3.status];
@@ -108,6 +117,8 @@ Item {
         }
         VideoDecoder {
             id: decoder0
+            keyFrameOnlyRate: source0.keyFrameOnlyRate
+            keyFramesOnly: source0.keyFramesOnly
         }
         NodeConnection {
             from: source0.videoOutput
@@ -126,6 +137,8 @@ Item {
         }
         VideoDecoder {
             id: decoder1
+            keyFrameOnlyRate: source1.keyFrameOnlyRate
+            keyFramesOnly: source1.keyFramesOnly
         }
         NodeConnection {
             from: source1.videoOutput
@@ -144,6 +157,8 @@ Item {
         }
         VideoDecoder {
             id: decoder2
+            keyFrameOnlyRate: source2.keyFrameOnlyRate
+            keyFramesOnly: source2.keyFramesOnly
         }
         NodeConnection {
             from: source2.videoOutput
@@ -162,6 +177,8 @@ Item {
         }
         VideoDecoder {
             id: decoder3
+            keyFrameOnlyRate: source3.keyFrameOnlyRate
+            keyFramesOnly: source3.keyFramesOnly
         }
         NodeConnection {
             from: source3.videoOutput

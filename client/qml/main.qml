@@ -43,10 +43,16 @@ ApplicationWindow {
     property real rangeLength: 10000
     property real preRoll: 3000
     readonly property real frameMs: 40
-    // The position is kept as an anchor (replay time at a wall-clock time) and the rate.
+    // The position is the time of the frame the views show. Until a frame of the present start is
+    // on screen (and while paused, for the steps still to show) it is kept as an anchor (replay
+    // time at a wall-clock time) and the rate.
     property real anchorTime: NaN
     property real anchorWall: 0
     property real replayPosition: NaN
+    readonly property real shownTime: replayLoader.item ? replayLoader.item.shownTime : NaN
+    property bool frameShown: false
+    // The frame the last step asked for, until it shows.
+    property real stepTarget: NaN
 
     readonly property real liveEnd: {
         var end = NaN;
@@ -159,6 +165,8 @@ ApplicationWindow {
     function currentPosition() {
         if (isNaN(anchorTime))
             return NaN;
+        if (!paused && frameShown && !isNaN(shownTime))
+            return shownTime;
         var t = anchorTime + (paused ? 0 : (Date.now() - anchorWall) * rate);
         if (!isNaN(replayTo))
             t = Math.min(t, replayTo);
@@ -169,6 +177,14 @@ ApplicationWindow {
         anchorTime = time;
         anchorWall = Date.now();
         replayPosition = time;
+        frameShown = false;
+        stepTarget = NaN;
+    }
+
+    // Seconds into the range for the frame at a time: half a frame on, so that the frame that
+    // begins at the time is the one the session finds there, however the times round.
+    function framePosition(time) {
+        return Math.max(0, time + frameMs / 2 - replayFrom) / 1000;
     }
 
     // Plays the cameras from a time (milliseconds since the epoch).
@@ -201,7 +217,7 @@ ApplicationWindow {
         if (paused)
             replayLoader.item.pause();
         else
-            replayLoader.item.play((position - replayFrom) / 1000, rate);
+            replayLoader.item.play(framePosition(position), rate);
     }
 
     function setRate(value) {
@@ -209,7 +225,7 @@ ApplicationWindow {
         rate = value;
         setAnchor(position);
         if (replayLoader.item && !paused && !isNaN(replayFrom))
-            replayLoader.item.play((position - replayFrom) / 1000, rate);
+            replayLoader.item.play(framePosition(position), rate);
     }
 
     function changeRate(step) {
@@ -218,15 +234,17 @@ ApplicationWindow {
         setRate(value);
     }
 
+    // From the frame on screen (or the one the last step asked for, not yet shown).
     function stepFrames(count) {
         if (isNaN(replayFrom))
             return;
         var position = currentPosition() + count * frameMs;
-        position = Math.max(replayFrom, isNaN(replayTo) ? position : Math.min(replayTo, position));
+        position = Math.max(replayFrom - frameMs, isNaN(replayTo) ? position : Math.min(replayTo, position));
         paused = true;
         setAnchor(position);
+        stepTarget = position;
         if (replayLoader.item)
-            replayLoader.item.showFrame((position - replayFrom) / 1000);
+            replayLoader.item.showFrame(framePosition(position));
     }
 
     // Marks an event at the replay position; without one, at the present.
@@ -261,6 +279,32 @@ ApplicationWindow {
             beacon.portControl = beaconSettings.portControl;
         if (beaconSettings.portFeedback > 0)
             beacon.portFeedback = beaconSettings.portFeedback;
+    }
+
+    // A frame of the replay on screen: the position is its time.
+    onShownTimeChanged: {
+        if (isNaN(shownTime) || isNaN(anchorTime))
+            return;
+        frameShown = true;
+        replayPosition = shownTime;
+        // A frame of an earlier step, shown on the way, is not where the steps go on from.
+        if (!paused || (!isNaN(stepTarget) && Math.abs(shownTime - stepTarget) >= frameMs / 2))
+            return;
+        anchorTime = shownTime;
+        stepTarget = NaN;
+    }
+
+    // A camera added or removed: the replay goes on from the frame on screen, as it stood (playing
+    // at its rate, or paused on that frame), not from the range's start.
+    onCamerasChanged: {
+        if (isNaN(replayFrom) || !replayLoader.item)
+            return;
+        var position = currentPosition();
+        setAnchor(position);
+        if (paused)
+            replayLoader.item.showFrame(framePosition(position));
+        else
+            replayLoader.item.play(framePosition(position), rate);
     }
 
     onLiveEndChanged: {

@@ -4,12 +4,15 @@
 
 #include "stationtest.h"
 
+#include "multimedia/engines/timestrip.h"
+
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <memory>
+#include <optional>
 
 #include <testenvironment.h>
 
@@ -58,6 +61,30 @@ inline void collectItems(QQuickItem *item, QList<QQuickItem *> *items)
         items->append(child);
         collectItems(child, items);
     }
+}
+
+// The time strip drawn by the capture board's test picture, read from what a video view shows in a
+// picture of the window: the frame's part of the view, scaled back to the frame's size, as luma.
+inline std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
+{
+    const QSize frame = view->property("frameSize").toSize();
+    if (frame.isEmpty())
+        return std::nullopt;
+    const QRectF item = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
+    const QSizeF fitted = QSizeF(frame).scaled(item.size(), Qt::KeepAspectRatio);
+    const QRectF shown(item.x() + (item.width() - fitted.width()) / 2,
+                       item.y() + (item.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+    const qreal dpr = window.devicePixelRatio();
+    const QImage part = window.copy(QRectF(shown.topLeft() * dpr, shown.size() * dpr).toRect())
+                            .scaled(frame, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    // Full-range grey back to the video range the strip is drawn in.
+    QByteArray luma(frame.width() * frame.height(), 0);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            luma[y * frame.width() + x] = char(16 + part.constScanLine(y)[x] * 219 / 255);
+    return nyx::multimedia::TimeStrip::read(reinterpret_cast<const uchar *>(luma.constData()), frame.width(),
+                                            frame.width(), frame.height());
 }
 
 } // namespace stationtest

@@ -24,7 +24,6 @@
 #include <signal.h>
 #include <testenvironment.h>
 
-#include "multimedia/engines/timestrip.h"
 #include "stationscreen.h"
 #include "stationtest.h"
 
@@ -35,30 +34,6 @@ constexpr int kWait = 60000;
 // Each camera stream holds two recorded sequences of this many seconds.
 constexpr int kSequenceSeconds = 4;
 const QStringList kCameraStreams{"Cam1", "Cam2", "Cam3", "Cam4"};
-
-// The time strip drawn by the capture board's test picture, read from what a video view shows in a
-// picture of the window: the frame's part of the view, scaled back to the frame's size, as luma.
-std::optional<quint64> shownStripTime(const QImage &window, QQuickItem *view)
-{
-    const QSize frame = view->property("frameSize").toSize();
-    if (frame.isEmpty())
-        return std::nullopt;
-    const QRectF item = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
-    const QSizeF fitted = QSizeF(frame).scaled(item.size(), Qt::KeepAspectRatio);
-    const QRectF shown(item.x() + (item.width() - fitted.width()) / 2,
-                       item.y() + (item.height() - fitted.height()) / 2, fitted.width(), fitted.height());
-    const qreal dpr = window.devicePixelRatio();
-    const QImage part = window.copy(QRectF(shown.topLeft() * dpr, shown.size() * dpr).toRect())
-                            .scaled(frame, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                            .convertToFormat(QImage::Format_Grayscale8);
-    // Full-range grey back to the video range the strip is drawn in.
-    QByteArray luma(frame.width() * frame.height(), 0);
-    for (int y = 0; y < frame.height(); ++y)
-        for (int x = 0; x < frame.width(); ++x)
-            luma[y * frame.width() + x] = char(16 + part.constScanLine(y)[x] * 219 / 255);
-    return nyx::multimedia::TimeStrip::read(reinterpret_cast<const uchar *>(luma.constData()), frame.width(),
-                                            frame.width(), frame.height());
-}
 
 } // namespace
 
@@ -300,8 +275,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window, kWait));
         QTest::keyClick(window, Qt::Key_Space);
         QVERIFY(client.property("paused").toBool());
+        // The frame on screen: the one at the replay's start (which may begin a frame before it) or later.
         const double paused = client.property("anchorTime").toDouble();
-        QVERIFY2(paused >= at && paused < at + kWait, qPrintable(QString::number(paused - at)));
+        QVERIFY2(paused >= at - 40 && paused < at + kWait, qPrintable(QString::number(paused - at)));
         QTest::keyClick(window, Qt::Key_Right);
         QTest::keyClick(window, Qt::Key_Right);
         const double position = client.property("anchorTime").toDouble();

@@ -215,4 +215,23 @@ void H264Decoder::flush()
     d->origins.clear();
 }
 
+bool H264Decoder::isKeyFrame(const QByteArray &annexB)
+{
+    // The NAL unit types after each start code (00 00 01; a four-byte one ends the same way).
+    const auto *bytes = reinterpret_cast<const uchar *>(annexB.constData());
+    const int size = annexB.size();
+    for (int i = 0; i + 3 < size; ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1)
+            continue;
+        const int type = bytes[i + 3] & 0x1f;
+        if (type == 5)
+            return true;
+        // A slice of any other picture: the unit's picture is not an IDR one.
+        if (type == 1)
+            return false;
+        i += 2;
+    }
+    return false;
+}
+
 } // namespace nyx::multimedia

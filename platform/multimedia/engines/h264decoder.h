@@ -38,6 +38,9 @@ public:
     void flush();
     QString errorString() const;
 
+    // The access unit holds an IDR picture: decoding can begin with it, whatever came before.
+    static bool isKeyFrame(const QByteArray &annexB);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -203,6 +203,8 @@ public:
             clock &&
             SUCCEEDED(clock->QueryInterface(IID_IMFRateControl, reinterpret_cast<void **>(&rateControl))) &&
             SUCCEEDED(rateControl->GetRate(nullptr, &rate));
+        if (knowsRate && m_spec.rateChanged)
+            m_spec.rateChanged(rate);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (knowsRate)
             m_rate = rate;
@@ -234,6 +236,8 @@ public:
     }
     void setRate(float rate)
     {
+        if (m_spec.rateChanged)
+            m_spec.rateChanged(rate);
         std::lock_guard<std::mutex> lock(m_mutex);
         m_rate = rate;
         m_wake.notify_all();

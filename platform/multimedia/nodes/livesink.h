@@ -35,6 +35,9 @@ struct LiveSinkSpec
     int buffered = 2; // at least 2 when paced
     std::function<void()> lateDropped;
     std::function<void()> prerollDropped;
+    // Called with the clock's rate when the sink starts and whenever the rate changes (on the
+    // clock's thread), e.g. to decode less at a fast rate.
+    std::function<void(float rate)> rateChanged;
     // Called on clock stop and sink shutdown (e.g. to let a loopback output go).
     std::function<void()> stopped;
     // Called when the stream's segment ends (its source's end of stream).

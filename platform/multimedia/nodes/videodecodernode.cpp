@@ -9,12 +9,31 @@
 #include <QLoggingCategory>
 #include <QSize>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcDecoder, "Multimedia.VideoDecoder")
 
 using namespace nyx::multimedia;
+
+namespace nyx::multimedia {
+struct DecoderThinning
+{
+    std::atomic<float> fromRate{0.0f};
+    std::atomic<bool> always{false};
+    std::atomic<float> rate{1.0f};
+
+    // Whether a compressed picture at the clock's current rate is decoded or dropped.
+    bool keysOnly() const
+    {
+        const float r = rate.load();
+        const float from = fromRate.load();
+        // A slightly rounded 1 still counts as normal play; frame steps (rate 0) decode everything.
+        return r >= 0.999f && ((from > 0.0f && r >= from) || always.load());
+    }
+};
+} // namespace nyx::multimedia
 
 namespace {
 
@@ -33,6 +52,9 @@ struct DecoderState
     // Counts flushes (a stop, a seek): a picture decoded before one is stale and never delivered
     // after it, even when it was waiting for its consumer meanwhile.
     quint64 epoch = 0;
+    // A picture was dropped at a fast rate: the pictures after it until the next key frame refer to
+    // what was never decoded.
+    bool awaitingKey = false;
 };
 
 // The decoded picture as a sample with the attributes of the compressed sample it came from.
@@ -77,7 +99,8 @@ void deliverCurrent(const std::shared_ptr<DecoderState> &state, quint64 epoch,
 
 } // namespace
 
-VideoDecoderNode::VideoDecoderNode(QObject *parent) : MediaNode(parent)
+VideoDecoderNode::VideoDecoderNode(QObject *parent)
+    : MediaNode(parent), m_thinning(std::make_shared<DecoderThinning>())
 {
     setInputCount(1);
     setOutputCount(1);
@@ -87,6 +110,30 @@ VideoDecoderNode::VideoDecoderNode(QObject *parent) : MediaNode(parent)
 VideoDecoderNode::~VideoDecoderNode()
 {
     release();
+}
+
+double VideoDecoderNode::keyFrameOnlyRate() const
+{
+    return m_thinning->fromRate.load();
+}
+
+void VideoDecoderNode::setKeyFrameOnlyRate(double rate)
+{
+    if (qFuzzyCompare(float(rate) + 1.0f, m_thinning->fromRate.load() + 1.0f))
+        return;
+    m_thinning->fromRate = float(qMax(0.0, rate));
+    emit keyFrameOnlyRateChanged();
+}
+
+bool VideoDecoderNode::keyFramesOnly() const
+{
+    return m_thinning->always.load();
+}
+
+void VideoDecoderNode::setKeyFramesOnly(bool only)
+{
+    if (m_thinning->always.exchange(only) != only)
+        emit keyFramesOnlyChanged();
 }
 
 void VideoDecoderNode::release()
@@ -153,7 +200,9 @@ void VideoDecoderNode::create()
         // The session may stop the decoder on its clock's thread while a unit is decoding.
         auto state = std::make_shared<DecoderState>();
         const QSize size{int(width), int(height)};
-        spec.consume = [state, feed, size](IMFSample *sample, IMFMediaType *) -> HRESULT {
+        std::shared_ptr<DecoderThinning> thinning = m_thinning;
+        spec.rateChanged = [thinning](float rate) { thinning->rate = rate; };
+        spec.consume = [state, feed, size, thinning](IMFSample *sample, IMFMediaType *) -> HRESULT {
             QVector<std::pair<DecodedFrame, CComPtr<IMFSample>>> ready;
             quint64 epoch = 0;
             {
@@ -171,13 +220,19 @@ void VideoDecoderNode::create()
                     qCWarning(lcDecoder).noquote() << "VideoDecoder:" << state->decoder.errorString();
                     return E_FAIL;
                 }
+                const QByteArray bytes = sampleBytes(sample);
+                if (H264Decoder::isKeyFrame(bytes)) {
+                    state->awaitingKey = false;
+                } else if (state->awaitingKey || thinning->keysOnly()) {
+                    state->awaitingKey = true;
+                    return S_OK;
+                }
                 LONGLONG time = 0, duration = 0;
                 sample->GetSampleTime(&time);
                 sample->GetSampleDuration(&duration);
                 const quint64 tag = state->nextTag++;
                 state->pending[tag] = sample;
-                const QVector<DecodedFrame> frames =
-                    state->decoder.decode(sampleBytes(sample), time, duration, tag);
+                const QVector<DecodedFrame> frames = state->decoder.decode(bytes, time, duration, tag);
                 if (!state->decoder.errorString().isEmpty())
                     qCDebug(lcDecoder).noquote() << "VideoDecoder:" << state->decoder.errorString();
                 for (const DecodedFrame &decoded : frames) {

@@ -2,6 +2,8 @@
 
 #include "multimedia/nodes/livesink.h"
 #include "multimedia/nodes/mfframes.h"
+#include "multimedia/sampleattributes.h"
+#include "win32/filetime.h"
 
 using namespace nyx::multimedia;
 
@@ -79,7 +81,11 @@ void VideoRendererNode::create()
         const Nv12Frame frame = frameFromSample(sample, current);
         if (frame.isNull())
             return MF_E_INVALIDMEDIATYPE;
-        item->present(frame);
+        UINT64 recorded = 0;
+        const double time = SUCCEEDED(sample->GetUINT64(RecordedTimeAttribute, &recorded))
+                                ? double(qint64(recorded) - qint64(nyx::win32::kUnixEpochFileTime)) / 10000.0
+                                : qQNaN();
+        item->present(frame, time);
         return S_OK;
     };
     m_sink = createLiveSink(spec);

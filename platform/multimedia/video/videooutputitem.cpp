@@ -40,7 +40,7 @@ VideoOutputItem::~VideoOutputItem()
     sws_freeContext(m_sws);
 }
 
-void VideoOutputItem::present(const Nv12Frame &frame)
+void VideoOutputItem::present(const Nv12Frame &frame, double recordedTime)
 {
     if (frame.isNull())
         return;
@@ -63,6 +63,7 @@ void VideoOutputItem::present(const Nv12Frame &frame)
         if (image.isNull())
             return;
         m_pending = image;
+        m_pendingTime = recordedTime;
         m_last = frame;
         m_cleared = false;
         sizeChanged = m_frameSize != QSize(frame.width, frame.height);
@@ -93,8 +94,17 @@ void VideoOutputItem::clear()
         m_last = Nv12Frame();
         m_cleared = true;
         ++m_generation;
+        m_pendingTime = qQNaN();
+        m_shownTime = qQNaN();
     }
+    QMetaObject::invokeMethod(this, &VideoOutputItem::frameTimeChanged, Qt::QueuedConnection);
     scheduleUpdate();
+}
+
+double VideoOutputItem::frameTime() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_shownTime;
 }
 
 QSize VideoOutputItem::frameSize() const
@@ -205,10 +215,12 @@ QSGNode *VideoOutputItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
     Nv12Frame last;
     QSizeF viewSize;
     bool cleared = false;
+    double time = qQNaN();
     {
         QMutexLocker lock(&m_mutex);
         image = std::move(m_pending);
         m_pending = QImage();
+        time = m_pendingTime;
         last = m_last;
         viewSize = m_viewSize;
         cleared = m_cleared;
@@ -241,6 +253,16 @@ QSGNode *VideoOutputItem::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
             m_shownFrameSize = QSize(last.width, last.height);
             if (fresh) {
                 ++m_presented;
+                bool timeChanged = false;
+                {
+                    // The picture now on screen: its time is the one to report, not that of a
+                    // newer frame still being converted.
+                    QMutexLocker lock(&m_mutex);
+                    timeChanged = !(m_shownTime == time || (qIsNaN(m_shownTime) && qIsNaN(time)));
+                    m_shownTime = time;
+                }
+                if (timeChanged)
+                    QMetaObject::invokeMethod(this, &VideoOutputItem::frameTimeChanged, Qt::QueuedConnection);
                 QMetaObject::invokeMethod(this, &VideoOutputItem::statisticsChanged, Qt::QueuedConnection);
             }
         }

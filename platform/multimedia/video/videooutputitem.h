@@ -27,13 +27,17 @@ class VideoOutputItem : public QQuickItem
     Q_PROPERTY(int framesDropped READ framesDropped NOTIFY statisticsChanged)
     // Frames decoded after a seek only to reach the frame at its position, never meant to show.
     Q_PROPERTY(int framesPrerolled READ framesPrerolled NOTIFY statisticsChanged)
+    // The recording time of the frame on screen, in milliseconds since the epoch (NaN while the
+    // frame shown carries none): what a replay's position clock shows and a step starts from.
+    Q_PROPERTY(double frameTime READ frameTime NOTIFY frameTimeChanged)
 
 public:
     explicit VideoOutputItem(QQuickItem *parent = nullptr);
     ~VideoOutputItem() override;
 
     // Thread-safe. Converts the frame on the calling thread; the frame's bytes are shared, not copied.
-    void present(const Nv12Frame &frame);
+    // recordedTime: the frame's recording time in milliseconds since the epoch, NaN when unknown.
+    void present(const Nv12Frame &frame, double recordedTime = qQNaN());
     // Thread-safe: a frame that came too late to be shown (counted among the dropped ones).
     void countLate();
     // Thread-safe: a frame before a seek's position, passed over (not among the dropped ones).
@@ -46,6 +50,7 @@ public:
     int framesPresented() const { return m_presented; }
     int framesDropped() const { return m_dropped; }
     int framesPrerolled() const { return m_prerolled; }
+    double frameTime() const;
     // Where a frame of frameSize is drawn in an item of itemSize.
     static QRectF fittedRect(const QSizeF &itemSize, const QSize &frameSize);
     // The size, in pixels, a frame of frameSize is converted to for an item of viewSize device pixels:
@@ -55,6 +60,7 @@ public:
 signals:
     void frameSizeChanged();
     void statisticsChanged();
+    void frameTimeChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
@@ -69,9 +75,11 @@ private:
 
     mutable QMutex m_mutex;
     // All guarded by m_mutex.
-    QImage m_pending;  // converted, not yet drawn
-    Nv12Frame m_last;  // the newest frame, converted again when the view's size changes
-    QSizeF m_viewSize; // the item's size in device pixels
+    QImage m_pending;               // converted, not yet drawn
+    double m_pendingTime = qQNaN(); // its recording time
+    double m_shownTime = qQNaN();   // the recording time of the picture drawn last
+    Nv12Frame m_last;               // the newest frame, converted again when the view's size changes
+    QSizeF m_viewSize;              // the item's size in device pixels
     QSize m_frameSize;
     quint64 m_generation = 0; // counts clear(): a conversion begun before it is not shown
     bool m_cleared = false;

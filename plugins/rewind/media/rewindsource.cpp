@@ -5,6 +5,7 @@
 #include "rewindsourcemf.h"
 
 #include "archivetime.h"
+#include "playbacktuning.h"
 #include "range.h"
 #include "stream.h"
 #include "streamupdater.h"
@@ -118,6 +119,19 @@ void RewindSource::setQuality(double quality)
     if (auto control = rewindControl(m_source))
         control->setQuality(quality);
     emit qualityChanged();
+    emit tuningChanged();
+}
+
+double RewindSource::keyFrameOnlyRate() const
+{
+    return double(PlaybackTuning::current().IFrameOnlySpeedLimit);
+}
+
+bool RewindSource::keyFramesOnly() const
+{
+    const PlaybackTuning &tuning = PlaybackTuning::current();
+    const double quality = m_qualitySet ? m_quality : double(tuning.DefQuality);
+    return tuning.Force2IFrame4Preview && quality < double(tuning.Quality4View);
 }
 
 void RewindSource::cancel()
@@ -134,6 +148,7 @@ FrameHistory *RewindSource::frameHistory()
 
 void RewindSource::create()
 {
+    emit tuningChanged();
     if (!m_stream) {
         qCCritical(lcRewindSourceNode) << "RewindSource::create ERROR #1 - No stream";
         OutputDebugStringA("\n\nRewindSource::create ERROR #1 - NO STREAM\n\n");

@@ -23,6 +23,11 @@ class RewindSource : public MediaNodeWithFrameHistory
     Q_PROPERTY(QDateTime to READ to WRITE setTo NOTIFY timeToChanged)
     Q_PROPERTY(Stream *stream READ stream WRITE setStream NOTIFY streamChanged)
     Q_PROPERTY(double quality READ quality WRITE setQuality NOTIFY qualityChanged)
+    // What the decoder behind the video output should leave out, from the service's playback
+    // tuning: the forward rate from which only key frames are decoded, and whether only key frames
+    // are decoded at this quality (a preview, when the tuning says so).
+    Q_PROPERTY(double keyFrameOnlyRate READ keyFrameOnlyRate NOTIFY tuningChanged)
+    Q_PROPERTY(bool keyFramesOnly READ keyFramesOnly NOTIFY tuningChanged)
 
 public:
     explicit RewindSource(QObject *parent = nullptr);
@@ -38,6 +43,8 @@ public:
     void setStream(Stream *stream);
     double quality() const { return m_quality; }
     void setQuality(double quality);
+    double keyFrameOnlyRate() const;
+    bool keyFramesOnly() const;
 
     void cancel() override;
     void create() override;
@@ -54,6 +61,8 @@ signals:
     void timeFromChanged();
     void timeToChanged();
     void qualityChanged();
+    // The tuning is read when the archive service starts, and applies to the quality.
+    void tuningChanged();
 
 public slots:
     void onActivated(CComPtr<IUnknown> object, ComException error);

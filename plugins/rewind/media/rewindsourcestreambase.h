@@ -4,6 +4,7 @@
 // of stream, end time, rate and quality. Derived streams fill the samples.
 
 #include "multimedia/framehistory.h"
+#include "multimedia/sampleattributes.h"
 #include "multimedia/source/basesourcestream.h"
 
 #include "archive/iarchivereader.h"
@@ -13,10 +14,9 @@
 #include <functional>
 #include <memory>
 
-// The absolute archive time (FILETIME) of the frame a played sample carries, UINT64.
-// {804F2791-0E4D-43DD-BB0A-0038D3B7180D}
-constexpr GUID RewindSamplePosition = {
-    0x804F2791, 0x0E4D, 0x43DD, {0xBB, 0x0A, 0x00, 0x38, 0xD3, 0xB7, 0x18, 0x0D}};
+// The absolute archive time (FILETIME) of the frame a played sample carries, UINT64: the views
+// report it as the time of the frame they show.
+constexpr GUID RewindSamplePosition = nyx::multimedia::RecordedTimeAttribute;
 
 class CRewindSourceStreamBase : public CBaseSourceStream
 {

@@ -525,6 +525,7 @@ public:
         setUp();
         measureRecording();
         measureReplay();
+        measureReplayRates();
         measureServerScreen();
     }
 
@@ -839,6 +840,76 @@ private:
             view->property("framesDropped").toInt() - droppedBefore, meter.ticks());
         report("client GUI thread stall, max", meter.maxMs(), "ms", 100);
         report("client GUI thread stall, 99th percentile", meter.p99Ms(), "ms", 100);
+        m_client.engine.reset();
+    }
+
+    // The pictures against the clock at fast rates, with four cameras replayed and with one: how
+    // fast the times of the frames camera 1's view shows advance against the wall clock (the slope
+    // of their time strips over 5 s), which a rate of 10 must keep as well as one of 2.
+    void measureReplayRates()
+    {
+        if (!m_client.load("/client/qml/main.qml", {{"eventsFile", m_root + "/client-events.jsonl"}}))
+            fail("the client's screen did not load");
+        QQuickWindow *window = m_client.window();
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window, kWait) ||
+            !waitFor([&] { return m_client.property("cameras").toList().size() == 4; }))
+            fail("the client found no cameras");
+        QQuickItem *view = nullptr;
+        for (QQuickItem *item : itemsWith(window->contentItem(), "framesPresented"))
+            if (item->isVisible() && !view)
+                view = item;
+        const Sequence sequence = newestSequence(kVideoStreams[0]);
+        const double from = fileTimeToMs(sequence.first) + 2000;
+        if (!view || fileTimeToMs(sequence.last) - from < 70000)
+            fail("no view, or Cam1's recording is too short for the rates");
+        window->setProperty("rangeLength", 300000);
+        say("\nReplay rates: camera 1's pictures against the wall clock over 5 s\n");
+        for (const int cameras : {4, 1}) {
+            if (cameras == 1)
+                for (const QVariant &camera : m_client.property("cameras").toList().mid(1))
+                    QMetaObject::invokeMethod(window, "toggleCamera", Q_ARG(QVariant, camera),
+                                              Q_ARG(QVariant, false));
+            for (const double rate : {2.0, 4.0, 10.0}) {
+                QMetaObject::invokeMethod(window, "setRate", Q_ARG(QVariant, rate));
+                QMetaObject::invokeMethod(window, "replayAt", Q_ARG(QVariant, from));
+                if (!waitFor([&] { return m_client.property("frameShown").toBool(); }))
+                    fail("the replay shows nothing");
+                sleepFor(1000); // past the start
+                QElapsedTimer clock;
+                FrameWatch watch(window, view, &clock);
+                clock.start();
+                sleepFor(5000);
+                QVector<double> wall, media;
+                for (const FrameWatch::Shown &s : watch.shown())
+                    if (s.strip) {
+                        wall << s.ns / 1e6;
+                        media << double(*s.strip) / 1e4;
+                    }
+                double slope = qQNaN();
+                if (wall.size() >= 3) {
+                    double mw = 0, mm = 0, num = 0, den = 0;
+                    for (int i = 0; i < wall.size(); ++i) {
+                        mw += wall[i] / wall.size();
+                        mm += media[i] / wall.size();
+                    }
+                    for (int i = 0; i < wall.size(); ++i) {
+                        num += (wall[i] - mw) * (media[i] - mm);
+                        den += (wall[i] - mw) * (wall[i] - mw);
+                    }
+                    slope = num / den;
+                }
+                say("  rate %4.1f, %d camera%s: %d frames shown, %.1f s of recording in 5 s\n", rate, cameras,
+                    cameras > 1 ? "s" : "", int(wall.size()),
+                    wall.size() >= 2 ? (media.last() - media.first()) / 1000 : 0.0);
+                report(QStringLiteral("effective rate at %1 (%2 camera%3)")
+                           .arg(rate)
+                           .arg(cameras)
+                           .arg(cameras > 1 ? "s" : ""),
+                       slope, "x", rate);
+            }
+        }
+        QMetaObject::invokeMethod(window, "togglePause");
         m_client.engine.reset();
     }
 

@@ -1,6 +1,7 @@
 // The H.264 encoder: its stream decodes with libavcodec to the pictures given (read back through
 // their time strips), with an IDR picture and in-band SPS/PPS exactly once per second.
 #include "h264testdecoder.h"
+#include "multimedia/engines/h264decoder.h"
 #include "multimedia/engines/h264encoder.h"
 #include "multimedia/engines/runningline.h"
 #include "multimedia/engines/timestrip.h"
@@ -66,6 +67,7 @@ private slots:
                     p.data.startsWith(QByteArray("\0\0\1", 3)));
             QCOMPARE(types.contains(7) && types.contains(8), expectKey);
             QCOMPARE(types.contains(5), expectKey);
+            QCOMPARE(H264Decoder::isKeyFrame(p.data), expectKey);
             if (expectKey)
                 QVERIFY(types.indexOf(7) < types.indexOf(5) && types.indexOf(8) < types.indexOf(5));
             pictures += decoder.decode(p);

@@ -52,7 +52,8 @@ class tst_VideoDecoderNode : public QObject
 
     // Plays the samples through ClipSource -> VideoDecoder -> Collector; returns what arrived.
     QVector<CollectorNode::Received> play(IMFMediaType *type, const QVector<CComPtr<IMFSample>> &samples,
-                                          int expected)
+                                          int expected, const QByteArray &decoderSettings = {},
+                                          double rate = 1.0)
     {
         QQmlEngine engine;
         engine.addImportPath(qEnvironmentVariable("TUNDRA_BIN_DIR") + QStringLiteral("/plugins"));
@@ -62,10 +63,12 @@ class tst_VideoDecoderNode : public QObject
             "MediaSession { autoPlay: true; property alias clip: src; property alias collector: sink\n"
             "  property alias decoder: dec\n"
             "  ClipSource { id: src }\n"
-            "  VideoDecoder { id: dec }\n"
-            "  Collector { id: sink }\n"
-            "  NodeConnection { from: src.output; to: dec.videoInput }\n"
-            "  NodeConnection { from: dec.output; to: sink.input } }",
+            "  VideoDecoder { id: dec; " +
+                decoderSettings +
+                " }\n"
+                "  Collector { id: sink }\n"
+                "  NodeConnection { from: src.output; to: dec.videoInput }\n"
+                "  NodeConnection { from: dec.output; to: sink.input } }",
             QUrl());
         std::unique_ptr<QObject> object(component.create());
         if (!object) {
@@ -74,6 +77,8 @@ class tst_VideoDecoderNode : public QObject
         }
         auto *session = qobject_cast<MediaSession *>(object.get());
         auto *collector = session->property("collector").value<CollectorNode *>();
+        // Before the clip makes the graph ready: the session starts at this rate.
+        session->setRate(rate);
         session->property("clip").value<ClipSourceNode *>()->setClip(type, samples);
         auto *decoder = session->property("decoder").value<MediaNode *>();
         [&] {
@@ -167,6 +172,45 @@ private slots:
                 error += qAbs(int(uchar(r.bytes[Width * Height + k])) - int(source.uv()[k]));
             QVERIFY2(error / (Width * Height / 2) <= 4, qPrintable(QString::number(error)));
         }
+    }
+
+    // At a fast rate only the key frames are decoded (the others never reach the decoder), at
+    // the rate the session's clock has when it starts.
+    void decodesKeyFramesOnlyWhenFast_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("keysOnly");
+        QTest::newRow("rate 4, from 1.9") << QByteArray("keyFrameOnlyRate: 1.9") << 4.0 << true;
+        QTest::newRow("rate 1.5, from 1.9") << QByteArray("keyFrameOnlyRate: 1.9") << 1.5 << false;
+        QTest::newRow("rate 10, never") << QByteArray() << 10.0 << false;
+        QTest::newRow("rate 1, preview") << QByteArray("keyFramesOnly: true") << 1.0 << true;
+        QTest::newRow("frame step, preview") << QByteArray("keyFramesOnly: true") << 0.0 << false;
+    }
+    void decodesKeyFramesOnlyWhenFast()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(double, rate);
+        QFETCH(bool, keysOnly);
+        H264Encoder encoder;
+        H264EncoderSettings encoding;
+        encoding.width = Width;
+        encoding.height = Height;
+        encoding.preset = QStringLiteral("ultrafast");
+        QVERIFY(encoder.open(encoding));
+        QVector<CComPtr<IMFSample>> samples;
+        for (int i = 0; i < Frames; ++i)
+            for (const H264Packet &p : encoder.encode(picture(i)))
+                samples.append(sampleFromPacket(p));
+        QCOMPARE(samples.size(), Frames);
+        const auto received =
+            play(h264MediaType(Width, Height, 25, 1), samples, keysOnly ? 2 : Frames, settings, rate);
+        QList<qint64> times, expected;
+        for (const CollectorNode::Received &r : received)
+            times << r.time;
+        for (int i = 0; i < Frames; i += keysOnly ? 25 : 1)
+            expected << i * FrameTime;
+        QCOMPARE(times, expected);
     }
 
     void passesNv12Through()
