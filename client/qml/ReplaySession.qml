@@ -179,6 +179,7 @@ Item {
         }
         AudioOutput {
             id: speaker
+            objectName: "replaySpeaker"
         }
         NodeConnection {
             from: soundSource.audioOutput
