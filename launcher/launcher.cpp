@@ -324,13 +324,15 @@ void Launcher::initLogging(const QString &applicationFilePath)
 
 QString Launcher::chooseTranslationLanguage() const
 {
+    // The operator's own choice (this run's, else the stored one) comes first: the programs'
+    // built-in default would otherwise hide it for good.
     QString language = m_translationLanguage;
+    if (language.isEmpty())
+        language = QSettings().value(QStringLiteral("Launcher/translationLanguage")).toString();
     if (language.isEmpty())
         language = m_parser.value(QStringLiteral("locale"));
     if (language.isEmpty())
         language = m_settings.defaultLanguage;
-    if (language.isEmpty())
-        language = QSettings().value(QStringLiteral("Launcher/translationLanguage")).toString();
     if (language.isEmpty())
         language = QLocale().name();
     language = QLocale(language).name();

@@ -8,11 +8,19 @@
 # TUNDRA_ARCHIVE_ROOT (the archive; default <data dir>/Archive), STATION_REFEREE_PORT (JudgeDesk's
 # TCP port on the loopback address, default 47600), STATION_SCREENSHOT (screenshot file without a
 # display, default <data dir>/station.png). Arguments go to TundraRecorder.
+#
+# Ctrl+C, closing the terminal (SIGHUP) and SIGTERM all close the station in order (the same as
+# Ctrl+C in TundraRecorder) before the script ends, with status 130, 129 and 143.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build"
-bin="$root/build/bin"
+if [ -n "$STATION_PREBUILT" ]; then
+  # The station's own tests run the programs of their build tree as they are.
+  bin="$STATION_PREBUILT/bin"
+else
+  "$root/scripts/setup.sh"
+  "$root/scripts/build.sh" "$root/build"
+  bin="$root/build/bin"
+fi
 
 data="${XDG_DATA_HOME:-$HOME/.local/share}/Nyx/TundraRecorder"
 settings="${XDG_CONFIG_HOME:-$HOME/.config}/Nyx/TundraRecorder.conf"
@@ -79,50 +87,70 @@ if ! grep -q '^\[Beacon\]' "$settings" 2>/dev/null; then
   printf '\n[Beacon]\naddress=127.0.0.1\n' >>"$settings"
 fi
 
+pidfile="$data/.station.pid"
+if [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+  echo "A station started from here still runs (process $(cat "$pidfile")): close it first." >&2
+  exit 1
+fi
+rm -f "$pidfile"
+
 desk=""
 cleanup() {
-  [ -n "$desk" ] && kill "$desk" 2>/dev/null && wait "$desk" 2>/dev/null
+  if [ -n "$desk" ]; then
+    kill "$desk" 2>/dev/null || true
+    wait "$desk" 2>/dev/null || true
+  fi
   desk=""
+  rm -f "$pidfile"
 }
 trap cleanup EXIT
 "$bin/JudgeDesk" --config "$data/JudgeDesk/judgedesk.json" --listen 127.0.0.1 --port "$port" </dev/null &
 desk=$!
 echo "JudgeDesk runs on 127.0.0.1:$port with the cameras Cam1-Cam4 (events: $data/JudgeDesk/events.jsonl)"
 
+# A signal asks the station to close; it is passed on (below) as soon as the station has written
+# its pid, so that a signal right at the start does not leave it running.
+ending=""
+asked=""
+trap 'ending=130' INT
+trap 'ending=129' HUP
+trap 'ending=143' TERM
+
+# The station runs in a session of its own, so that a signal to the terminal's process group (Ctrl+C,
+# a closed terminal) reaches only this script, which closes the station in order: TundraRecorder
+# closes the server and the client on SIGINT, and would leave them running on another signal.
 set -- --events_file "$data/remote_events.jsonl" "$@"
 if [ -n "$DISPLAY" ]; then
-  trap 'exit 130' INT TERM
-  "$bin/TundraRecorder" "$@"
-  exit $?
+  setsid sh -c 'echo $$ >"$1"; shift; exec "$@"' sh "$pidfile" "$bin/TundraRecorder" "$@" </dev/null &
+else
+  # Without a display: on a virtual X server, which stays until the station has closed.
+  setsid xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" sh -c '
+    shot=$1
+    pidfile=$2
+    shift 2
+    echo $$ >"$pidfile"
+    echo "No display: the station runs on the virtual display $DISPLAY."
+    if command -v ffmpeg >/dev/null; then
+      echo "A screenshot of it is saved every 5 s to $shot"
+      # Ends with the station.
+      (while sleep 5 && kill -0 $$ 2>/dev/null; do
+         ffmpeg -loglevel quiet -y -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 "$shot.tmp.png" &&
+           mv "$shot.tmp.png" "$shot"
+       done) &
+    fi
+    echo "To watch it live: x11vnc -display $DISPLAY -localhost -nopw, then a VNC viewer on localhost:5900."
+    exec "$0" "$@"
+  ' "$bin/TundraRecorder" "$shot" "$pidfile" "$@" </dev/null &
 fi
-
-# Without a display: xvfb-run in a session of its own, so that Ctrl+C reaches the station
-# (passed on below) and not the virtual display, which stays until the station has closed.
-pidfile="$data/.station.pid"
-rm -f "$pidfile"
-setsid xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" sh -c '
-  shot=$1
-  pidfile=$2
-  shift 2
-  echo $$ >"$pidfile"
-  echo "No display: the station runs on the virtual display $DISPLAY."
-  if command -v ffmpeg >/dev/null; then
-    echo "A screenshot of it is saved every 5 s to $shot"
-    # Ends with the station.
-    (while sleep 5 && kill -0 $$ 2>/dev/null; do
-       ffmpeg -loglevel quiet -y -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 "$shot.tmp.png" &&
-         mv "$shot.tmp.png" "$shot"
-     done) &
-  fi
-  echo "To watch it live: x11vnc -display $DISPLAY -localhost -nopw, then a VNC viewer on localhost:5900."
-  exec "$0" "$@"
-' "$bin/TundraRecorder" "$shot" "$pidfile" "$@" </dev/null &
 runner=$!
-trap '[ -f "$pidfile" ] && kill -INT "$(cat "$pidfile")" 2>/dev/null' INT TERM
-status=0
-while :; do
-  wait "$runner" && status=0 || status=$?
-  kill -0 "$runner" 2>/dev/null || break
+while kill -0 "$runner" 2>/dev/null; do
+  if [ -n "$ending" ] && [ -z "$asked" ] && [ -s "$pidfile" ]; then
+    kill -INT "$(cat "$pidfile")" 2>/dev/null || true
+    asked=1
+  fi
+  sleep 0.2 &
+  wait $! 2>/dev/null || true
 done
-rm -f "$pidfile"
-exit $status
+status=0
+wait "$runner" || status=$?
+exit "${ending:-$status}"

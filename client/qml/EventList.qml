@@ -10,6 +10,11 @@ ListView {
     // Event times count milliseconds from this time.
     property var origin: null
 
+    // Keeps the newest row (the last) in view as rows arrive, unless the operator has scrolled
+    // back to older ones.
+    property bool followNewest: false
+    property bool atNewest: true
+
     signal eventChosen(real time)
 
     function boardText(ms) {
@@ -21,7 +26,17 @@ ListView {
 
     clip: true
     spacing: 1
-    ScrollBar.vertical: ScrollBar {}
+    ScrollBar.vertical: ScrollBar {
+        onPressedChanged: {
+            if (!pressed)
+                list.atNewest = list.atYEnd;
+        }
+    }
+    onMovementEnded: atNewest = atYEnd
+    onCountChanged: {
+        if (followNewest && atNewest)
+            Qt.callLater(list.positionViewAtEnd);
+    }
 
     delegate: Rectangle {
         readonly property real time: list.origin ? list.origin.getTime() + model.time : NaN

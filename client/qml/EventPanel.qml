@@ -72,6 +72,7 @@ ColumnLayout {
         Layout.preferredHeight: 140
         model: panel.remoteModel
         origin: panel.origin
+        followNewest: true
         onEventChosen: panel.eventChosen(time)
     }
 

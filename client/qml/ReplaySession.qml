@@ -196,6 +196,7 @@ Item {
         }
         AudioOutput {
             id: speaker
+            objectName: "replaySpeaker"
         }
         NodeConnection {
             from: soundSource.audioOutput

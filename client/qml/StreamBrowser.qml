@@ -1,4 +1,5 @@
-// The archive's storages and their streams; the operator picks up to four streams to replay.
+// The archive's storages and their video streams; the operator picks up to four streams to replay.
+// Streams that hold sound are left out: they play with the replay, not as a camera.
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
@@ -11,6 +12,8 @@ ColumnLayout {
     // The streams chosen for replay.
     property var chosen: []
     property int maxChosen: 4
+    // Names of the archive streams that hold sound.
+    property var audioNames: []
     readonly property var storageNames: {
         var names = [];
         for (var i = 0; i < RewindService.storages.length; ++i)
@@ -30,7 +33,7 @@ ColumnLayout {
             return result;
         for (var i = 0; i < storage.streams.length; ++i) {
             var stream = storage.streams[i];
-            if (!seen[stream.name]) {
+            if (!seen[stream.name] && audioNames.indexOf(stream.name) < 0) {
                 seen[stream.name] = true;
                 result.push(stream);
             }
@@ -55,6 +58,7 @@ ColumnLayout {
         function onStoragesChanged() { browser.collectNames(); }
     }
     Component.onCompleted: collectNames()
+    onAudioNamesChanged: collectNames()
 
     Label { text: qsTr("Archive"); font.bold: true }
     Label {
@@ -88,13 +92,22 @@ ColumnLayout {
                             browser.collectNames();
                         }
                     }
+                    Connections {
+                        target: browser
+                        function onAudioNamesChanged() {
+                            storageItem.streams = browser.videoStreams(storageItem.storage);
+                        }
+                    }
 
                     Label {
                         width: parent.width
                         elide: Text.ElideRight
                         font.bold: true
-                        text: qsTr("%1  (%2, %3)").arg(storage.name).arg(storage.driveName)
-                                                   .arg(Format.bytes(storage.size))
+                        // A storage object can go (the referee application went away) a moment
+                        // before its row does.
+                        text: storage ? qsTr("%1  (%2, %3)").arg(storage.name).arg(storage.driveName)
+                                                            .arg(Format.bytes(storage.size))
+                                      : ""
                     }
                     Repeater {
                         model: storageItem.streams
@@ -103,12 +116,13 @@ ColumnLayout {
                             width: storageItem.width
                             checked: browser.chosen.indexOf(stream) >= 0
                             enabled: checked || browser.chosen.length < browser.maxChosen
-                            text: stream.name
+                            text: stream ? stream.name : ""
                             onToggled: browser.streamToggled(stream, checked)
                             ToolTip.visible: hovered
-                            ToolTip.text: qsTr("%1 - %2, %3 sequences").arg(Format.clock(stream.startTime))
-                                                                        .arg(Format.clock(stream.endTime))
-                                                                        .arg(stream.sequences.length)
+                            ToolTip.text: stream ? qsTr("%1 - %2, %3 sequences").arg(Format.clock(stream.startTime))
+                                                                                 .arg(Format.clock(stream.endTime))
+                                                                                 .arg(stream.sequences.length)
+                                                 : ""
                         }
                     }
                 }

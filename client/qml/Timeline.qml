@@ -47,6 +47,7 @@ Rectangle {
     // Time ruler.
     Item {
         id: ruler
+        objectName: "timelineRuler"
         width: parent.width
         height: 18
         Repeater {

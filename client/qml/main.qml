@@ -33,6 +33,8 @@ ApplicationWindow {
     // service makes anew whenever the archive is bound again.
     property var chosenCameraNames: []
     property var audioStream: null
+    // The archive streams that hold sound: never offered or replayed as cameras.
+    readonly property var audioStreamNames: audioStream ? [audioStream.name] : []
 
     // The replay range and position, in milliseconds since the epoch (NaN: none).
     property real replayFrom: NaN
@@ -117,7 +119,7 @@ ApplicationWindow {
             var chosen = [];
             for (var j = 0; j < chosenCameraNames.length; ++j) {
                 var named = streamNamed(chosenCameraNames[j]);
-                if (named)
+                if (named && audioStreamNames.indexOf(named.name) < 0)
                     chosen.push(named);
             }
             if (!sameList(chosen, cameras))
@@ -127,8 +129,12 @@ ApplicationWindow {
         RewindService.getArchiveCollection();
         var audios = RewindService.getAvailableAudios();
         var audio = audios.length > 0 ? RewindService.getStreamByName(audios[0].source.toString() + " (Audio)") : null;
-        if (audio !== audioStream)
+        if (audio !== audioStream) {
             audioStream = audio;
+            // A sound stream chosen before it was known as one leaves the views.
+            if (audio && camerasChosenByOperator)
+                findStreams();
+        }
     }
 
     // The video side of the first stream of that name (a storage lists it first).
@@ -151,6 +157,8 @@ ApplicationWindow {
     }
 
     function toggleCamera(stream, chosen) {
+        if (chosen && audioStreamNames.indexOf(stream.name) >= 0)
+            return;
         var list = cameras.slice();
         var at = list.indexOf(stream);
         if (chosen && at < 0 && list.length < 4)
@@ -256,6 +264,16 @@ ApplicationWindow {
         RewindService.setEvent(event);
     }
 
+    // A remote source names an event's type by its number among the referee's event types
+    // (counted from 1), or by its name; a type the list does not know keeps what was sent.
+    function remoteTypeName(value) {
+        var text = String(value).trim();
+        if (colorOfType(text) !== "")
+            return text;
+        var number = /^[0-9]+$/.test(text) ? parseInt(text, 10) : 0;
+        return number >= 1 && number <= eventTypes.length ? eventTypes[number - 1].name : text;
+    }
+
     function onRemoteEvent(event) {
         var board = event.timeOnBoard;
         var boardMs = board && !isNaN(board.getTime())
@@ -264,8 +282,8 @@ ApplicationWindow {
         remoteEvents.addEvent({
             "time": hasArchiveStart ? now - RewindService.startTime.getTime() : 0,
             "boardTime": boardMs,
-            "type": event.value,
-            "color": colorOfType(event.value),
+            "type": remoteTypeName(event.value),
+            "color": colorOfType(remoteTypeName(event.value)),
             "comment": event.source !== "" ? event.source + ": " + event.description : event.description
         });
     }
@@ -420,12 +438,14 @@ ApplicationWindow {
         onActivated: eventPanel.focusComment()
     }
 
+    // The header fits a 1280 pixel wide screen in every language: the rate slider gives way
+    // before the position clock loses a digit.
     header: ToolBar {
         RowLayout {
             anchors.fill: parent
             anchors.leftMargin: 8
             anchors.rightMargin: 8
-            spacing: 16
+            spacing: 8
 
             Button {
                 objectName: "pauseButton"
@@ -452,7 +472,10 @@ ApplicationWindow {
                 to: 10
                 stepSize: 0.25
                 value: 1
+                Layout.fillWidth: true
+                Layout.minimumWidth: 80
                 Layout.preferredWidth: 180
+                Layout.maximumWidth: 180
                 onMoved: window.setRate(value)
             }
             Button {
@@ -536,6 +559,7 @@ ApplicationWindow {
             Layout.preferredWidth: 240
             Layout.fillHeight: true
             chosen: window.cameras
+            audioNames: window.audioStreamNames
             onStreamToggled: window.toggleCamera(stream, chosen)
         }
 
@@ -584,6 +608,7 @@ ApplicationWindow {
                 Label { text: qsTr("Timeline") ; font.bold: true }
                 ComboBox {
                     id: spanChoice
+                    objectName: "spanChoice"
                     Layout.preferredWidth: 120
                     model: [qsTr("1 minute"), qsTr("5 minutes"), qsTr("15 minutes"), qsTr("1 hour"), qsTr("All")]
                     currentIndex: 1
@@ -608,9 +633,11 @@ ApplicationWindow {
                 eventModels: [refereeModel, remoteModel]
                 origin: RewindService.startTime
                 readonly property real end: isNaN(window.liveEnd) ? Date.now() : Math.max(window.liveEnd, isNaN(window.replayTo) ? 0 : window.replayTo)
-                readonly property real span: spanChoice.spans[spanChoice.currentIndex]
+                // Named apart from the timeline's own `span`, which its ruler reads.
+                readonly property real chosenSpan: spanChoice.spans[spanChoice.currentIndex]
                 viewEnd: end
-                viewStart: span > 0 ? end - span : (isNaN(window.recordingStart) ? end - 60000 : window.recordingStart)
+                viewStart: chosenSpan > 0 ? end - chosenSpan
+                                          : (isNaN(window.recordingStart) ? end - 60000 : window.recordingStart)
                 replayFrom: window.replayFrom
                 replayTo: window.replayTo
                 replayPosition: window.replayPosition

@@ -36,15 +36,20 @@ private slots:
             << QStringList() << "ru_RU.UTF-8" << QString() << QString() << "ru_RU";
         QTest::newRow("stored beats system") << QStringList() << "de_DE.UTF-8" << QString() << "ru_RU"
                                              << "ru_RU";
-        QTest::newRow("default language beats stored") << QStringList() << "de_DE.UTF-8"
+        // The operator's stored choice switches a program whose built-in default is Russian.
+        QTest::newRow("stored beats default language") << QStringList() << "ru_RU.UTF-8"
                                                        << "ru"
                                                        << "en_US"
-                                                       << "ru_RU";
+                                                       << "en_US";
+        QTest::newRow("stored beats locale option") << QStringList{"--locale", "ru"} << "de_DE.UTF-8"
+                                                    << "ru"
+                                                    << "en_US"
+                                                    << "en_US";
+        QTest::newRow("default language beats system") << QStringList() << "en_US.UTF-8"
+                                                       << "ru" << QString() << "ru_RU";
         QTest::newRow("locale option beats default language")
             << QStringList{"--locale", "en"} << "ru_RU.UTF-8"
-            << "ru"
-            << "ru_RU"
-            << "en_US";
+            << "ru" << QString() << "en_US";
         QTest::newRow("locale option normalised")
             << QStringList{"--locale", "ru"} << "de_DE.UTF-8" << QString() << QString() << "ru_RU";
         QTest::newRow("locale option not offered")

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 // Stored coordinates beyond any desktop are clamped so that rectangle arithmetic cannot overflow.
 constexpr int kCoordinateLimit = 1 << 24;
@@ -95,6 +97,20 @@ QRect WindowPositionSaver::fitRectInto(QRect rect, const QRect &area)
     return rect;
 }
 
+QRect WindowPositionSaver::scaleRectTo(const QRect &rect, const QRect &from, const QRect &to)
+{
+    if (from.isEmpty() || to.isEmpty() || from.size() == to.size())
+        return rect;
+    const double sx = double(to.width()) / from.width();
+    const double sy = double(to.height()) / from.height();
+    const auto scaled = [](qint64 value, double factor) {
+        return int(qBound(double(-kCoordinateLimit), std::round(value * factor), double(kCoordinateLimit)));
+    };
+    return QRect(to.left() + scaled(qint64(rect.left()) - from.left(), sx),
+                 to.top() + scaled(qint64(rect.top()) - from.top(), sy), qMax(1, scaled(rect.width(), sx)),
+                 qMax(1, scaled(rect.height(), sy)));
+}
+
 void WindowPositionSaver::load()
 {
     if (!m_window || m_name.isEmpty())
@@ -121,8 +137,10 @@ void WindowPositionSaver::load()
                 return qBound(-kCoordinateLimit, readInt(settings, key(entry), 0), kCoordinateLimit);
             };
             const QRect stored(clamped("x"), clamped("y"), clamped("width"), clamped("height"));
+            const QRect storedArea(clamped("areaX"), clamped("areaY"), clamped("areaWidth"),
+                                   clamped("areaHeight"));
             if (!stored.isEmpty() && !area.isEmpty())
-                m_window->setGeometry(fitRectInto(stored, area));
+                m_window->setGeometry(fitRectInto(scaleRectTo(stored, storedArea, area), area));
         }
     }
     m_window->setVisibility(QWindow::Visibility(visibility));
@@ -141,6 +159,14 @@ void WindowPositionSaver::save()
     settings.setValue(key("height"), m_window->height());
     settings.setValue(key("screen"), QGuiApplication::screens().indexOf(m_window->screen()));
     settings.setValue(key("visibility"), int(m_window->visibility()));
+    // The area the window was placed in: on a screen of another size it is placed in proportion.
+    if (QScreen *screen = m_window->screen()) {
+        const QRect area = screen->availableGeometry().marginsRemoved(m_window->frameMargins());
+        settings.setValue(key("areaX"), area.x());
+        settings.setValue(key("areaY"), area.y());
+        settings.setValue(key("areaWidth"), area.width());
+        settings.setValue(key("areaHeight"), area.height());
+    }
     settings.sync();
     m_saved = true;
 }

@@ -7,7 +7,9 @@
 #include <QWindow>
 
 // Keeps a window's position, size, screen and visibility in the settings store under a name, restores
-// them when it shows the window for the first time, and stores them on close or quit.
+// them when it shows the window for the first time, and stores them on close or quit. A window saved
+// on a screen of another size comes back in proportion to the screen it now shows on, and always
+// within it.
 class WindowPositionSaver : public QObject, public QQmlParserStatus
 {
     Q_OBJECT
@@ -33,6 +35,9 @@ public:
 
     // Shrinks the rectangle to the area's size, then moves it inside the area.
     static QRect fitRectInto(QRect rect, const QRect &area);
+    // The rectangle placed in the area `to` as it was in the area `from`: position and size in
+    // proportion. Unchanged when either area is empty or both have the same size.
+    static QRect scaleRectTo(const QRect &rect, const QRect &from, const QRect &to);
 
 signals:
     void windowChanged();

@@ -20,9 +20,12 @@ ColumnLayout {
         elide: Text.ElideRight
         Layout.fillWidth: true
     }
+    // The statistics lines wrap at the pane's edge: each number counts, none may be cut off.
     Label {
         visible: view.stats !== null
         font.pixelSize: 11
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
         text: view.stats ? qsTr("On disk %1 (locked %2)").arg(Format.bytes(view.stats.dataSizeOnDisk))
                                                          .arg(Format.bytes(view.stats.lockedDataSizeOnDisk))
                          : ""
@@ -30,6 +33,8 @@ ColumnLayout {
     Label {
         visible: view.stats !== null
         font.pixelSize: 11
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
         text: view.stats ? qsTr("Written %1 frames, %2; now %3 frames/s, %4/s")
                            .arg(view.stats.totalFramesWritten).arg(Format.bytes(view.stats.totalBytesWritten))
                            .arg(view.stats.currWriteFramesRate.toFixed(1))
@@ -39,6 +44,8 @@ ColumnLayout {
     Label {
         visible: view.stats !== null
         font.pixelSize: 11
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
         text: view.stats ? qsTr("Read %1 frames, %2; now %3 frames/s")
                            .arg(view.stats.totalFramesReaded).arg(Format.bytes(view.stats.totalBytesReaded))
                            .arg(view.stats.currReadFramesRate.toFixed(1))

@@ -245,10 +245,12 @@ private slots:
         QObject *browser = client.child("streamBrowser");
         QVERIFY(browser);
         QTRY_VERIFY_WITH_TIMEOUT(browser->property("storageNames").toStringList().contains("Station"), kWait);
+        // The sound stream is no camera: it is not offered, and it stays out of the views.
         QTRY_COMPARE_WITH_TIMEOUT(
             browser->property("streamNames").toStringList(),
-            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4", "Station/Audio1"}),
-            kWait);
+            QStringList({"Station/Cam1", "Station/Cam2", "Station/Cam3", "Station/Cam4"}), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(client.evaluate("audioStream ? audioStream.name : ''").toString(),
+                                  QStringLiteral("Audio1"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(client.property("cameras").toList().size(), 4, kWait);
         QObject *timeline = client.child("timeline");
         // The seeded sequences and those the server recorded in the tests before.
@@ -343,6 +345,16 @@ private slots:
             return names;
         };
         QCOMPARE(cameraNames(), QStringList({"Cam1", "Cam3", "Cam4"}));
+        // With room for a fourth camera, the sound stream is still refused as one.
+        QMetaObject::invokeMethod(window, "toggleCamera",
+                                  Q_ARG(QVariant, client.evaluate("streamNamed('Audio1')")),
+                                  Q_ARG(QVariant, true));
+        QCOMPARE(cameraNames(), QStringList({"Cam1", "Cam3", "Cam4"}));
+        QList<QQuickItem *> offered;
+        collectItems(window->contentItem(), &offered);
+        for (QQuickItem *item : offered)
+            QVERIFY(!item->property("stream").isValid() ||
+                    item->property("text").toString() != QLatin1String("Audio1"));
         QPointer<QObject> firstCamera = client.property("cameras").toList().first().value<QObject *>();
         stopDesk();
         QTRY_VERIFY_WITH_TIMEOUT(!firstCamera, kWait);
@@ -383,8 +395,15 @@ private slots:
 
         // FILETIME to milliseconds since the epoch.
         const double from = double(recorded.first / 10000 - 11644473600000LL) + 2000;
+        // A range long enough that the step of five seconds below stays inside it however long a
+        // loaded machine takes to show the first frame.
+        client.window()->setProperty("rangeLength", 30000);
         QMetaObject::invokeMethod(window, "replayAt", Q_ARG(QVariant, from));
         QTRY_VERIFY_WITH_TIMEOUT(view->property("framesPresented").toInt() > 0, kWait);
+        // The board's sound, recorded beside the pictures, plays with them at rate 1.
+        QObject *speaker = client.child("replaySpeaker");
+        QVERIFY(speaker);
+        QTRY_VERIFY_WITH_TIMEOUT(speaker->property("buffersPlayed").toInt() > 10, kWait);
         const auto showAt = [&](int frames, double *position) -> std::optional<quint64> {
             const int before = view->property("framesPresented").toInt();
             QMetaObject::invokeMethod(window, "stepFrames", Q_ARG(QVariant, frames));
@@ -496,19 +515,24 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("test");
-        QTest::newRow("server") << "TundraRecorderServer"
-                                << "tst_serverqml.qml";
-        QTest::newRow("client") << "TundraRecorderClient"
-                                << "tst_clientqml.qml";
+        QTest::addColumn<QString>("locale");
+        // Russian texts are longer: the screens must hold them as well.
+        for (const char *locale : {"en", "ru"}) {
+            QTest::addRow("server %s", locale) << "TundraRecorderServer"
+                                               << "tst_serverqml.qml" << QString(locale);
+            QTest::addRow("client %s", locale) << "TundraRecorderClient"
+                                               << "tst_clientqml.qml" << QString(locale);
+        }
     }
     void programsLoadTheirQml()
     {
         QFETCH(QString, program);
         QFETCH(QString, test);
+        QFETCH(QString, locale);
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(tundra::test::binDir() + "/" + program,
-                      {"--testing", buildDir() + "/tests/station/" + test, "--locale", "en"});
+                      {"--testing", buildDir() + "/tests/station/" + test, "--locale", locale});
         QVERIFY(process.waitForFinished(120000));
         const QByteArray output = process.readAll();
         QVERIFY2(process.exitCode() == 0 && output.contains("0 failed"), output.constData());

@@ -49,6 +49,14 @@ KXVideoInput::~KXVideoInput()
 }
 
 namespace {
+// The time of day a frame time stands for on the board's clock, in milliseconds since the epoch:
+// one offset for the whole process, so that all inputs show the same clock for the same time.
+qint64 boardClockMs(qint64 time)
+{
+    static const qint64 offset = QDateTime::currentMSecsSinceEpoch() - SteadyMediaClock().now() / 10000;
+    return offset + time / 10000;
+}
+
 // What the input's thread works with: the test picture, the loopback and the last looped frame.
 struct InputState
 {
@@ -62,7 +70,6 @@ struct InputState
     TestPicture picture;
     KXLoopbackReader loopback;
     SwsContext *sws = nullptr;
-    const qint64 wallStartMs = QDateTime::currentMSecsSinceEpoch();
     Nv12Frame lastLooped;
     quint64 lastSequence = 0;
 };
@@ -86,9 +93,7 @@ bool KXVideoInput::start(FrameCallback callback)
                 return state->lastLooped;
             }
             state->lastLooped = Nv12Frame();
-            const qint64 sinceStart = (time - m_pacer.startTime()) / 10000;
-            return state->picture.render(slot, time,
-                                         QDateTime::fromMSecsSinceEpoch(state->wallStartMs + sinceStart));
+            return state->picture.render(slot, time, QDateTime::fromMSecsSinceEpoch(boardClockMs(time)));
         },
         std::move(callback));
 }

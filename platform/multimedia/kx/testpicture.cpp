@@ -142,6 +142,20 @@ void TestPicture::blit(Nv12Frame &frame, const Patch &patch, int x, int y)
                     patch.uv.constData() + row * patch.width, w & ~1);
 }
 
+QRect TestPicture::clockRect() const
+{
+    const int textHeight = m_height / 10;
+    return QRect(m_width / 16 & ~1, (m_height / 10 + textHeight + textHeight / 4) & ~1,
+                 m_clockWidth + 2 * m_digitWidth, textHeight);
+}
+
+QRect TestPicture::frameDigitsRect() const
+{
+    QRect digits = clockRect();
+    digits.setLeft(digits.left() + m_clockWidth);
+    return digits;
+}
+
 int TestPicture::boxX(qint64 index) const
 {
     const int box = m_height / 9;
@@ -173,8 +187,9 @@ Nv12Frame TestPicture::render(qint64 index, qint64 time, const QDateTime &wallCl
     }
     const int clockY = m_height / 10 + textHeight + textHeight / 4;
     blit(frame, m_clock, m_width / 16, clockY);
-    // Frame within the second, two digits after the clock.
-    const int inSecond = int(index % m_fps);
+    // Frame within the second, two digits after the clock, from the same time as its seconds: a
+    // count of frames since the input started would roll over anywhere within the second.
+    const int inSecond = int(qint64(wallClock.time().msec()) * m_fps / 1000);
     const int digitsX = m_width / 16 + m_clockWidth;
     blit(frame, m_digits[(inSecond / 10) % 10], digitsX, clockY);
     blit(frame, m_digits[inSecond % 10], digitsX + m_digitWidth, clockY);

@@ -18,8 +18,12 @@ public:
 
     const QString &name() const { return m_name; }
     // Frame number index of the signal, stamped time (also drawn into the strip), showing the clock
-    // at wallClock. Text is rendered once per second; a frame costs a copy and a few small blits.
+    // at wallClock, the frame's time as a time of day (seconds and frame within the second both come
+    // from it). Text is rendered once per second; a frame costs a copy and a few small blits.
     Nv12Frame render(qint64 index, qint64 time, const QDateTime &wallClock);
+    // Where the clock text lies ("hh:mm:ss:ff"), and its two frame digits.
+    QRect clockRect() const;
+    QRect frameDigitsRect() const;
     // The moving box's left edge in frame number index.
     int boxX(qint64 index) const;
     QRect boxRect(qint64 index) const;

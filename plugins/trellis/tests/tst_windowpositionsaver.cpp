@@ -77,6 +77,8 @@ private slots:
     void offScreenRectangleIsFitted_data();
     void offScreenRectangleIsFitted();
     void maximizedOnStoredScreen();
+    void savedOnAnotherScreenSize_data();
+    void savedOnAnotherScreenSize();
     void unusableVisibilityShowsNormally_data();
     void unusableVisibilityShowsNormally();
     void emptyNameStoresNothing();
@@ -212,6 +214,48 @@ void tst_WindowPositionSaver::maximizedOnStoredScreen()
     QCOMPARE(run.window->visibility(), QWindow::Maximized);
     QCOMPARE(run.window->screen(), QGuiApplication::screens().at(0));
     QTRY_COMPARE(run.window->geometry(), available().marginsRemoved(run.window->frameMargins()));
+}
+
+void tst_WindowPositionSaver::savedOnAnotherScreenSize_data()
+{
+    const QRect area = available();
+    // (The platforms' screens have even sizes, so the quarter below is exact.)
+    const int w = area.width(), h = area.height();
+    QTest::addColumn<QRect>("storedArea");
+    QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("filled a small screen: fills this one")
+        << QRect(0, 0, 640, 360) << QRect(0, 0, 640, 360) << area;
+    QTest::newRow("lower right quarter of a big screen: the same quarter here")
+        << QRect(-500, 40, 2 * w, 2 * h) << QRect(-500 + w, 40 + h, w, h)
+        << QRect(area.x() + w / 2, area.y() + h / 2, w / 2, h / 2);
+    QTest::newRow("beyond the small screen's edge: within this one")
+        << QRect(0, 0, 640, 360) << QRect(600, 300, 640, 360) << area;
+}
+
+void tst_WindowPositionSaver::savedOnAnotherScreenSize()
+{
+    QFETCH(QRect, storedArea);
+    QFETCH(QRect, stored);
+    QFETCH(QRect, expected);
+    store(QStringLiteral("other"), {{QStringLiteral("x"), stored.x()},
+                                    {QStringLiteral("y"), stored.y()},
+                                    {QStringLiteral("width"), stored.width()},
+                                    {QStringLiteral("height"), stored.height()},
+                                    {QStringLiteral("areaX"), storedArea.x()},
+                                    {QStringLiteral("areaY"), storedArea.y()},
+                                    {QStringLiteral("areaWidth"), storedArea.width()},
+                                    {QStringLiteral("areaHeight"), storedArea.height()},
+                                    {QStringLiteral("visibility"), 2}});
+    Run run(QStringLiteral("other"));
+    QTRY_VERIFY(run.window->isVisible());
+    QTRY_COMPARE(run.window->geometry(), expected);
+    // Saving records the area it now lies in, so the next run on this screen keeps the size.
+    run.window->close();
+    QSettings settings;
+    QCOMPARE(settings.value(QStringLiteral("Windows/other/areaWidth")).toInt(),
+             available().marginsRemoved(run.window->frameMargins()).width());
+    QCOMPARE(settings.value(QStringLiteral("Windows/other/width")).toInt(), expected.width());
 }
 
 void tst_WindowPositionSaver::unusableVisibilityShowsNormally_data()

@@ -142,6 +142,81 @@ private slots:
                  e.size() + input.framesSkipped());
     }
 
+    // The burned-in clock tells the frame's own time, as the strip does: its frame digits turn to
+    // "00" exactly as its seconds change, and two inputs that started apart show the same text for
+    // the same frame time.
+    void clockTextFollowsFrameTime()
+    {
+        const qint64 origin = 638000000000000000 + 1234567; // not on a whole second
+        const qint64 end = origin + 5 * 10000000LL;
+        TestPicture geometry{QString(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate};
+        const QRect digitsRect = geometry.frameDigitsRect();
+        QRect secondsRect = geometry.clockRect();
+        secondsRect.setRight(digitsRect.left() - 1);
+        QVERIFY(!secondsRect.isEmpty() && !digitsRect.isEmpty());
+        const auto region = [](const Nv12Frame &f, const QRect &r) {
+            QByteArray bytes;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                bytes.append(reinterpret_cast<const char *>(f.y()) + qsizetype(y) * f.width + r.left(),
+                             r.width());
+            return bytes;
+        };
+        struct Shown
+        {
+            std::optional<quint64> strip;
+            QByteArray seconds, digits;
+        };
+        std::mutex mutex;
+        QMap<qint64, Shown> shown[2];
+        const auto collect = [&](int input) {
+            return [&, input](const Nv12Frame &f) {
+                Shown s{TimeStrip::read(f), region(f, secondsRect), region(f, digitsRect)};
+                std::lock_guard<std::mutex> lock(mutex);
+                if (f.time < end)
+                    shown[input].insert(f.time, s);
+            };
+        };
+        // The second input starts seven frames later: its frame numbers differ from the first's.
+        VirtualMediaClock clockA(origin), clockB(origin + 7 * KXVideoInput::FrameDuration);
+        KXVideoInput a(address("kx:///KX788 Board 1 Input 1"), &clockA);
+        KXVideoInput b(address("kx:///KX788 Board 1 Input 2"), &clockB);
+        QVERIFY(a.start(collect(0)));
+        QVERIFY(b.start(collect(1)));
+        QTRY_VERIFY_WITH_TIMEOUT(clockA.now() > end && clockB.now() > end, 120000);
+        a.stop();
+        b.stop();
+        QCOMPARE(shown[0].size(), 125);
+        QCOMPARE(shown[1].size(), 118);
+
+        // "00" as the board draws it on a whole second.
+        const QByteArray zero =
+            region(geometry.render(3, 0, QDateTime::fromMSecsSinceEpoch(1700000000000)), digitsRect);
+        int turns = 0;
+        const QList<qint64> times = shown[0].keys();
+        for (int i = 0; i < times.size(); ++i) {
+            const Shown &now = shown[0][times[i]];
+            QCOMPARE(qint64(now.strip.value_or(0)), times[i]);
+            if (i == 0)
+                continue;
+            const Shown &before = shown[0][times[i - 1]];
+            const bool turned = now.seconds != before.seconds;
+            turns += turned;
+            QVERIFY2(now.digits != before.digits,
+                     qPrintable(QStringLiteral("frame %1 repeats its digits").arg(i)));
+            QVERIFY2(turned == (now.digits == zero),
+                     qPrintable(QStringLiteral("frame %1: seconds %2, frame digits %3")
+                                    .arg(i)
+                                    .arg(turned ? "changed" : "kept")
+                                    .arg(now.digits == zero ? "00" : "not 00")));
+        }
+        QVERIFY2(turns >= 4, qPrintable(QString::number(turns))); // in five seconds
+        for (auto it = shown[1].cbegin(); it != shown[1].cend(); ++it) {
+            const Shown other = shown[0].value(it.key());
+            QVERIFY2(other.seconds == it.value().seconds && other.digits == it.value().digits,
+                     qPrintable(QStringLiteral("the inputs disagree at %1").arg(it.key())));
+        }
+    }
+
     void wrongKind()
     {
         KXVideoInput video(address("kx:///KX322 Board 1 Stereo 1"));
