@@ -467,6 +467,8 @@ private slots:
         }
         QTRY_COMPARE(toldNow(), QVector<HRESULT>{hr});
         QCOMPARE(sink.stream()->failure(), hr);
+        // Every one of them was taken while the fault lasted.
+        QTRY_COMPARE(sink.stream()->droppedSamples(), qint64(8));
         faults::clear();
         QThread::msleep(300);
         // Up to the next key frame nothing is stored; from it on a new sequence holds every frame.
