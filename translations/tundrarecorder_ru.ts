@@ -7,6 +7,14 @@
         <source>input %1, archive %2</source>
         <translation>вход %1, архив %2</translation>
     </message>
+    <message>
+        <source>input lost</source>
+        <translation>вход потерян</translation>
+    </message>
+    <message>
+        <source>writer failed</source>
+        <translation>сбой записи</translation>
+    </message>
 </context>
 <context>
     <name>EventPanel</name>
@@ -41,12 +49,36 @@
         <source>input %1, encoder %2, archive %3</source>
         <translation>вход %1, кодер %2, архив %3</translation>
     </message>
+    <message>
+        <source>input lost</source>
+        <translation>вход потерян</translation>
+    </message>
+    <message>
+        <source>encoder failed</source>
+        <translation>сбой кодера</translation>
+    </message>
+    <message>
+        <source>writer failed</source>
+        <translation>сбой записи</translation>
+    </message>
 </context>
 <context>
     <name>NetworkVideoRecorder</name>
     <message>
         <source>input %1, encoder %2, archive %3</source>
         <translation>вход %1, кодер %2, архив %3</translation>
+    </message>
+    <message>
+        <source>input lost</source>
+        <translation>вход потерян</translation>
+    </message>
+    <message>
+        <source>encoder failed</source>
+        <translation>сбой кодера</translation>
+    </message>
+    <message>
+        <source>writer failed</source>
+        <translation>сбой записи</translation>
     </message>
 </context>
 <context>
@@ -63,12 +95,43 @@
         <source>idle</source>
         <translation>ожидание</translation>
     </message>
+    <message>
+        <source>ready</source>
+        <translation>готов</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>сбой</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
     <message>
         <source>Can&apos;t run multiple instances of the application.</source>
         <translation>Невозможно запустить несколько экземпляров приложения.</translation>
+    </message>
+</context>
+<context>
+    <name>Recording</name>
+    <message>
+        <source>disk full</source>
+        <translation>диск заполнен</translation>
+    </message>
+    <message>
+        <source>archive read-only</source>
+        <translation>архив только для чтения</translation>
+    </message>
+    <message>
+        <source>stream taken by another source</source>
+        <translation>поток занят другим источником</translation>
+    </message>
+    <message>
+        <source>write error</source>
+        <translation>ошибка записи</translation>
+    </message>
+    <message>
+        <source>writer failed (%1)</source>
+        <translation>сбой записи (%1)</translation>
     </message>
 </context>
 <context>
@@ -111,8 +174,28 @@
         <translation>Записано %1, %2</translation>
     </message>
     <message>
-        <source>Recorded %1, %2 frames, %3</source>
-        <translation>Записано %1, кадров: %2, %3</translation>
+        <source>referee application not answering since %1</source>
+        <translation>приложение судьи не отвечает с %1</translation>
+    </message>
+    <message>
+        <source>not recording: %1</source>
+        <translation>запись не идёт: %1</translation>
+    </message>
+    <message>
+        <source>not recording: input lost</source>
+        <translation>запись не идёт: вход потерян</translation>
+    </message>
+    <message>
+        <source>not recording</source>
+        <translation>запись не идёт</translation>
+    </message>
+    <message>
+        <source>starting</source>
+        <translation>запуск</translation>
+    </message>
+    <message>
+        <source>Recorded %1, %2 frames stored, %3 lost, %4</source>
+        <translation>Записано %1, кадров сохранено %2, потеряно %3, %4</translation>
     </message>
 </context>
 <context>
@@ -344,6 +427,10 @@
     <message>
         <source>5 min</source>
         <translation>5 мин</translation>
+    </message>
+    <message>
+        <source>Referee application not answering since %1</source>
+        <translation>Приложение судьи не отвечает с %1</translation>
     </message>
 </context>
 </TS>

@@ -34,7 +34,7 @@ Item {
     readonly property string detail: {
         var parts = [];
         for (var i = 0; i < statuses.length; ++i)
-            parts.push(qsTr("camera %1: %2").arg(i + 1).arg(statuses[i]));
+            parts.push(qsTr("camera %1: %2").arg(i + 1).arg(NodeStatus.name(statuses[i])));
         return parts.join(", ");
     }
 

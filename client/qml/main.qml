@@ -527,8 +527,18 @@ ApplicationWindow {
             anchors.rightMargin: 8
             spacing: 24
             Label {
+                objectName: "archiveState"
                 text: RewindService.status === RewindService.Writing ? qsTr("Recording")
                       : (RewindService.status === RewindService.Closing ? qsTr("Archive closed") : qsTr("Archive open"))
+            }
+            // The archive closes while the referee application does not answer: say so.
+            Label {
+                objectName: "refereeState"
+                visible: !RewindService.refereeAnswering
+                text: qsTr("Referee application not answering since %1")
+                      .arg(Format.clock(RewindService.refereeSilentSince))
+                color: "#e04040"
+                font.bold: true
             }
             Label { text: qsTr("Recorded %1").arg(Format.duration(RewindService.duration)) }
             Label {

@@ -50,18 +50,3 @@ function recordedMs(stream) {
     }
     return total;
 }
-
-// Frames in a stream's recorded sequences at the given frame rate: a sequence holds one frame
-// at its start and one per frame interval up to its last frame.
-function recordedFrames(stream, framesPerSecond) {
-    if (!stream)
-        return 0;
-    var frames = 0;
-    var sequences = stream.sequences;
-    for (var i = 0; i < sequences.length; ++i) {
-        var range = sequences[i];
-        if (range && range.from && range.to)
-            frames += Math.round((range.to.getTime() - range.from.getTime()) * framesPerSecond / 1000) + 1;
-    }
-    return frames;
-}

@@ -5,6 +5,7 @@ import Multimedia 1.0
 import Multimedia.KXExt 1.0
 import Rewind 1.0
 import "NodeStatus.js" as NodeStatus
+import "Recording.js" as Recording
 
 Item {
     id: recorder
@@ -13,7 +14,16 @@ Item {
     property var stream: null
     readonly property int status: NodeStatus.combine([source.status, encoder.status, sink.status])
     readonly property string detail: qsTr("input %1, encoder %2, archive %3")
-                                     .arg(source.status).arg(encoder.status).arg(sink.status)
+                                     .arg(NodeStatus.name(source.status)).arg(NodeStatus.name(encoder.status))
+                                     .arg(NodeStatus.name(sink.status))
+    // Why the chain does not record, in words; empty while nothing is known to be wrong.
+    readonly property string failure: sink.error !== 0 ? Recording.writerFailure(sink.error)
+                                    : (source.status === NodeStatus.Error ? qsTr("input lost")
+                                    : (encoder.status === NodeStatus.Error ? qsTr("encoder failed")
+                                    : (sink.status === NodeStatus.Error ? qsTr("writer failed") : "")))
+    // The latest error of the session that was not the archive's (a source that stopped
+    // delivering, most likely); 0 when none came since the chain was made.
+    property int mediaError: 0
 
     VideoOutput {
         id: preview
@@ -22,6 +32,11 @@ Item {
 
     MediaSession {
         autoPlay: true
+        // The archive's own failures reach the sink's error as well, with their cause.
+        onError: {
+            if (hresult !== sink.error && !Recording.isWriterFailure(hresult))
+                recorder.mediaError = hresult;
+        }
 
         KXSource {
             id: source

@@ -32,6 +32,16 @@ function text(status, readyText) {
     }
 }
 
+// The status of one node in words, for the details of a chain.
+function name(status) {
+    switch (status) {
+    case Creating: return qsTr("starting");
+    case Ready: return qsTr("ready");
+    case Error: return qsTr("failed");
+    default: return qsTr("idle");
+    }
+}
+
 function color(status) {
     switch (status) {
     case Creating: return "#e0b040";

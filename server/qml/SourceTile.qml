@@ -6,6 +6,7 @@ import QtQuick.Layouts 1.12
 import Rewind 1.0
 import "NodeStatus.js" as NodeStatus
 import "Format.js" as Format
+import "Recording.js" as Recording
 
 Rectangle {
     id: tile
@@ -29,10 +30,86 @@ Rectangle {
                                          ? chainComponent.errorString().trim() : ""
     readonly property int status: recorder.item ? recorder.item.status : NodeStatus.None
     readonly property real recordedMs: Format.recordedMs(stream)
-    readonly property int recordedFrames: Format.recordedFrames(stream, framesPerSecond)
+    // Frames the archive holds for the source, and the frame times its sequences miss since the
+    // tile started recording: from the archive, not from the chain's state.
+    readonly property int recordedFrames: stream ? stream.frameCount : 0
+    readonly property int lostFrames: stream && !isNaN(recordingSince.getTime())
+                                      ? (stream.frameCount, stream.lostFrames(framesPerSecond, recordingSince)) : 0
+    property date recordingSince: new Date(NaN)
+
+    // "recording" holds only while the stream's last frame moves on in the archive.
+    property bool growing: false
+    property real lastGrowthMs: 0
+    property real lastEndMs: NaN
+    readonly property string failure: recorder.item ? recorder.item.failure : ""
+    // What the tile shows, as one of "referee", "nostream", "unavailable", "failed", "inputlost",
+    // "recording", "starting", "stalled".
+    readonly property string recordingState: {
+        if (!stream)
+            return RewindService.refereeAnswering ? "nostream" : "referee";
+        if (!chainAvailable)
+            return "unavailable";
+        if (failure !== "")
+            return "failed";
+        if (growing)
+            return "recording";
+        if (recorder.item && recorder.item.mediaError !== 0)
+            return "inputlost";
+        return status === NodeStatus.Ready ? "stalled" : "starting";
+    }
+    readonly property string stateText: {
+        switch (recordingState) {
+        case "referee": return qsTr("referee application not answering since %1")
+                               .arg(Format.clock(RewindService.refereeSilentSince));
+        case "nostream": return qsTr("no stream");
+        case "unavailable": return qsTr("media unavailable");
+        case "failed": return qsTr("not recording: %1").arg(failure);
+        case "inputlost": return qsTr("not recording: input lost");
+        case "recording": return qsTr("recording");
+        case "stalled": return qsTr("not recording");
+        default: return qsTr("starting");
+        }
+    }
+    readonly property color stateColor: recordingState === "recording" ? NodeStatus.color(NodeStatus.Ready)
+                                        : (recordingState === "starting" ? NodeStatus.color(NodeStatus.Creating)
+                                        : (recordingState === "nostream" ? NodeStatus.color(NodeStatus.None)
+                                                                : NodeStatus.color(NodeStatus.Error)))
+
+    function checkGrowth() {
+        var end = stream ? stream.endTime : null;
+        var endMs = end && !isNaN(end.getTime()) ? end.getTime() : NaN;
+        if (!isNaN(lastEndMs) && endMs > lastEndMs) {
+            lastGrowthMs = Date.now();
+            if (recorder.item)
+                recorder.item.mediaError = 0;
+        }
+        if (!isNaN(endMs))
+            lastEndMs = endMs;
+        growing = lastGrowthMs > 0 && Date.now() - lastGrowthMs < Recording.GrowthWindowMs;
+    }
+
+    onStreamChanged: {
+        lastEndMs = NaN;
+        lastGrowthMs = 0;
+        growing = false;
+        if (stream && isNaN(recordingSince.getTime()))
+            recordingSince = new Date();
+        checkGrowth();
+    }
+
+    Connections {
+        target: tile.stream
+        function onEndTimeChanged() { tile.checkGrowth(); }
+    }
+    Timer {
+        interval: 250
+        repeat: true
+        running: tile.stream !== null
+        onTriggered: tile.checkGrowth()
+    }
 
     color: "#1b2530"
-    border.color: NodeStatus.color(status)
+    border.color: stateColor
     border.width: 2
     radius: 4
 
@@ -52,7 +129,7 @@ Rectangle {
                 width: 12
                 height: 12
                 radius: 6
-                color: NodeStatus.color(tile.status)
+                color: tile.stateColor
             }
             Label {
                 text: tile.name
@@ -62,9 +139,10 @@ Rectangle {
             }
             Label {
                 objectName: "statusText"
-                text: !tile.stream ? qsTr("no stream") : (tile.chainAvailable ? NodeStatus.text(tile.status, qsTr("recording"))
-                                                                              : qsTr("media unavailable"))
-                color: NodeStatus.color(tile.status)
+                text: tile.stateText
+                color: tile.stateColor
+                elide: Text.ElideRight
+                Layout.maximumWidth: tile.width * 0.7
             }
         }
 
@@ -109,9 +187,9 @@ Rectangle {
             font.pixelSize: 11
             text: tile.audio ? qsTr("Recorded %1, %2").arg(Format.duration(tile.recordedMs))
                                                        .arg(Format.bytes(wholeStream.size))
-                             : qsTr("Recorded %1, %2 frames, %3").arg(Format.duration(tile.recordedMs))
-                                                                 .arg(tile.recordedFrames)
-                                                                 .arg(Format.bytes(wholeStream.size))
+                             : qsTr("Recorded %1, %2 frames stored, %3 lost, %4")
+                                   .arg(Format.duration(tile.recordedMs)).arg(tile.recordedFrames)
+                                   .arg(tile.lostFrames).arg(Format.bytes(wholeStream.size))
         }
         Label {
             visible: recorder.item !== null

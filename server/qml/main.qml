@@ -116,6 +116,16 @@ ApplicationWindow {
             Label { text: qsTr("Started: %1").arg(Format.clock(RewindService.startTime)) }
             Label { text: qsTr("Duration: %1").arg(Format.duration(RewindService.duration)) }
             Label { text: qsTr("Disk: %1").arg(Format.bytes(RewindService.diskSize)) }
+            // The archive is open only while the referee application answers: its absence is
+            // why recording stopped, and the operator is told so.
+            Label {
+                objectName: "refereeState"
+                visible: !RewindService.refereeAnswering
+                text: qsTr("Referee application not answering since %1")
+                      .arg(Format.clock(RewindService.refereeSilentSince))
+                color: "#e04040"
+                font.bold: true
+            }
             Label {
                 objectName: "streamsFound"
                 text: qsTr("Streams: %1 of %2").arg(window.foundStreams).arg(window.configuredStreams)

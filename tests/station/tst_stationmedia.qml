@@ -101,6 +101,7 @@ TestCase {
         compare(replay.status, 3);
         sources[1].status = 4;
         compare(replay.status, 4);
+        compare(replay.detail, "camera 1: ready, camera 2: failed, camera 3: ready");
 
         // Transport: play from a position at a rate, pause, hold a frame (rate 0).
         var s = session(replay);
@@ -148,5 +149,27 @@ TestCase {
         source.status = 3;
         sink.status = 4;
         compare(recorder.status, 4);
+        compare(recorder.detail, data.encoder ? "input ready, encoder idle, archive failed"
+                                              : "input ready, archive failed");
+        // The archive's failures in words, with their cause; the input's before the rest.
+        var causes = [[0x80070070 | 0, "disk full"], [0x80070005 | 0, "archive read-only"],
+                      [0x80070020 | 0, "stream taken by another source"], [0x8007001D | 0, "write error"],
+                      [0x80004005 | 0, "writer failed (0x80004005)"]];
+        for (var c = 0; c < causes.length; ++c) {
+            sink.error = causes[c][0];
+            compare(recorder.failure, causes[c][1]);
+        }
+        sink.error = 0;
+        compare(recorder.failure, "writer failed");
+        sink.status = 3;
+        compare(recorder.failure, "");
+        source.status = 4;
+        compare(recorder.failure, "input lost");
+        // The session's errors other than the archive's are kept for the tile.
+        var s = session(recorder);
+        s.error(0x80070070 | 0);
+        compare(recorder.mediaError, 0);
+        s.error(0x80004005 | 0);
+        compare(recorder.mediaError, 0x80004005 | 0);
     }
 }

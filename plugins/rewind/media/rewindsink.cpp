@@ -3,16 +3,23 @@
 #include "multimedia/activator.h"
 #include "rewindsinklogging.h"
 #include "rewindsinkmf.h"
+#include "rewindsinkstream.h"
 #include "stream.h"
 #include "streamupdater.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 namespace {
+// The same failure is logged again at most this often: a sink that retries every few seconds
+// must not fill the log.
+constexpr qint64 kRepeatLogMs = 60000;
+
 // The build step; runs on the stream's worker thread. A failure reaches onActivated through the
 // Activator with its own HRESULT and words and is logged there, once.
 CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
-                                   const CComPtr<IMFMediaType> &type)
+                                   const CComPtr<IMFMediaType> &type,
+                                   const std::function<void(HRESULT)> &onRecordingChanged)
 {
     CComPtr<IRewindServer> server;
     if (updater)
@@ -32,6 +39,9 @@ CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
         throw ComException(hr, QStringLiteral("Error"));
     if (!sink)
         throw ComException(E_POINTER, QStringLiteral("Null pointer"));
+    // Made by createRewindSinkMF, so it is ours.
+    if (RewindSinkStream *recording = static_cast<RewindSinkMF *>(sink.p)->stream())
+        recording->setFailureHandler(onRecordingChanged);
     CComPtr<IMFStreamSink> streamSink;
     hr = sink->GetStreamSinkByIndex(0, &streamSink);
     if (FAILED(hr))
@@ -44,6 +54,9 @@ CComPtr<IUnknown> createRewindSink(const QSharedPointer<StreamUpdater> &updater,
 RewindSink::RewindSink(QObject *parent) : MediaNode(parent)
 {
     setInputCount(1);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(kRetryIntervalMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &RewindSink::requestCreate);
 }
 
 RewindSink::~RewindSink()
@@ -79,10 +92,12 @@ void RewindSink::releaseSink()
 
 void RewindSink::create()
 {
+    m_retryTimer.stop();
     if (!m_stream) {
         cancel();
         clearMfNodes();
         releaseSink();
+        setError(S_OK);
         setStatus(StatusNone);
         return;
     }
@@ -97,8 +112,22 @@ void RewindSink::create()
     clearMfNodes();
     releaseSink();
     QSharedPointer<StreamUpdater> updater = m_stream->updater();
+    // The stream sink tells of its failures on its work queue; they count for this build only.
+    const quint64 build = ++m_build;
+    QPointer<RewindSink> self(this);
+    std::function<void(HRESULT)> onRecordingChanged = [self, build](HRESULT hr) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, build, hr]() {
+                if (self)
+                    self->onRecordingChanged(build, hr);
+            },
+            Qt::QueuedConnection);
+    };
     setStatus(StatusCreating);
-    m_activator->activate(createActivate([updater, type]() { return createRewindSink(updater, type); }));
+    m_activator->activate(createActivate([updater, type, onRecordingChanged]() {
+        return createRewindSink(updater, type, onRecordingChanged);
+    }));
 }
 
 void RewindSink::onActivated(CComPtr<IUnknown> object, ComException error)
@@ -118,9 +147,59 @@ void RewindSink::onActivated(CComPtr<IUnknown> object, ComException error)
         streamSink->GetMediaSink(&m_mediaSink);
         addMfNode(node);
         input()->setMfNode(node, 0);
+        setError(S_OK);
         setStatus(StatusReady);
     } catch (const ComException &e) {
-        qCCritical(lcRewindSink) << "RewindSink:" << e;
+        logFailure(e);
+        setError(e.getErrorCode());
         setStatus(StatusError);
+        // The archive may let the sink record later (a read-only root made writable, a stream
+        // another sink held let go): it is built again while it has a stream.
+        if (m_stream)
+            m_retryTimer.start();
     }
+}
+
+void RewindSink::onRecordingChanged(quint64 build, HRESULT hr)
+{
+    if (build != m_build || !m_mediaSink)
+        return;
+    if (FAILED(hr)) {
+        logFailure(ComException(hr, QStringLiteral("recording into %1 failed, trying again every %2 s")
+                                        .arg(m_stream ? m_stream->name() : QString())
+                                        .arg(kRetryIntervalMs / 1000)));
+        setError(hr);
+        setStatus(StatusError);
+        return;
+    }
+    if (FAILED(m_error))
+        qCInfo(lcRewindSink).noquote()
+            << "RewindSink: recording into" << (m_stream ? m_stream->name() : QString()) << "again";
+    setError(S_OK);
+    setStatus(StatusReady);
+}
+
+void RewindSink::setError(HRESULT hr)
+{
+    if (m_error == hr)
+        return;
+    m_error = hr;
+    emit errorChanged();
+}
+
+void RewindSink::logFailure(const ComException &error)
+{
+    const HRESULT hr = error.getErrorCode();
+    if (hr == m_loggedError && m_loggedAt.isValid() && m_loggedAt.elapsed() < kRepeatLogMs) {
+        ++m_unlogged;
+        return;
+    }
+    if (m_unlogged > 0)
+        qCCritical(lcRewindSink).nospace()
+            << "RewindSink: " << error << " (and " << m_unlogged << " times more in the last minute)";
+    else
+        qCCritical(lcRewindSink) << "RewindSink:" << error;
+    m_loggedError = hr;
+    m_loggedAt.start();
+    m_unlogged = 0;
 }

@@ -188,12 +188,14 @@ HRESULT RewindSinkStream::onClockStart(MFTIME systemTime, LONGLONG offset)
     processQueue();
     m_clockStartSystemTime = systemTime;
     m_clockStartOffset = offset;
-    HRESULT hr = startWriter();
+    // A writer that does not start (a read-only archive, a stream another writer holds) is tried
+    // again while the samples come: the stream sink starts all the same, so that the session and
+    // the other branches of the graph run on, and records once the archive lets it.
+    const HRESULT hr = startWriter();
     if (FAILED(hr)) {
-        qCWarning(lcRewindSink) << "RewindSink: the archive writer did not start:" << ComException(hr);
-        AutoLock lock(m_stateLock);
-        raise(MEError, hr);
-        return hr;
+        qCDebug(lcRewindSink) << "RewindSink: the archive writer did not start:" << ComException(hr);
+        m_lastAttempt = std::chrono::steady_clock::now();
+        setFailure(hr);
     }
     AutoLock lock(m_stateLock);
     // A stop (or another start) that came after this start keeps its state; the start is still
@@ -377,7 +379,7 @@ HRESULT RewindSinkStream::processQueue()
             }
             PropVariantClear(&context);
         } else if (SUCCEEDED(item.object->QueryInterface(&sample))) {
-            hr = writeSample(sample, item.type);
+            hr = recordSample(sample, item.type);
             requestSample();
         }
         if (FAILED(hr)) {
@@ -451,14 +453,103 @@ HRESULT RewindSinkStream::registerChannels(IArchiveStream *stream, const QString
 
 HRESULT RewindSinkStream::startWriter()
 {
+    return startWriterAt(m_clockConverter.getBaseTime(m_clockStartSystemTime));
+}
+
+HRESULT RewindSinkStream::startWriterAt(LONGLONG time)
+{
     if (!m_writer)
         return E_POINTER;
-    const HRESULT hr =
-        m_writer->Start(static_cast<ULONGLONG>(m_clockConverter.getBaseTime(m_clockStartSystemTime)));
+    const HRESULT hr = m_writer->Start(static_cast<ULONGLONG>(time));
     m_writerStarted = SUCCEEDED(hr);
     // The first sample of a sequence carries its media type.
     m_writtenType = nullptr;
     return hr;
+}
+
+LONGLONG RewindSinkStream::archiveTime(LONGLONG sampleTime) const
+{
+    return m_clockConverter.getBaseTime(m_clockStartSystemTime) + sampleTime - m_clockStartOffset;
+}
+
+void RewindSinkStream::setFailureHandler(std::function<void(HRESULT)> handler)
+{
+    AutoLock lock(m_stateLock);
+    m_failureHandler = std::move(handler);
+}
+
+void RewindSinkStream::setRetryInterval(std::chrono::milliseconds interval)
+{
+    m_retryInterval = interval;
+}
+
+HRESULT RewindSinkStream::failure() const
+{
+    return m_failure.load();
+}
+
+void RewindSinkStream::setFailure(HRESULT hr)
+{
+    if (m_failure.exchange(hr) == hr)
+        return;
+    // One event and one call per change: a full disk fails every sample, and the session and the
+    // log must not hear of each one.
+    std::function<void(HRESULT)> handler;
+    {
+        AutoLock lock(m_stateLock);
+        if (FAILED(hr))
+            raise(MEError, hr);
+        handler = m_failureHandler;
+    }
+    if (handler)
+        handler(hr);
+}
+
+HRESULT RewindSinkStream::recordSample(IMFSample *sample, IMFMediaType *type)
+{
+    if (FAILED(m_failure.load())) {
+        const bool due = std::chrono::steady_clock::now() - m_lastAttempt >= m_retryInterval;
+        if (due && m_writerStarted) {
+            // The sequence the failure broke ends here; recording goes on in a new one.
+            stopWriter();
+        }
+        if (!m_writerStarted) {
+            // A new sequence must begin with a sample a decoder can start from.
+            const bool cleanPoint =
+                m_kind == Audio ||
+                (type && MFGetAttributeUINT32(type, MF_MT_ALL_SAMPLES_INDEPENDENT, 0) != 0) ||
+                MFGetAttributeUINT32(sample, MFSampleExtension_CleanPoint, 0) != 0;
+            LONGLONG time = 0;
+            if (!due || !cleanPoint || FAILED(sample->GetSampleTime(&time))) {
+                ++m_droppedSamples;
+                return S_OK;
+            }
+            const HRESULT hr = startWriterAt(archiveTime(time));
+            if (FAILED(hr)) {
+                qCDebug(lcRewindSink)
+                    << "RewindSink: the archive writer did not start again:" << ComException(hr);
+                ++m_droppedSamples;
+                m_lastAttempt = std::chrono::steady_clock::now();
+                setFailure(hr);
+                return S_OK;
+            }
+        }
+    }
+    const HRESULT hr = writeSample(sample, type);
+    if (FAILED(hr)) {
+        qCDebug(lcRewindSink) << "RewindSink: a sample was not stored:" << ComException(hr);
+        ++m_droppedSamples;
+        // The first failure of a run starts the wait before a new sequence and names the cause;
+        // what follows from it in the same sequence (a sample left open) neither puts the retry
+        // off nor hides the cause.
+        if (SUCCEEDED(m_failure.load())) {
+            m_lastAttempt = std::chrono::steady_clock::now();
+            setFailure(hr);
+        }
+        return S_OK;
+    }
+    setFailure(S_OK);
+    return S_OK;
 }
 
 HRESULT RewindSinkStream::stopWriter()
@@ -515,16 +606,15 @@ HRESULT RewindSinkStream::writeSample(IMFSample *sample, IMFMediaType *type)
     hr = sample->GetSampleDuration(&duration);
     if (FAILED(hr))
         return hr;
-    const LONGLONG archiveTime =
-        m_clockConverter.getBaseTime(m_clockStartSystemTime) + time - m_clockStartOffset;
-    hr = sample->SetUINT64(SampleArchiveTime, static_cast<UINT64>(archiveTime));
+    const LONGLONG at = archiveTime(time);
+    hr = sample->SetUINT64(SampleArchiveTime, static_cast<UINT64>(at));
     if (SUCCEEDED(hr))
         hr = sample->SetUINT64(SampleArchiveDuration, static_cast<UINT64>(duration));
     if (FAILED(hr))
         return hr;
     if (!m_writer)
         return E_POINTER;
-    hr = m_writer->BeginSample(archiveTime, archiveTime, 0);
+    hr = m_writer->BeginSample(at, at, 0);
     if (FAILED(hr))
         return hr;
     const HRESULT written = writeDataRecords(sample, type);

@@ -16,7 +16,10 @@
 #include "multimedia/hnstime.h"
 #include "multimedia/mfmessagequeue.h"
 
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <vector>
 
 class RewindSinkMF;
@@ -87,6 +90,16 @@ public:
     // Called by the media type handler (under its lock) when the current type changes.
     void mediaTypeChanged(IMFMediaType *type);
 
+    // Told on the work queue when recording fails (the HRESULT of the failure) and when it records
+    // again after a failure (S_OK); each change once, not for every sample. Set before the start.
+    void setFailureHandler(std::function<void(HRESULT)> handler);
+    // How long a failing writer waits before it tries a new sequence (and between tries).
+    void setRetryInterval(std::chrono::milliseconds interval);
+    // The failure recording is in, S_OK while it records.
+    HRESULT failure() const;
+    // Samples taken but not stored while the writer failed.
+    qint64 droppedSamples() const { return m_droppedSamples.load(); }
+
     int kind() const { return m_kind; }
     int state() const;
     // For tests: the work queue the stream writes on, and what waits in it.
@@ -112,6 +125,12 @@ private:
     void scheduleProcessing();
     HRESULT processQueue();
     HRESULT writeDataRecords(IMFSample *sample, IMFMediaType *type);
+    // Writes the sample, or while the writer fails drops it and, when a retry is due, starts a
+    // new sequence at the next sample a decoder can start from.
+    HRESULT recordSample(IMFSample *sample, IMFMediaType *type);
+    HRESULT startWriterAt(LONGLONG time);
+    LONGLONG archiveTime(LONGLONG sampleTime) const;
+    void setFailure(HRESULT hr);
 
     const int m_kind;
     int m_state = NoMediaType;
@@ -129,6 +148,13 @@ private:
     RewindSinkMF *m_owner;          // for GetMediaSink; cleared by shutdown
     CComPtr<IArchiveWriter> m_writer;
     bool m_writerStarted = false;
+    // The failure recording is in (work queue; read under the state lock), when the writer last
+    // failed or was tried again, and whether the next sequence waits for a clean point.
+    std::atomic<HRESULT> m_failure{S_OK};
+    std::chrono::steady_clock::time_point m_lastAttempt;
+    std::chrono::milliseconds m_retryInterval{2000};
+    std::function<void(HRESULT)> m_failureHandler; // state lock
+    std::atomic<qint64> m_droppedSamples{0};
     nyx::MFMessageQueue m_workQueue;
     std::vector<BYTE> m_blob;
     std::deque<Item> m_items;

@@ -40,6 +40,8 @@ public:
 
     // The last answer from JudgeDesk is less than 5000 ms old and the thread runs.
     bool IsAlive() const;
+    // GetTickCount() of the last answer from the referee application.
+    DWORD LastAnswerTick() const { return lastAnswerTick.load(); }
     std::vector<RefereeCamera> GetCameras() const;
     std::vector<RefereeEventType> GetEventTypes() const;
     std::vector<RefereeEvent> GetEvents() const;

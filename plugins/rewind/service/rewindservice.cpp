@@ -271,9 +271,28 @@ void RewindService::close()
     m_storagesRevision = 0;
 }
 
+void RewindService::setRefereeAnswering(bool answering)
+{
+    if (answering == m_refereeAnswering)
+        return;
+    m_refereeAnswering = answering;
+    if (answering) {
+        m_refereeAnswered = true;
+    } else if (m_refereeAnswered) {
+        // Silent since its last answer, not since the poll that noticed it.
+        const DWORD silentMs = static_cast<DWORD>(GetTickCount() - m_link.LastAnswerTick());
+        m_refereeSilentSince = QDateTime::currentDateTime().addMSecs(-qint64(silentMs));
+        qCWarning(lcRewindService).noquote() << "The referee application has not answered since"
+                                             << m_refereeSilentSince.toString(Qt::ISODateWithMs);
+    }
+    emit refereeAnsweringChanged();
+}
+
 void RewindService::updateStatus()
 {
-    if (!m_link.IsAlive()) {
+    const bool alive = m_link.IsAlive();
+    setRefereeAnswering(alive);
+    if (!alive) {
         if (m_server) {
             const QString text =
                 QStringLiteral("\nRewindService --- JudgeDesk is NOT active -- Close Rewind Service\n\n");

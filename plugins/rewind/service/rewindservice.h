@@ -44,6 +44,10 @@ class RewindService : public QObject
     Q_PROPERTY(qulonglong version READ version CONSTANT)
     Q_PROPERTY(QVariantList eventTypes READ getAvailableTypes NOTIFY eventTypesChanged)
     Q_PROPERTY(QVariantList eventList READ getEventList NOTIFY eventListChanged)
+    // Whether the referee application answers (the archive is bound only while it does) and, while
+    // it does not, the time of its last answer (of the service's start when it never answered).
+    Q_PROPERTY(bool refereeAnswering READ isRefereeAnswering NOTIFY refereeAnsweringChanged)
+    Q_PROPERTY(QDateTime refereeSilentSince READ refereeSilentSince NOTIFY refereeAnsweringChanged)
 
 public:
     enum Status
@@ -77,6 +81,8 @@ public:
     qulonglong duration() const;
     QDateTime startTime() const { return m_startTime; }
     qulonglong version() const { return 1000; }
+    bool isRefereeAnswering() const { return m_refereeAnswering; }
+    QDateTime refereeSilentSince() const { return m_refereeSilentSince; }
 
     Q_INVOKABLE Storage *createStorage(QString name, Drive *drive, qlonglong size);
     Q_INVOKABLE bool deleteStorage(Storage *storage);
@@ -114,6 +120,7 @@ signals:
     void startTimeChanged();
     void eventTypesChanged();
     void eventListChanged();
+    void refereeAnsweringChanged();
 
 private slots:
     void updateStatus();
@@ -127,6 +134,7 @@ private:
     void createServer();
     void close();
     void shutDownWorker();
+    void setRefereeAnswering(bool answering);
 
     static int storageCount(QQmlListProperty<Storage> *list);
     static Storage *storageAt(QQmlListProperty<Storage> *list, int index);
@@ -139,6 +147,9 @@ private:
     QDateTime m_startTime;
     qint64 m_duration = 0;
     DWORD m_lastWritingTick = 0;
+    bool m_refereeAnswering = false;
+    bool m_refereeAnswered = false;
+    QDateTime m_refereeSilentSince = QDateTime::currentDateTime();
     RewindStatsUpdater *m_statsUpdater = nullptr;
     StoragesUpdater *m_storagesUpdater = nullptr;
     DrivesUpdater *m_drivesUpdater = nullptr;

@@ -91,8 +91,39 @@ void Stream::setEndTimeWin32(qulonglong value)
     emit endTimeChanged();
 }
 
+qulonglong Stream::frameCount() const
+{
+    qulonglong frames = 0;
+    for (const SequenceInfo &sequence : m_sequenceInfo)
+        frames += sequence.frames;
+    return frames;
+}
+
+qlonglong Stream::lostFrames(double framesPerSecond, const QDateTime &since) const
+{
+    if (!(framesPerSecond > 0))
+        return 0;
+    const double interval = 1e7 / framesPerSecond; // 100 ns units
+    const quint64 from = since.isValid() ? toWin32FileTime(since, 0) : 0;
+    const auto framesIn = [interval](quint64 a, quint64 b) {
+        return b > a ? qRound64(double(b - a) / interval) : qint64(0);
+    };
+    qlonglong lost = 0;
+    const SequenceInfo *previous = nullptr;
+    for (const SequenceInfo &sequence : m_sequenceInfo) {
+        if (sequence.frames == 0 || sequence.start < from)
+            continue;
+        lost += qMax<qint64>(0, framesIn(sequence.start, sequence.end) + 1 - qint64(sequence.frames));
+        if (previous)
+            lost += qMax<qint64>(0, framesIn(previous->end, sequence.start) - 1);
+        previous = &sequence;
+    }
+    return lost;
+}
+
 void Stream::setSequences(QVector<Stream::SequenceInfo> info)
 {
+    m_sequenceInfo = info;
     // The old ranges go only after QML has been told about the new ones.
     const QVector<QSharedPointer<Range>> previous = std::exchange(m_sequences, {});
     m_sequences.reserve(info.size());

@@ -21,13 +21,19 @@ class Stream : public QObject
     Q_PROPERTY(QDateTime startTime READ startTime NOTIFY startTimeChanged)
     Q_PROPERTY(QDateTime endTime READ endTime NOTIFY endTimeChanged)
     Q_PROPERTY(QQmlListProperty<Range> sequences READ sequences NOTIFY sequencesChanged)
+    // Frames the archive holds in the stream's sequences.
+    Q_PROPERTY(qulonglong frameCount READ frameCount NOTIFY sequencesChanged)
 
 public:
     struct SequenceInfo
     {
-        quint64 start = 0;
+        quint64 start = 0; // FILETIME of the first and the last frame
         quint64 end = 0;
-        bool operator==(const SequenceInfo &o) const { return start == o.start && end == o.end; }
+        quint64 frames = 0;
+        bool operator==(const SequenceInfo &o) const
+        {
+            return start == o.start && end == o.end && frames == o.frames;
+        }
     };
 
     Stream(IRewindServer *server, const QUuid &storageGuid, const QUuid &guid, bool isAudio,
@@ -45,6 +51,11 @@ public:
     QDateTime startTime() const { return m_startTime; }
     QDateTime endTime() const { return m_endTime; }
     QQmlListProperty<Range> sequences();
+    qulonglong frameCount() const;
+    // Frame times at framesPerSecond that the sequences whose first frame lies at or after `since`
+    // do not hold: the gaps inside each of them and those between one and the next. An invalid
+    // `since` takes every sequence.
+    Q_INVOKABLE qlonglong lostFrames(double framesPerSecond, const QDateTime &since = QDateTime()) const;
     // The recorded sequences as Range objects without a stream.
     QVector<QSharedPointer<Range>> sequenceRanges() const { return m_sequences; }
 
@@ -83,6 +94,7 @@ private:
     QDateTime m_startTime;
     QDateTime m_endTime;
     QVector<QSharedPointer<Range>> m_sequences;
+    QVector<SequenceInfo> m_sequenceInfo;
 };
 
 Q_DECLARE_METATYPE(Stream::SequenceInfo)

@@ -104,7 +104,7 @@ void StreamUpdater::readSequences()
                 sequences.reserve(static_cast<int>(n));
                 for (DWORD i = 0; i < n; ++i) {
                     const ArchiveSequenceRecord &r = records[i];
-                    sequences.append(Stream::SequenceInfo{r.beginTime, r.lastFrameTime});
+                    sequences.append(Stream::SequenceInfo{r.beginTime, r.lastFrameTime, r.frameCount});
                     if (lcRewindService().isDebugEnabled()) {
                         const quint64 origin = records[0].startTime;
                         qCDebug(lcRewindService).noquote().nospace()

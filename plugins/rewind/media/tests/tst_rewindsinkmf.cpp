@@ -4,6 +4,7 @@
 #include "multimedia/hnstime.h"
 #include "sinktesthelpers.h"
 
+#include <QMutex>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -415,28 +416,101 @@ private slots:
         QCOMPARE(frames.last().data, m_frames[2].bytes);
     }
 
-    void failedWriterStartRaisesErrorNotStarted()
+    // A writer that fails (a read-only archive, a full disk, a stream another writer holds, a
+    // write fault) is one error event and one call of the handler, however many samples fail; the
+    // sink goes on taking samples and, once the archive lets it, records again in a new sequence
+    // from the next key frame.
+    void failingWriterRecordsAgainInANewSequence_data()
     {
+        QTest::addColumn<faults::Operation>("operation");
+        QTest::addColumn<HRESULT>("hr");
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("read-only at start") << faults::Operation::WriterStart << E_ACCESSDENIED << true;
+        QTest::newRow("stream taken at start")
+            << faults::Operation::WriterStart << HRESULT_FROM_WIN32(32) << true;
+        QTest::newRow("disk full") << faults::Operation::WriterData << HRESULT_FROM_WIN32(112) << false;
+        QTest::newRow("write fault") << faults::Operation::WriterEndSample << HRESULT_FROM_WIN32(29) << false;
+    }
+    void failingWriterRecordsAgainInANewSequence()
+    {
+        QFETCH(faults::Operation, operation);
+        QFETCH(HRESULT, hr);
+        QFETCH(bool, atStart);
         auto archive = newStream();
         Sink sink;
         auto type = h264Type(320, 240);
         QCOMPARE(sink.create(archive, type), S_OK);
         QCOMPARE(sink.setType(type), S_OK);
         QCOMPARE(sink.attachClock(), S_OK);
-        faults::fail(faults::Operation::WriterStart, E_ACCESSDENIED, 1);
+        QMutex mutex;
+        QVector<HRESULT> told;
+        sink.stream()->setRetryInterval(std::chrono::milliseconds(100));
+        sink.stream()->setFailureHandler([&](HRESULT h) {
+            QMutexLocker lock(&mutex);
+            told.append(h);
+        });
+        const auto toldNow = [&]() {
+            QMutexLocker lock(&mutex);
+            return told;
+        };
+        if (atStart)
+            faults::fail(operation, hr);
+        QVector<Event> events;
         QCOMPARE(sink.clock->Start(0), S_OK);
-        Event error;
-        QVector<Event> skipped;
-        QVERIFY(waitEvent(sink.streamSink, MEError, &error, &skipped));
-        QCOMPARE(error.status, E_ACCESSDENIED);
-        // Anything the start raised comes before a marker placed now.
-        PROPVARIANT context;
-        PropVariantInit(&context);
-        QCOMPARE(sink.streamSink->PlaceMarker(MFSTREAMSINK_MARKER_DEFAULT, nullptr, &context), S_OK);
-        QVERIFY(waitEvent(sink.streamSink, MEStreamSinkMarker, nullptr, &skipped));
-        QCOMPARE(countEvents(skipped, MEStreamSinkStarted, S_OK), 0);
-        QCOMPARE(countEvents(skipped, MEStreamSinkRequestSample, S_OK), 0);
-        QCOMPARE(sink.stream()->state(), int(RewindSinkStream::MediaTypeSet));
+        QVERIFY(waitEvent(sink.streamSink, MEStreamSinkStarted, nullptr, &events));
+        const int before = atStart ? 0 : 5;
+        for (int n = 0; n < before; ++n)
+            QCOMPARE(
+                sink.feed(makeSample(m_frames[n].bytes, n * kFrameDuration, kFrameDuration, m_frames[n].key),
+                          &events),
+                S_OK);
+        if (!atStart) {
+            QTRY_COMPARE(
+                readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
+                    .size(),
+                before);
+            faults::fail(operation, hr);
+        }
+        // Every sample fails while the fault lasts, also after the retries it waits for.
+        for (int n = before; n < before + 8; ++n) {
+            QCOMPARE(
+                sink.feed(makeSample(m_frames[n].bytes, n * kFrameDuration, kFrameDuration, m_frames[n].key),
+                          &events),
+                S_OK);
+            QThread::msleep(30);
+        }
+        QTRY_COMPARE(toldNow(), QVector<HRESULT>{hr});
+        QCOMPARE(sink.stream()->failure(), hr);
+        // Every one of them was taken while the fault lasted.
+        QTRY_COMPARE(sink.stream()->droppedSamples(), qint64(8));
+        faults::clear();
+        QThread::msleep(300);
+        // Up to the next key frame nothing is stored; from it on a new sequence holds every frame.
+        for (int n = before + 8; n < 35; ++n)
+            QCOMPARE(
+                sink.feed(makeSample(m_frames[n].bytes, n * kFrameDuration, kFrameDuration, m_frames[n].key),
+                          &events),
+                S_OK);
+        QTRY_COMPARE(toldNow(), (QVector<HRESULT>{hr, S_OK}));
+        QVERIFY(sink.stop(&events));
+        QCOMPARE(countEvents(events, MEError, hr), 1);
+        QCOMPARE(sink.stream()->failure(), S_OK);
+        // (A sample whose data the fault refused may still be indexed, empty.)
+        auto frames =
+            readBack(archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel);
+        frames.erase(std::remove_if(frames.begin(), frames.end(),
+                                    [](const StoredFrame &f) { return f.data.isEmpty(); }),
+                     frames.end());
+        QCOMPARE(frames.size(), before + 10);
+        for (int n = 0; n < before; ++n)
+            QCOMPARE(frames[n].data, m_frames[n].bytes);
+        for (int n = 25; n < 35; ++n)
+            QCOMPARE(frames[before + n - 25].data, m_frames[n].bytes);
+        QVERIFY(frames[before].hasType && frames[before].hasMark);
+        DWORD sequences = 0;
+        QCOMPARE(archive.stream->GetSequenceCount(&sequences), S_OK);
+        QCOMPARE(int(sequences), atStart ? 1 : 2);
+        QCOMPARE(sink.stream()->droppedSamples(), qint64(25 - before));
     }
 
     void failedWriterStopStillStops()

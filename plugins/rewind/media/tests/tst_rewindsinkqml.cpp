@@ -1,5 +1,6 @@
 // RewindSink in QML: its statuses, and recordings through a MediaSession from a test source node
 // into a real archive.
+#include "archive/archivefaults.h"
 #include "multimedia/mediasession.h"
 #include "rewindsink.h"
 #include "sinktesthelpers.h"
@@ -109,6 +110,7 @@ private slots:
         QCOMPARE(m_frames.size(), 50);
         TestSourceNode::setFrames(m_frames);
     }
+    void cleanup() { nyx::archive::faults::clear(); }
     void cleanupTestCase()
     {
         m_worker->quit();
@@ -174,6 +176,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(graph.sink->status(), int(MediaNode::StatusError), 20000);
         QCOMPARE(graph.statuses, (QVector<int>{0, 2, 4}));
         QVERIFY(!graph.session->isPlaying());
+    }
+
+    // A sink the archive refuses (a read-only root, a stream it cannot open) says why and is built
+    // again every few seconds, logging the failure once; it records as soon as the archive lets it.
+    void refusedSinkIsBuiltAgainUntilItRecords_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<HRESULT>("hr");
+        QTest::newRow("read-only") << int(nyx::archive::faults::Operation::CreateWriter) << E_ACCESSDENIED;
+        QTest::newRow("stream not opened") << int(nyx::archive::faults::Operation::OpenStream) << E_FAIL;
+        QTest::newRow("disk full") << int(nyx::archive::faults::Operation::StreamWriteRecord)
+                                   << HRESULT_FROM_WIN32(112);
+    }
+    void refusedSinkIsBuiltAgainUntilItRecords()
+    {
+        QFETCH(int, operation);
+        QFETCH(HRESULT, hr);
+        const auto archive = makeArchiveStream(QStringLiteral("Recorder %1").arg(++m_streams));
+        nyx::archive::faults::fail(nyx::archive::faults::Operation(operation), hr);
+        QTest::ignoreMessage(
+            QtCriticalMsg,
+            qPrintable(QStringLiteral("RewindSink: Error (0x%1)").arg(quint32(hr), 8, 16, QChar('0'))));
+        Graph graph;
+        build(&graph, 320, &archive);
+        QTRY_COMPARE_WITH_TIMEOUT(graph.sink->status(), int(MediaNode::StatusError), 20000);
+        QCOMPARE(graph.sink->error(), hr);
+        // Two more tries fail without another log line.
+        QTRY_VERIFY_WITH_TIMEOUT(graph.statuses.count(int(MediaNode::StatusError)) >= 3, 20000);
+        nyx::archive::faults::clear();
+        QTRY_COMPARE_WITH_TIMEOUT(graph.sink->status(), int(MediaNode::StatusReady), 20000);
+        QCOMPARE(graph.sink->error(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            readBack(graph.archive, rewindchannels::kVideoDataChannel, rewindchannels::kVideoMediaTypeChannel)
+                .size(),
+            m_frames.size(), 20000);
     }
 
     void sameStreamTwiceChangesOnce()

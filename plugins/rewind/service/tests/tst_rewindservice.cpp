@@ -107,8 +107,10 @@ private slots:
     void bindsWhileRefereeAnswersAndClosesWhenItStops()
     {
         m_referee->setSilent(true);
+        const QDateTime started = QDateTime::currentDateTime();
         RewindService service(fastTiming());
         QSignalSpy status(&service, &RewindService::statusChanged);
+        QSignalSpy referee(&service, &RewindService::refereeAnsweringChanged);
         QSignalSpy storages(&service, &RewindService::storagesChanged);
         QSignalSpy drives(&service, &RewindService::drivesChanged);
         QSignalSpy archive(&service, &RewindService::archiveChanged);
@@ -119,10 +121,16 @@ private slots:
         QCOMPARE(service.status(), RewindService::Closing);
         QVERIFY(!service.isBound());
         QCOMPARE(service.minimumStorageSize(), 0ULL); // no server: logged, 0
+        // Never answered: silent since the service started.
+        QVERIFY(!service.isRefereeAnswering());
+        QVERIFY(service.refereeSilentSince() >= started.addMSecs(-1000));
+        QVERIFY(service.refereeSilentSince() <= QDateTime::currentDateTime());
 
         m_referee->setSilent(false);
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
         QVERIFY(service.isBound());
+        QVERIFY(service.isRefereeAnswering());
+        QCOMPARE(referee.count(), 1);
         QVERIFY(m_debug->text().contains(QStringLiteral("JudgeDesk is ACTIVE now -- Init Rewind Service")));
         QTRY_VERIFY_WITH_TIMEOUT(service.diskSize() == 5700, kWait);
         QCOMPARE(listCount(service.storages()), 2);
@@ -145,6 +153,11 @@ private slots:
         m_clock->advance(6000);
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Closing, kWait);
         QVERIFY(!service.isBound());
+        // Silent since its last answer, six seconds of the clock before now.
+        QVERIFY(!service.isRefereeAnswering());
+        QCOMPARE(referee.count(), 2);
+        QVERIFY(service.refereeSilentSince() <= QDateTime::currentDateTime().addMSecs(-5500));
+        QVERIFY(service.refereeSilentSince() >= started.addMSecs(-7000));
         QVERIFY(m_debug->text().contains(QStringLiteral("JudgeDesk is NOT active -- Close Rewind Service")));
         QTRY_VERIFY(storages.count() >= 1);
         QTRY_VERIFY(drives.count() >= 1);
@@ -159,6 +172,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(listCount(service.storages()), 2, kWait);
         QVERIFY(status.count() >= 3);
+        QVERIFY(service.isRefereeAnswering());
+        QCOMPARE(referee.count(), 3);
     }
 
     void figuresWaitForTheCameraTable()

@@ -34,6 +34,8 @@ ArchiveSequenceRecord sequence(quint64 begin, quint64 last)
 }
 } // namespace
 
+Q_DECLARE_METATYPE(QVector<QVector<qint64>>)
+
 class TestStream : public QObject
 {
     Q_OBJECT
@@ -203,6 +205,48 @@ private slots:
         h.tick();
         QCOMPARE(spy.count(), 2);
         QCOMPARE(stream.sequenceRanges().size(), 0);
+    }
+
+    // Stored frames are what the archive counts; lost ones are the frame times at 25 per second
+    // that the sequences (from `since` on) do not hold, inside them and between them.
+    void framesStoredAndLostFromTheSequences_data()
+    {
+        QTest::addColumn<QVector<QVector<qint64>>>("sequences"); // first ms, last ms, frames
+        QTest::addColumn<qint64>("sinceMs");                     // -1: every sequence
+        QTest::addColumn<qulonglong>("stored");
+        QTest::addColumn<qlonglong>("lost");
+        using S = QVector<QVector<qint64>>;
+        QTest::newRow("none") << S{} << qint64(-1) << qulonglong(0) << qlonglong(0);
+        QTest::newRow("whole") << S{{0, 3960, 100}} << qint64(-1) << qulonglong(100) << qlonglong(0);
+        QTest::newRow("holes inside") << S{{0, 3960, 97}} << qint64(-1) << qulonglong(97) << qlonglong(3);
+        QTest::newRow("one frame") << S{{1000, 1000, 1}} << qint64(-1) << qulonglong(1) << qlonglong(0);
+        // 40 ms after the last frame the next one is due: no gap; 2 s later, 49 frames are missing.
+        QTest::newRow("back to back")
+            << S{{0, 960, 25}, {1000, 1960, 25}} << qint64(-1) << qulonglong(50) << qlonglong(0);
+        QTest::newRow("gap between") << S{{0, 960, 25}, {2960, 3920, 25}} << qint64(-1) << qulonglong(50)
+                                     << qlonglong(49);
+        QTest::newRow("older ones left out") << S{{0, 960, 20}, {60000, 60960, 25}, {62960, 63920, 24}}
+                                             << qint64(60000) << qulonglong(69) << qlonglong(49 + 1);
+        QTest::newRow("empty sequence") << S{{0, 960, 25}, {1000, 0, 0}, {2000, 2960, 25}} << qint64(-1)
+                                        << qulonglong(50) << qlonglong(25);
+    }
+    void framesStoredAndLostFromTheSequences()
+    {
+        QFETCH(QVector<QVector<qint64>>, sequences);
+        QFETCH(qint64, sinceMs);
+        QFETCH(qulonglong, stored);
+        QFETCH(qlonglong, lost);
+        std::vector<ArchiveSequenceRecord> records;
+        for (const auto &s : sequences) {
+            records.push_back(sequence(k2020 + quint64(s[0]) * kMs, s[1] ? k2020 + quint64(s[1]) * kMs : 0));
+            records.back().frameCount = quint64(s[2]);
+        }
+        server->setSequences(streamId, records);
+        WorkerHarness h;
+        Stream stream(server, storageId, streamId, false, "Cam1", h.timer, h.thread);
+        QCOMPARE(stream.frameCount(), stored);
+        const QDateTime since = sinceMs < 0 ? QDateTime() : fromWin32FileTime(k2020 + quint64(sinceMs) * kMs);
+        QCOMPARE(stream.lostFrames(25, since), lost);
     }
 
     void sequenceFailuresAndBrokenCounts()

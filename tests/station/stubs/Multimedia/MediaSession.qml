@@ -8,6 +8,7 @@ QtObject {
     property bool playing: false
     property real rate: 1
     property real position: 0
+    signal error(int hresult)
     function play() { playing = true; }
     function pause() { playing = false; }
     function stop() { playing = false; position = 0; }

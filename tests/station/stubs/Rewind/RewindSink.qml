@@ -5,5 +5,6 @@ Node {
     id: node
     kind: "RewindSink"
     property QtObject stream
+    property int error: 0
     readonly property Pin input: Pin { node: node }
 }
