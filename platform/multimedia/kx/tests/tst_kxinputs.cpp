@@ -192,6 +192,51 @@ private slots:
         }
     }
 
+    // A reader held up (the clock jumps on while it works on block 100): the input delivers the
+    // blocks it missed afterwards, each with its own samples and time, for up to two seconds; what
+    // is older is skipped and counted. Delivered and skipped blocks together cover the span.
+    void stereoCatchUp_data()
+    {
+        QTest::addColumn<qint64>("stall");
+        QTest::addColumn<qint64>("skipped");
+        QTest::newRow("500 ms") << 5000000LL << 0LL;
+        QTest::newRow("2 s, the window's edge") << 20000000LL << 0LL;
+        // 5 s late at block 101: 499 blocks behind, 200 of them made up.
+        QTest::newRow("5 s") << 50000000LL << 299LL;
+    }
+    void stereoCatchUp()
+    {
+        QFETCH(qint64, stall);
+        QFETCH(qint64, skipped);
+        const qint64 origin = 5000;
+        VirtualMediaClock clock(origin);
+        KXStereoInput input(address("kx:///KX788 Board 1 Stereo 2"), &clock);
+        std::mutex mutex;
+        QVector<PcmBlock> blocks;
+        const qint64 end = origin + 10 * 10000000LL;
+        QVERIFY(input.start([&](const PcmBlock &b) {
+            if (b.firstSample == 100 * KXStereoInput::BlockFrames)
+                clock.advance(stall);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (b.time < end)
+                blocks.append(b);
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(clock.now() > end + 10000000, 60000);
+        input.stop();
+        std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(input.blocksSkipped(), skipped);
+        QCOMPARE(input.stalls(), qint64(skipped ? 1 : 0));
+        QCOMPARE(blocks.size() + skipped, qint64(1000));
+        qint64 holes = 0;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QCOMPARE(blocks[i].time, origin + blocks[i].firstSample * 10000000 / ToneGenerator::SampleRate);
+            QCOMPARE(blocks[i].data, ToneGenerator::block(blocks[i].firstSample, KXStereoInput::BlockFrames));
+            if (i)
+                holes += (blocks[i].firstSample - blocks[i - 1].firstSample) / KXStereoInput::BlockFrames - 1;
+        }
+        QCOMPARE(holes, skipped);
+    }
+
     // Another program plays into output 2: input 2 shows its frames while input 1 keeps its test
     // picture; when the writer stops (or dies), input 2 returns to its test picture.
     void loopback_data()
