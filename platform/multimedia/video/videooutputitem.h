@@ -27,6 +27,10 @@ class VideoOutputItem : public QQuickItem
     Q_PROPERTY(int framesDropped READ framesDropped NOTIFY statisticsChanged)
     // Frames decoded after a seek only to reach the frame at its position, never meant to show.
     Q_PROPERTY(int framesPrerolled READ framesPrerolled NOTIFY statisticsChanged)
+    // At most this many frames a second (by the frames' times) are converted and shown; the others
+    // are passed over before any work is done on them. 0: every frame. A preview need not show a
+    // camera's every frame, and converting fewer saves most of its cost.
+    Q_PROPERTY(int maxFrameRate READ maxFrameRate WRITE setMaxFrameRate NOTIFY maxFrameRateChanged)
 
 public:
     explicit VideoOutputItem(QQuickItem *parent = nullptr);
@@ -46,6 +50,8 @@ public:
     int framesPresented() const { return m_presented; }
     int framesDropped() const { return m_dropped; }
     int framesPrerolled() const { return m_prerolled; }
+    int maxFrameRate() const { return m_maxFrameRate; }
+    void setMaxFrameRate(int rate);
     // Where a frame of frameSize is drawn in an item of itemSize.
     static QRectF fittedRect(const QSizeF &itemSize, const QSize &frameSize);
     // The size, in pixels, a frame of frameSize is converted to for an item of viewSize device pixels:
@@ -55,6 +61,7 @@ public:
 signals:
     void frameSizeChanged();
     void statisticsChanged();
+    void maxFrameRateChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
@@ -75,6 +82,8 @@ private:
     QSize m_frameSize;
     quint64 m_generation = 0; // counts clear(): a conversion begun before it is not shown
     bool m_cleared = false;
+    qint64 m_nextDue = 0; // the earliest frame time shown next under maxFrameRate
+    bool m_haveDue = false;
 
     QMutex m_convertMutex;
     SwsContext *m_sws = nullptr; // guarded by m_convertMutex
@@ -86,6 +95,7 @@ private:
     std::atomic<int> m_presented{0};
     std::atomic<int> m_dropped{0};
     std::atomic<int> m_prerolled{0};
+    std::atomic<int> m_maxFrameRate{0};
 };
 
 } // namespace nyx::multimedia
