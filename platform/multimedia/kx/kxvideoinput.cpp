@@ -53,7 +53,8 @@ namespace {
 struct InputState
 {
     explicit InputState(const KXAddress &address)
-        : picture(address.inputName(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate),
+        : picture(address.inputName(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate,
+                  TestPicture::boardStyle()),
           loopback(address.outputName())
     {
     }
