@@ -69,8 +69,8 @@ struct Settings
 const char *usage()
 {
     return "usage: station_bench [--inputs N] [--minutes M] [--picture camera|test] [--replaying]\n"
-           "  --inputs N   record N video inputs (1-32, default 4): four per KX788 board, each board\n"
-           "               with its stereo input 1 as well\n"
+           "  --inputs N   record N video inputs (1-32, default 4), four per KX788 board, and board\n"
+           "               1's stereo input 1\n"
            "  --minutes M  length of the recording window (default STATION_BENCH_SECONDS or 60 s);\n"
            "               resident memory is reported at 1, 5 and 30 minutes of recording\n"
            "  --picture P  the capture board's picture: camera (default; a camera's detail and motion,\n"
@@ -91,13 +91,10 @@ int boardCount()
 {
     return (g_settings.inputs + 3) / 4;
 }
-// Audio1 .. AudioK: each board's stereo input 1.
+// The audio stream: board 1's stereo input 1 (the server records one audio source).
 QStringList audioStreams()
 {
-    QStringList names;
-    for (int i = 1; i <= boardCount(); ++i)
-        names << QStringLiteral("Audio%1").arg(i);
-    return names;
+    return {QStringLiteral("Audio1")};
 }
 const QString kAudioStream = QStringLiteral("Audio1");
 
@@ -598,9 +595,9 @@ private:
         return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Nyx/TundraRecorder");
     }
 
-    // The run command's configuration: the boards' video inputs and each board's first stereo
-    // input, each into a stream of its own, and JudgeDesk with a camera on each of the first four
-    // video streams and the first audio stream.
+    // The run command's configuration: the boards' video inputs and board 1's stereo input, each
+    // into a stream of its own, and JudgeDesk with a camera on each of the first four video streams
+    // and on the audio stream.
     void setUp()
     {
         if (!QDir().mkpath(configDir()))
@@ -617,11 +614,9 @@ private:
                 cameras.append(
                     QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)}, {"stream", streams[i - 1]}});
         }
-        for (int b = 1; b <= boardCount(); ++b)
-            audios.append(QJsonObject{
-                {"name", b == 1 ? QStringLiteral("Board audio") : QStringLiteral("Board %1 audio").arg(b)},
-                {"source", QStringLiteral("@url kx:///KX788 Board %1 Stereo 1").arg(b)},
-                {"rewind", audioStreams()[b - 1]}});
+        audios.append(QJsonObject{{"name", "Board audio"},
+                                  {"source", "@url kx:///KX788 Board 1 Stereo 1"},
+                                  {"rewind", kAudioStream}});
         cameras.append(QJsonObject{{"name", "Board audio"}, {"stream", kAudioStream}, {"playAudio", true}});
         QJsonArray types;
         for (const auto &[name, colour] :
