@@ -27,6 +27,9 @@ Item {
     VideoOutput {
         id: preview
         anchors.fill: parent
+        // A tile is a glance at the input, not its replay: ten pictures a second keep it live at a
+        // fraction of the cost of converting every frame.
+        maxFrameRate: 10
     }
 
     MediaSession {

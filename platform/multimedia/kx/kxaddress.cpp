@@ -22,10 +22,16 @@ void setError(QString *error, const QString &text)
 
 const QVector<KXBoardInfo> &kxBoards()
 {
-    static const QVector<KXBoardInfo> boards{
-        {QStringLiteral("KX788 Board 1"), 4, 4, 4},
-        {QStringLiteral("KX322 Board 1"), 0, 4, 0},
-    };
+    // NYX_KX_VIDEO_BOARDS fits the machine with more KX788 boards (1 to 8, each with four video
+    // inputs, four stereo inputs and four outputs), for stations with more cameras.
+    static const QVector<KXBoardInfo> boards = [] {
+        const int count = qBound(1, qEnvironmentVariableIntValue("NYX_KX_VIDEO_BOARDS"), 8);
+        QVector<KXBoardInfo> list;
+        for (int i = 1; i <= count; ++i)
+            list.append({QStringLiteral("KX788 Board %1").arg(i), 4, 4, 4});
+        list.append({QStringLiteral("KX322 Board 1"), 0, 4, 0});
+        return list;
+    }();
     return boards;
 }
 

@@ -36,13 +36,22 @@ public:
     KXStereoInput(const KXStereoInput &) = delete;
     KXStereoInput &operator=(const KXStereoInput &) = delete;
 
+    // How far behind (100 ns) the input still delivers the blocks it missed: a board's two seconds.
+    static constexpr qint64 DefaultCatchUp = 2 * 10000000LL;
+
     // Blocks are stamped with the clock's time of their first sample, counted from the clock's time
-    // at start(); a thread that falls behind skips whole blocks (counted) rather than drifting.
+    // at start(). Like the board's buffer, a thread that was held up delivers the blocks it missed
+    // afterwards, each with its own time, as long as it is no more than catchUp behind; older blocks
+    // are skipped (counted, and logged once per stall) rather than drifting.
     bool start(BlockCallback callback);
     void stop();
+    void setCatchUp(qint64 catchUp) { m_catchUp = qMax<qint64>(0, catchUp); }
 
     qint64 blocksDelivered() const { return m_delivered; }
+    // Blocks given up because the thread fell further behind than the catch-up window.
     qint64 blocksSkipped() const { return m_skipped; }
+    // Stalls that cost blocks.
+    qint64 stalls() const { return m_stalls; }
 
 private:
     void run(BlockCallback callback, qint64 start);
@@ -53,6 +62,8 @@ private:
     std::thread m_thread;
     std::atomic<qint64> m_delivered{0};
     std::atomic<qint64> m_skipped{0};
+    std::atomic<qint64> m_stalls{0};
+    qint64 m_catchUp = DefaultCatchUp;
 };
 
 } // namespace nyx::multimedia

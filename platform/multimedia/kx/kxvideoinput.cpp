@@ -61,7 +61,8 @@ qint64 boardClockMs(qint64 time)
 struct InputState
 {
     explicit InputState(const KXAddress &address)
-        : picture(address.inputName(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate),
+        : picture(address.inputName(), KXVideoInput::Width, KXVideoInput::Height, KXVideoInput::FrameRate,
+                  TestPicture::boardStyle()),
           loopback(address.outputName())
     {
     }

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace nyx::multimedia {
 
@@ -49,25 +51,99 @@ void fillRect(Nv12Frame &f, QRect r, Yuv c)
 }
 } // namespace
 
-TestPicture::TestPicture(const QString &name, int width, int height, int framesPerSecond)
-    : m_name(name), m_width(width), m_height(height), m_fps(qMax(1, framesPerSecond))
+namespace {
+// The dark ground with 75% colour bars over the lower half.
+Nv12Frame bars(int width, int height)
 {
-    m_background = Nv12Frame::create(width, height);
-    if (m_background.isNull())
-        return;
-    m_background.fill(toYuv(32, 32, 48).y, toYuv(32, 32, 48).u, toYuv(32, 32, 48).v);
-    // 75% colour bars over the lower half.
-    static const int bars[7][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
-                                   {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
+    Nv12Frame frame = Nv12Frame::create(width, height);
+    if (frame.isNull())
+        return frame;
+    frame.fill(toYuv(32, 32, 48).y, toYuv(32, 32, 48).u, toYuv(32, 32, 48).v);
+    static const int colours[7][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                                      {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
     const int top = height / 2 + height / 20;
     for (int i = 0; i < 7; ++i)
-        fillRect(m_background,
-                 QRect(i * width / 7, top, (i + 1) * width / 7 - i * width / 7 + 1, height - top),
-                 toYuv(bars[i][0], bars[i][1], bars[i][2]));
+        fillRect(frame, QRect(i * width / 7, top, (i + 1) * width / 7 - i * width / 7 + 1, height - top),
+                 toYuv(colours[i][0], colours[i][1], colours[i][2]));
+    return frame;
+}
+
+// How far the camera style's view pans from the middle, in pixels (even).
+constexpr int kPan = 64;
+// Grain patterns taken in turn: each frame's grain differs from the one before, as a sensor's does.
+constexpr int kGrains = 4;
+} // namespace
+
+// The camera style's scene: the bars, larger than the picture by the pan on every side, under
+// kGrains different grains. Shared by every picture of its size (immutable once made).
+struct TestPicture::Scene
+{
+    int width = 0;
+    int height = 0;
+    Nv12Frame grained[kGrains];
+};
+
+std::shared_ptr<const TestPicture::Scene> TestPicture::sceneFor(int width, int height)
+{
+    static std::mutex mutex;
+    static std::map<std::pair<int, int>, std::shared_ptr<const Scene>> scenes;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto &scene = scenes[{width, height}];
+    if (scene)
+        return scene;
+    auto made = std::make_shared<Scene>();
+    made->width = width + 2 * kPan;
+    made->height = height + 2 * kPan;
+    const Nv12Frame ground = bars(made->width, made->height);
+    if (ground.isNull())
+        return nullptr;
+    quint32 state = 0x9e3779b9u; // xorshift: the same scene in every run
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (Nv12Frame &frame : made->grained) {
+        frame = ground;
+        uchar *p = frame.y();
+        const qsizetype size = frame.data.size();
+        for (qsizetype i = 0; i < size; ++i) {
+            // Luma grain of +-20, chroma grain of +-6.
+            const int amount =
+                i < qsizetype(made->width) * made->height ? int(next() % 41) - 20 : int(next() % 13) - 6;
+            p[i] = uchar(qBound(16, p[i] + amount, 240));
+        }
+    }
+    scene = made;
+    return scene;
+}
+
+TestPicture::Style TestPicture::styleFromName(const QString &name, bool *ok)
+{
+    const bool camera = name == QLatin1String("camera");
+    if (ok)
+        *ok = camera || name == QLatin1String("test");
+    return camera ? Style::Camera : Style::Test;
+}
+
+TestPicture::Style TestPicture::boardStyle()
+{
+    return styleFromName(qEnvironmentVariable("NYX_KX_PICTURE"));
+}
+
+TestPicture::TestPicture(const QString &name, int width, int height, int framesPerSecond, Style style)
+    : m_name(name), m_width(width), m_height(height), m_fps(qMax(1, framesPerSecond)), m_style(style)
+{
+    m_background = bars(width, height);
+    if (m_background.isNull())
+        return;
+    if (style == Style::Camera)
+        m_scene = sceneFor(width, height);
 
     const int textHeight = height / 10;
-    Patch title = renderText(name, textHeight * 2 / 3, width * 3 / 4, textHeight);
-    blit(m_background, title, width / 16, height / 10);
+    m_title = renderText(name, textHeight * 2 / 3, width * 3 / 4, textHeight);
+    blit(m_background, m_title, width / 16, height / 10);
     m_clockWidth = width / 4;
     m_digitWidth = textHeight / 2;
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
@@ -176,8 +252,25 @@ Nv12Frame TestPicture::render(qint64 index, qint64 time, const QDateTime &wallCl
 {
     if (m_background.isNull())
         return {};
-    Nv12Frame frame = m_background; // copied on the first write below
-    frame.data.detach();
+    Nv12Frame frame;
+    if (m_scene) {
+        // The view of the scene this frame shows: its grain, panned along a slow ellipse.
+        const Nv12Frame &scene = m_scene->grained[index % kGrains];
+        const double phase = 2 * M_PI * double(index);
+        const int dx = (kPan + int(std::lround(kPan * std::sin(phase / 250)))) & ~1;
+        const int dy = (kPan + int(std::lround(kPan * std::cos(phase / 170)))) & ~1;
+        frame = Nv12Frame::create(m_width, m_height);
+        for (int row = 0; row < m_height; ++row)
+            std::memcpy(frame.y() + qsizetype(row) * m_width,
+                        scene.y() + qsizetype(row + dy) * scene.width + dx, m_width);
+        for (int row = 0; row < m_height / 2; ++row)
+            std::memcpy(frame.uv() + qsizetype(row) * m_width,
+                        scene.uv() + qsizetype(row + dy / 2) * scene.width + dx, m_width);
+        blit(frame, m_title, m_width / 16, m_height / 10);
+    } else {
+        frame = m_background; // copied on the first write below
+        frame.data.detach();
+    }
     const qint64 second = wallClock.toSecsSinceEpoch();
     const int textHeight = m_height / 10;
     if (second != m_clockSecond) {

@@ -1,5 +1,8 @@
 #include "multimedia/nodes/mfframes.h"
 
+#include "com/comobject.h"
+
+#include <atomic>
 #include <cstring>
 
 namespace nyx::multimedia {
@@ -17,6 +20,63 @@ CComPtr<IMFMediaType> videoType(const GUID &subtype, int width, int height, int 
     MFSetAttributeRatio(type, MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
     return type;
 }
+
+// A media buffer over a frame's bytes, shared rather than copied: a 1080p picture is 3 MB, and each
+// copy on its way from the capture to the encoder and the preview cost a core between four inputs
+// and left the allocator's arenas holding freed pictures. The bytes are read-only once handed on (a
+// frame is never written after it left its maker): Lock hands them out for reading only.
+class SharedBytesBuffer final : public nyx::com::ComObject<IMFMediaBuffer>
+{
+public:
+    explicit SharedBytesBuffer(const QByteArray &bytes) : m_bytes(bytes) {}
+
+    HRESULT Lock(BYTE **buffer, DWORD *maxLength, DWORD *currentLength) override
+    {
+        if (!buffer)
+            return E_POINTER;
+        ++m_locks;
+        *buffer = reinterpret_cast<BYTE *>(const_cast<char *>(m_bytes.constData()));
+        if (maxLength)
+            *maxLength = DWORD(m_bytes.size());
+        if (currentLength)
+            *currentLength = DWORD(m_bytes.size());
+        return S_OK;
+    }
+    HRESULT Unlock() override
+    {
+        int locks = m_locks.load();
+        do {
+            if (locks <= 0)
+                return MF_E_INVALIDREQUEST;
+        } while (!m_locks.compare_exchange_weak(locks, locks - 1));
+        return S_OK;
+    }
+    HRESULT GetCurrentLength(DWORD *length) override
+    {
+        if (!length)
+            return E_POINTER;
+        *length = DWORD(m_bytes.size());
+        return S_OK;
+    }
+    HRESULT SetCurrentLength(DWORD length) override
+    {
+        // The length is the frame's: it cannot grow, and shrinking would have to cut shared bytes.
+        return length == DWORD(m_bytes.size()) ? S_OK : E_INVALIDARG;
+    }
+    HRESULT GetMaxLength(DWORD *length) override
+    {
+        if (!length)
+            return E_POINTER;
+        *length = DWORD(m_bytes.size());
+        return S_OK;
+    }
+
+    const QByteArray &bytes() const { return m_bytes; }
+
+private:
+    const QByteArray m_bytes;
+    std::atomic<int> m_locks{0};
+};
 } // namespace
 
 CComPtr<IMFMediaType> nv12MediaType(int width, int height, int rateNumerator, int rateDenominator)
@@ -68,10 +128,15 @@ CComPtr<IMFSample> sampleFromFrame(const Nv12Frame &frame)
 {
     if (frame.isNull())
         return nullptr;
-    auto sample = sampleFromBytes(frame.data.left(Nv12Frame::byteSize(frame.width, frame.height)), frame.time,
-                                  frame.duration);
-    if (sample)
-        sample->SetUINT32(MFSampleExtension_CleanPoint, 1);
+    CComPtr<IMFSample> sample;
+    if (FAILED(MFCreateSample(&sample)))
+        return nullptr;
+    CComPtr<IMFMediaBuffer> buffer;
+    buffer.Attach(new SharedBytesBuffer(frame.data.left(Nv12Frame::byteSize(frame.width, frame.height))));
+    sample->AddBuffer(buffer);
+    sample->SetSampleTime(frame.time);
+    sample->SetSampleDuration(frame.duration);
+    sample->SetUINT32(MFSampleExtension_CleanPoint, 1);
     return sample;
 }
 
@@ -89,6 +154,13 @@ QByteArray sampleBytes(IMFSample *sample)
     DWORD count = 0;
     if (!sample || FAILED(sample->GetBufferCount(&count)))
         return out;
+    if (count == 1) {
+        // A frame's own bytes come back shared, not copied.
+        CComPtr<IMFMediaBuffer> buffer;
+        if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)))
+            if (const auto *shared = dynamic_cast<const SharedBytesBuffer *>(buffer.p))
+                return shared->bytes();
+    }
     for (DWORD i = 0; i < count; ++i) {
         CComPtr<IMFMediaBuffer> buffer;
         BYTE *data = nullptr;

@@ -48,6 +48,17 @@ void VideoOutputItem::present(const Nv12Frame &frame, double recordedTime)
     quint64 generation = 0;
     {
         QMutexLocker lock(&m_mutex);
+        if (const int rate = m_maxFrameRate) {
+            // Frames are due one interval apart on average; a frame far from the due time (a new
+            // range, a jump back, a gap) starts the count again.
+            const qint64 interval = 10000000 / rate;
+            if (m_haveDue && frame.time < m_nextDue && frame.time > m_nextDue - 2 * interval)
+                return;
+            m_nextDue = m_haveDue && frame.time >= m_nextDue && frame.time < m_nextDue + interval
+                            ? m_nextDue + interval
+                            : frame.time + interval;
+            m_haveDue = true;
+        }
         viewSize = m_viewSize;
         generation = m_generation;
     }
@@ -74,6 +85,18 @@ void VideoOutputItem::present(const Nv12Frame &frame, double recordedTime)
     scheduleUpdate();
 }
 
+void VideoOutputItem::setMaxFrameRate(int rate)
+{
+    rate = qMax(0, rate);
+    if (m_maxFrameRate.exchange(rate) == rate)
+        return;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_haveDue = false;
+    }
+    emit maxFrameRateChanged();
+}
+
 void VideoOutputItem::countLate()
 {
     ++m_dropped;
@@ -93,6 +116,7 @@ void VideoOutputItem::clear()
         m_pending = QImage();
         m_last = Nv12Frame();
         m_cleared = true;
+        m_haveDue = false;
         ++m_generation;
         m_pendingTime = qQNaN();
         m_shownTime = qQNaN();

@@ -30,6 +30,10 @@ class VideoOutputItem : public QQuickItem
     // The recording time of the frame on screen, in milliseconds since the epoch (NaN while the
     // frame shown carries none): what a replay's position clock shows and a step starts from.
     Q_PROPERTY(double frameTime READ frameTime NOTIFY frameTimeChanged)
+    // At most this many frames a second (by the frames' times) are converted and shown; the others
+    // are passed over before any work is done on them. 0: every frame. A preview need not show a
+    // camera's every frame, and converting fewer saves most of its cost.
+    Q_PROPERTY(int maxFrameRate READ maxFrameRate WRITE setMaxFrameRate NOTIFY maxFrameRateChanged)
 
 public:
     explicit VideoOutputItem(QQuickItem *parent = nullptr);
@@ -51,6 +55,8 @@ public:
     int framesDropped() const { return m_dropped; }
     int framesPrerolled() const { return m_prerolled; }
     double frameTime() const;
+    int maxFrameRate() const { return m_maxFrameRate; }
+    void setMaxFrameRate(int rate);
     // Where a frame of frameSize is drawn in an item of itemSize.
     static QRectF fittedRect(const QSizeF &itemSize, const QSize &frameSize);
     // The size, in pixels, a frame of frameSize is converted to for an item of viewSize device pixels:
@@ -61,6 +67,7 @@ signals:
     void frameSizeChanged();
     void statisticsChanged();
     void frameTimeChanged();
+    void maxFrameRateChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
@@ -83,6 +90,8 @@ private:
     QSize m_frameSize;
     quint64 m_generation = 0; // counts clear(): a conversion begun before it is not shown
     bool m_cleared = false;
+    qint64 m_nextDue = 0; // the earliest frame time shown next under maxFrameRate
+    bool m_haveDue = false;
 
     QMutex m_convertMutex;
     SwsContext *m_sws = nullptr; // guarded by m_convertMutex
@@ -94,6 +103,7 @@ private:
     std::atomic<int> m_presented{0};
     std::atomic<int> m_dropped{0};
     std::atomic<int> m_prerolled{0};
+    std::atomic<int> m_maxFrameRate{0};
 };
 
 } // namespace nyx::multimedia

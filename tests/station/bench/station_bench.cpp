@@ -56,17 +56,60 @@ using tundra::test::binDir;
 
 constexpr int kWait = 60000;
 constexpr qint64 kFrame = 400000; // one frame at 25 fps, in 100 ns
-const QStringList kVideoStreams{"Cam1", "Cam2", "Cam3", "Cam4"};
+
+// The run's settings, from its command line (see usage()).
+struct Settings
+{
+    int inputs = 4;                             // video inputs recorded, four per KX788 board
+    int recordingSecs = 0;                      // the recording window; 0: STATION_BENCH_SECONDS or 60
+    QString picture = QStringLiteral("camera"); // the board's picture
+    bool replaying = false;                     // the client replays four cameras during the recording window
+} g_settings;
+
+const char *usage()
+{
+    return "usage: station_bench [--inputs N] [--minutes M] [--picture camera|test] [--replaying]\n"
+           "  --inputs N   record N video inputs (1-32, default 4), four per KX788 board, and board\n"
+           "               1's stereo input 1\n"
+           "  --minutes M  length of the recording window (default STATION_BENCH_SECONDS or 60 s);\n"
+           "               resident memory is reported at 1, 5 and 30 minutes of recording\n"
+           "  --picture P  the capture board's picture: camera (default; a camera's detail and motion,\n"
+           "               which the targets hold on) or test (the still test picture)\n"
+           "  --replaying  the client's screen replays the first four cameras all through the\n"
+           "               recording window (each minute's range from 15 s before its start)\n";
+}
+
+// Cam1 .. CamN: the video inputs' streams; the first four are the referee's cameras.
+QStringList videoStreams()
+{
+    QStringList names;
+    for (int i = 1; i <= g_settings.inputs; ++i)
+        names << QStringLiteral("Cam%1").arg(i);
+    return names;
+}
+int boardCount()
+{
+    return (g_settings.inputs + 3) / 4;
+}
+// The audio stream: board 1's stereo input 1 (the server records one audio source).
+QStringList audioStreams()
+{
+    return {QStringLiteral("Audio1")};
+}
 const QString kAudioStream = QStringLiteral("Audio1");
 
-// Seconds of each measured window; STATION_BENCH_SECONDS scales the recording window (default 60).
+// Seconds of the recording window: --minutes, else STATION_BENCH_SECONDS (default 60).
 int recordingSeconds()
 {
+    if (g_settings.recordingSecs > 0)
+        return g_settings.recordingSecs;
     const int s = qEnvironmentVariableIntValue("STATION_BENCH_SECONDS");
     return s > 0 ? s : 60;
 }
 constexpr int kStallSeconds = 30;
-constexpr int kClicks = 20;
+// One click per frame position of a 25-frame GOP (the events lie 51 frames apart).
+constexpr int kClicks = 25;
+constexpr qint64 kAudioBlock = 100000; // 10 ms, in 100 ns
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -169,6 +212,12 @@ void report(const QString &name, double value, const QString &unit, double targe
                     .arg(unit)
                     .arg(target > 0 ? QString::number(value / target, 'f', 2) : QStringLiteral("-"));
     say("%s\n", qPrintable(line));
+}
+
+// The machine's load average over 1, 5 and 15 minutes, to be read beside every figure.
+QByteArray loadAverage()
+{
+    return readFile(QStringLiteral("/proc/loadavg")).split(' ').mid(0, 3).join(' ');
 }
 
 // ---- the archive -------------------------------------------------------------------------------
@@ -547,23 +596,28 @@ private:
         return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Nyx/TundraRecorder");
     }
 
-    // The run command's configuration: the board's four video inputs and its stereo input, each into
-    // a stream of its own, and JudgeDesk with a camera on each stream.
+    // The run command's configuration: the boards' video inputs and board 1's stereo input, each
+    // into a stream of its own, and JudgeDesk with a camera on each of the first four video streams
+    // and on the audio stream.
     void setUp()
     {
         if (!QDir().mkpath(configDir()))
             fail("cannot make " + configDir());
-        QJsonArray videos, cameras;
-        for (int i = 1; i <= 4; ++i) {
+        QJsonArray videos, cameras, audios;
+        const QStringList streams = videoStreams();
+        for (int i = 1; i <= streams.size(); ++i) {
             videos.append(QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)},
-                                      {"source", QStringLiteral("@url kx:///KX788 Board 1 Input %1").arg(i)},
-                                      {"rewind", kVideoStreams[i - 1]}});
-            cameras.append(
-                QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)}, {"stream", kVideoStreams[i - 1]}});
+                                      {"source", QStringLiteral("@url kx:///KX788 Board %1 Input %2")
+                                                     .arg((i - 1) / 4 + 1)
+                                                     .arg((i - 1) % 4 + 1)},
+                                      {"rewind", streams[i - 1]}});
+            if (i <= 4)
+                cameras.append(
+                    QJsonObject{{"name", QStringLiteral("Camera %1").arg(i)}, {"stream", streams[i - 1]}});
         }
-        const QJsonArray audios{QJsonObject{{"name", "Board audio"},
-                                            {"source", "@url kx:///KX788 Board 1 Stereo 1"},
-                                            {"rewind", kAudioStream}}};
+        audios.append(QJsonObject{{"name", "Board audio"},
+                                  {"source", "@url kx:///KX788 Board 1 Stereo 1"},
+                                  {"rewind", kAudioStream}});
         cameras.append(QJsonObject{{"name", "Board audio"}, {"stream", kAudioStream}, {"playAudio", true}});
         QJsonArray types;
         for (const auto &[name, colour] :
@@ -578,11 +632,13 @@ private:
                                                        .toJson()))
             fail("cannot write the configuration");
 
-        // 8 GB: the whole run fits without the storage wrapping round.
+        // The whole run fits without the storage wrapping round: 8 GB, or 1.5 MB a second an input
+        // (the encoder's 8 Mbit/s cap with room) for long or wide runs.
+        const qint64 size =
+            qMax(8LL << 30, qint64(g_settings.inputs) * (recordingSeconds() + 600) * 1500000LL);
         QProcess ctl;
-        ctl.start(binDir() + "/archivectl",
-                  {"ensure", "Station", (kVideoStreams + QStringList{kAudioStream}).join(','), "--size",
-                   QString::number(8LL << 30)});
+        ctl.start(binDir() + "/archivectl", {"ensure", "Station", (videoStreams() + audioStreams()).join(','),
+                                             "--size", QString::number(size)});
         if (!ctl.waitForFinished(kWait) || ctl.exitCode() != 0)
             fail("archivectl ensure: " + QString::fromUtf8(ctl.readAllStandardError()));
 
@@ -607,7 +663,8 @@ private:
         say("JudgeDesk on 127.0.0.1:%s; data in %s\n", qPrintable(port.captured(1)), qPrintable(m_root));
     }
 
-    // The server program records: its CPU and memory over a steady window, and the frames stored.
+    // The server program records: its CPU and memory over a steady window (memory also at 1, 5
+    // and 30 minutes of recording), and the video frames and audio blocks stored and lost.
     void measureRecording()
     {
         const qint64 started = msToFileTime(double(QDateTime::currentMSecsSinceEpoch()));
@@ -618,64 +675,117 @@ private:
         if (!waitFor([&] { return m_recorder.output().contains("JudgeDesk is ACTIVE now"); }))
             fail("the server did not bind the archive:\n" + QString::fromUtf8(m_recorder.output()));
         const double boundAfter = sinceStart.elapsed() / 1000.0;
-        for (const QString &stream : kVideoStreams + QStringList{kAudioStream})
+        const QStringList videos = videoStreams(), audios = audioStreams();
+        for (const QString &stream : videos + audios)
             if (!waitFor([&] {
                     const Sequence s = newestSequence(stream);
                     return s.first > started && s.frames > 0;
                 }))
                 fail("the server does not record " + stream + ":\n" + QString::fromUtf8(m_recorder.output()));
+        QElapsedTimer recording; // since every input records
+        recording.start();
         const double recordingAfter = sinceStart.elapsed() / 1000.0;
-        say("\nRecording (TundraRecorderServer, pid %lld): bound after %.1f s, all inputs recording "
-            "after %.1f s; settling 10 s, then a %d s window\n",
-            m_recorder.pid(), boundAfter, recordingAfter, recordingSeconds());
+        say("\nRecording %d video inputs and %d stereo inputs (TundraRecorderServer, pid %lld): bound after "
+            "%.1f s, all inputs recording after %.1f s; settling 10 s, then a %d s window\n",
+            int(videos.size()), int(audios.size()), m_recorder.pid(), boundAfter, recordingAfter,
+            recordingSeconds());
         sleepFor(10000);
 
+        int presentedBefore = 0, droppedBefore = 0;
+        if (g_settings.replaying) {
+            QQuickItem *view = clientView();
+            replayRecent();
+            sleepFor(3000);
+            presentedBefore = view->property("framesPresented").toInt();
+            droppedBefore = view->property("framesDropped").toInt();
+        }
         QHash<QString, Sequence> before;
-        for (const QString &stream : kVideoStreams + QStringList{kAudioStream})
+        for (const QString &stream : videos + audios)
             before[stream] = newestSequence(stream);
         const std::optional<ProcessSample> first = sampleProcess(m_recorder.pid());
         QElapsedTimer window;
         window.start();
         QVector<double> rss;
+        // Resident memory at these minutes of recording, and a line a minute in long runs.
+        const QVector<int> marks{1, 5, 30};
+        QMap<int, double> rssAt;
+        const bool longRun = recordingSeconds() >= 300;
+        std::optional<ProcessSample> minuteBefore = first;
+        qint64 nextMinute = 60000, nextReplay = 30000;
         while (window.elapsed() < recordingSeconds() * 1000) {
             sleepFor(1000);
-            if (const auto s = sampleProcess(m_recorder.pid()))
-                rss << s->rssMiB;
+            if (g_settings.replaying && window.elapsed() >= nextReplay) {
+                replayRecent();
+                nextReplay += 30000;
+            }
+            const auto s = sampleProcess(m_recorder.pid());
+            if (!s)
+                continue;
+            rss << s->rssMiB;
+            for (int minute : marks)
+                if (!rssAt.contains(minute) && recording.elapsed() >= minute * 60000LL)
+                    rssAt[minute] = s->rssMiB;
+            if (longRun && window.elapsed() >= nextMinute) {
+                say("  minute %lld of recording: %.0f MiB resident, %.2f cores over the last minute "
+                    "(load average %s)\n",
+                    recording.elapsed() / 60000, s->rssMiB,
+                    minuteBefore ? (s->cpuSeconds - minuteBefore->cpuSeconds) / 60.0 : qQNaN(),
+                    loadAverage().constData());
+                minuteBefore = s;
+                nextMinute += 60000;
+            }
         }
         const std::optional<ProcessSample> last = sampleProcess(m_recorder.pid());
         const double seconds = window.elapsed() / 1000.0;
         if (!first || !last || !m_recorder.running())
             fail("the server ended during the window:\n" + QString::fromUtf8(m_recorder.output()));
+        const QByteArray load = loadAverage();
 
-        // Frames stored per stream: those added to its sequence against the frame times its
-        // first and last frame span (a frame time missing is a lost frame).
-        qint64 lost = 0;
-        for (const QString &stream : kVideoStreams) {
+        // Per stream: the frames (10 ms blocks for audio) added to its sequence against the times its
+        // last frame moved on by (a time missing is a lost frame or block).
+        const auto count = [&](const QString &stream, qint64 unit, const char *what) {
             const Sequence after = newestSequence(stream);
             const Sequence was = before[stream];
             const qint64 stored = after.frames - was.frames;
-            const qint64 expected = (after.last - was.last) / kFrame;
+            const qint64 expected = (after.last - was.last) / unit;
             const qint64 missing = after.first == was.first ? expected - stored : -1;
-            say("  %s: %lld frames stored in the window for the %lld frame times it spanned, %s\n",
-                qPrintable(stream), stored, expected,
+            say("  %s: %lld %s stored in the window for the %lld it spanned, %s\n", qPrintable(stream),
+                stored, what, expected,
                 missing < 0 ? "a new sequence began (the recording broke off)"
                             : qPrintable(QStringLiteral("%1 lost").arg(missing)));
-            lost += missing < 0 ? expected : missing;
-        }
-        const Sequence audioAfter = newestSequence(kAudioStream);
-        say("  %s: %lld blocks stored in the window, spanning %.2f s of audio\n", qPrintable(kAudioStream),
-            audioAfter.frames - before[kAudioStream].frames,
-            double(audioAfter.last - before[kAudioStream].last) / 1e7);
-        report("recording CPU (cores)", (last->cpuSeconds - first->cpuSeconds) / seconds, "cores", 2.0);
+            return missing < 0 ? expected : missing;
+        };
+        qint64 lost = 0, blocksLost = 0;
+        for (const QString &stream : videos)
+            lost += count(stream, kFrame, "frames");
+        for (const QString &stream : audios)
+            blocksLost += count(stream, kAudioBlock, "10 ms blocks");
+        say("  (load average at the window's end: %s)\n", load.constData());
+        if (g_settings.replaying)
+            say("  the client replayed 4 cameras all the while: camera 1 showed %d frames, dropped %d\n",
+                m_view->property("framesPresented").toInt() - presentedBefore,
+                m_view->property("framesDropped").toInt() - droppedBefore);
+        report(QStringLiteral("recording CPU, %1 inputs (cores)").arg(videos.size()),
+               (last->cpuSeconds - first->cpuSeconds) / seconds, "cores", videos.size() == 4 ? 2.0 : qQNaN());
         report("recording resident memory, steady", percentile(rss, 0.5), "MiB");
         report("recording resident memory, peak", last->peakRssMiB, "MiB");
-        report("recording frames lost (4 inputs)", double(lost), "frames", 0);
+        for (int minute : marks)
+            if (rssAt.contains(minute))
+                report(QStringLiteral("resident memory at %1 min of recording").arg(minute), rssAt[minute],
+                       "MiB");
+        if (rssAt.contains(5) && rssAt.contains(30))
+            report("resident memory, 30th against 5th minute", rssAt[30] / rssAt[5], "x", 1.10);
+        report(QStringLiteral("recording frames lost (%1 inputs)").arg(videos.size()), double(lost), "frames",
+               0);
+        report(QStringLiteral("recording audio blocks lost (%1 inputs)").arg(audios.size()),
+               double(blocksLost), "blocks", 0);
     }
 
-    // The client's screen, with the server program still recording: clicks on events in the
-    // referee's list, then steady replay for the GUI thread's stalls.
-    void measureReplay()
+    // The client's screen, loaded once and shown: camera 1's view.
+    QQuickItem *clientView()
     {
+        if (m_view)
+            return m_view;
         if (!m_client.load("/client/qml/main.qml", {{"eventsFile", m_root + "/client-events.jsonl"}}))
             fail("the client's screen did not load");
         QQuickWindow *window = m_client.window();
@@ -697,6 +807,26 @@ private:
         if (window->rendererInterface()->graphicsApi() != QSGRendererInterface::OpenGL)
             fail("the view's pixels are read back through OpenGL: run on a display with OpenGL");
 
+        m_view = view;
+        return view;
+    }
+
+    // Replays the four cameras from 15 s ago, a minute's range, as an operator does while the
+    // station records.
+    void replayRecent()
+    {
+        m_client.window()->setProperty("rangeLength", 60000);
+        QMetaObject::invokeMethod(m_client.window(), "replayAt",
+                                  Q_ARG(QVariant, double(QDateTime::currentMSecsSinceEpoch() - 15000)));
+    }
+
+    // The client's screen, with the server program still recording: clicks on events in the
+    // referee's list, then steady replay for the GUI thread's stalls.
+    void measureReplay()
+    {
+        QQuickItem *view = clientView();
+        QQuickWindow *window = m_client.window();
+
         // The events: one every 2040 ms of camera 1's recording, so that the replayed position
         // (the event less the client's pre-roll) falls one frame further into its GOP each time,
         // in the middle of a frame.
@@ -705,12 +835,12 @@ private:
         Sequence sequence;
         waitFor(
             [&] {
-                sequence = newestSequence(kVideoStreams[0]);
+                sequence = newestSequence(videoStreams().first());
                 return fileTimeToMs(sequence.last) - fileTimeToMs(sequence.first) > span;
             },
             120000);
         ArchiveProbe probe;
-        if (!probe.open(kVideoStreams[0]))
+        if (!probe.open(videoStreams().first()))
             fail("cannot read Cam1 from the archive");
         const std::optional<quint64> firstStrip = probe.stripAt(sequence.first);
         if (!firstStrip)
@@ -841,6 +971,7 @@ private:
         report("client GUI thread stall, max", meter.maxMs(), "ms", 100);
         report("client GUI thread stall, 99th percentile", meter.p99Ms(), "ms", 100);
         m_client.engine.reset();
+        m_view = nullptr;
     }
 
     // The pictures against the clock at fast rates, with four cameras replayed and with one: how
@@ -921,22 +1052,23 @@ private:
         if (!m_server.load("/server/qml/main.qml"))
             fail("the server's screen did not load");
         m_server.window()->show();
-        if (!waitFor([&] { return m_server.property("foundStreams").toInt() == 5; }))
+        const int streams = int(videoStreams().size() + audioStreams().size());
+        if (!waitFor([&] { return m_server.property("foundStreams").toInt() == streams; }))
             fail("the server's screen found no streams");
         QList<QQuickItem *> tiles = itemsWith(m_server.window()->contentItem(), "chainFile");
-        if (tiles.size() != 5)
+        if (tiles.size() != streams)
             fail(QStringLiteral("the server's screen shows %1 sources").arg(tiles.size()));
         for (QQuickItem *tile : qAsConst(tiles))
             if (!waitFor([&] { return tile->property("status").toInt() == 3; }))
                 fail("a source does not record: " + tile->property("chainError").toString());
         sleepFor(10000);
-        const Sequence before = newestSequence(kVideoStreams[0]);
+        const Sequence before = newestSequence(videoStreams().first());
         StallMeter meter;
         meter.run(kStallSeconds);
-        const Sequence after = newestSequence(kVideoStreams[0]);
-        say("\nServer screen's GUI thread, %d s recording 4 inputs and audio (Cam1 stored %lld frames); "
+        const Sequence after = newestSequence(videoStreams().first());
+        say("\nServer screen's GUI thread, %d s recording %d inputs and audio (Cam1 stored %lld frames); "
             "%d ticks\n",
-            kStallSeconds, after.frames - before.frames, meter.ticks());
+            kStallSeconds, int(videoStreams().size()), after.frames - before.frames, meter.ticks());
         report("server GUI thread stall, max", meter.maxMs(), "ms", 100);
         report("server GUI thread stall, 99th percentile", meter.p99Ms(), "ms", 100);
         m_server.engine.reset();
@@ -987,6 +1119,7 @@ private:
     Child m_recorder;
     Screen m_client;
     Screen m_server;
+    QQuickItem *m_view = nullptr; // camera 1's view on the client's screen
 };
 } // namespace
 
@@ -1034,12 +1167,37 @@ int main(int argc, char *argv[])
     ::close(logFd);
 
     QGuiApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        bool ok = i + 1 < arguments.size();
+        const int value = ok ? arguments[i + 1].toInt(&ok) : 0;
+        if (arguments[i] == QLatin1String("--replaying")) {
+            g_settings.replaying = true;
+            continue;
+        }
+        if (arguments[i] == QLatin1String("--inputs") && ok && value >= 1 && value <= 32)
+            g_settings.inputs = value;
+        else if (arguments[i] == QLatin1String("--minutes") && ok && value >= 1)
+            g_settings.recordingSecs = value * 60;
+        else if (arguments[i] == QLatin1String("--picture") && i + 1 < arguments.size() &&
+                 (arguments[i + 1] == QLatin1String("camera") || arguments[i + 1] == QLatin1String("test")))
+            g_settings.picture = arguments[i + 1];
+        else {
+            say("%s", usage());
+            return 2;
+        }
+        ++i;
+    }
+    // The boards the inputs need (the server started here inherits the setting).
+    qputenv("NYX_KX_VIDEO_BOARDS", QByteArray::number(boardCount()));
+    qputenv("NYX_KX_PICTURE", g_settings.picture.toLatin1());
     ::signal(SIGINT, interrupt);
     ::signal(SIGTERM, interrupt);
     QCoreApplication::setOrganizationName(QStringLiteral("Nyx"));
     QCoreApplication::setApplicationName(QStringLiteral("TundraRecorder"));
-    say("station_bench: %d cores, load average %s\n", QThread::idealThreadCount(),
-        readFile("/proc/loadavg").left(14).constData());
+    say("station_bench: %d cores, load average %s; %d inputs, %s picture, recording window %d s\n",
+        QThread::idealThreadCount(), loadAverage().constData(), g_settings.inputs,
+        qPrintable(g_settings.picture), recordingSeconds());
     try {
         StationBench bench(root.path());
         bench.run();

@@ -1,5 +1,7 @@
 // The capture board's inputs: frame pacing and times, the strip of every frame, the moving test
 // picture, the stereo tone, and the loopback from an output written by another process.
+#include "multimedia/engines/h264decoder.h"
+#include "multimedia/engines/h264encoder.h"
 #include "multimedia/engines/runningline.h"
 #include "multimedia/engines/timestrip.h"
 #include "multimedia/kx/kxloopback.h"
@@ -16,6 +18,7 @@
 #include <signal.h>
 
 using namespace nyx::multimedia;
+Q_DECLARE_METATYPE(TestPicture::Style)
 
 namespace {
 
@@ -265,6 +268,109 @@ private slots:
             }
             QVERIFY2(qAbs(crossings - hz * 10) <= 1, qPrintable(QString::number(crossings)));
         }
+    }
+
+    // Two seconds of each picture style through the encoder at its 8 Mbit/s cap: every frame keeps
+    // its box and its strip (also once decoded), and the camera style changes nearly every pixel from
+    // one frame to the next, so it costs the encoder several times the bits of the still test picture.
+    void pictureStyles_data()
+    {
+        QTest::addColumn<TestPicture::Style>("style");
+        QTest::addColumn<double>("minMbits");
+        QTest::addColumn<double>("maxMbits");
+        QTest::addColumn<double>("minChanged"); // the share of luma bytes unlike the frame before
+        QTest::newRow("test") << TestPicture::Style::Test << 0.0 << 2.0 << 0.0;
+        QTest::newRow("camera") << TestPicture::Style::Camera << 5.0 << 10.0 << 0.8;
+    }
+    void pictureStyles()
+    {
+        QFETCH(TestPicture::Style, style);
+        QFETCH(double, minMbits);
+        QFETCH(double, maxMbits);
+        QFETCH(double, minChanged);
+        TestPicture picture(QStringLiteral("KX788 Board 1 Input 1"), 1920, 1080, 25, style);
+        H264EncoderSettings settings;
+        settings.preset = QStringLiteral("ultrafast");
+        H264Encoder encoder;
+        H264Decoder decoder;
+        QVERIFY(encoder.open(settings));
+        QVERIFY(decoder.open());
+        const qint64 origin = 638000000000000000;
+        const QDateTime wall = QDateTime::currentDateTime();
+        qint64 bytes = 0;
+        int decoded = 0;
+        Nv12Frame before;
+        for (int i = 0; i < 50; ++i) {
+            Nv12Frame f = picture.render(i, origin + i * 400000LL, wall.addMSecs(i * 40));
+            f.time = origin + i * 400000LL;
+            f.duration = 400000;
+            QCOMPARE(TimeStrip::read(f), std::optional<quint64>(f.time));
+            const QRect box = picture.boxRect(i);
+            QCOMPARE(int(f.y()[box.center().y() * f.width + box.center().x()]), 235);
+            if (!before.isNull()) {
+                int changed = 0;
+                for (int p = 0; p < f.width * f.height; p += 7)
+                    changed += f.y()[p] != before.y()[p];
+                QVERIFY2(changed >= minChanged * (f.width * f.height / 7),
+                         qPrintable(QString::number(changed)));
+            }
+            before = f;
+            for (const H264Packet &packet : encoder.encode(f)) {
+                bytes += packet.data.size();
+                for (const DecodedFrame &d : decoder.decode(packet.data, packet.time, packet.duration, 0)) {
+                    QCOMPARE(TimeStrip::read(d.frame), std::optional<quint64>(d.frame.time));
+                    ++decoded;
+                }
+            }
+        }
+        QVERIFY(decoded >= 45);
+        const double mbits = bytes * 8 / 2.0 / 1e6;
+        QVERIFY2(mbits >= minMbits && mbits <= maxMbits, qPrintable(QString::number(mbits)));
+    }
+
+    // A reader held up (the clock jumps on while it works on block 100): the input delivers the
+    // blocks it missed afterwards, each with its own samples and time, for up to two seconds; what
+    // is older is skipped and counted. Delivered and skipped blocks together cover the span.
+    void stereoCatchUp_data()
+    {
+        QTest::addColumn<qint64>("stall");
+        QTest::addColumn<qint64>("skipped");
+        QTest::newRow("500 ms") << 5000000LL << 0LL;
+        QTest::newRow("2 s, the window's edge") << 20000000LL << 0LL;
+        // 5 s late at block 101: 499 blocks behind, 200 of them made up.
+        QTest::newRow("5 s") << 50000000LL << 299LL;
+    }
+    void stereoCatchUp()
+    {
+        QFETCH(qint64, stall);
+        QFETCH(qint64, skipped);
+        const qint64 origin = 5000;
+        VirtualMediaClock clock(origin);
+        KXStereoInput input(address("kx:///KX788 Board 1 Stereo 2"), &clock);
+        std::mutex mutex;
+        QVector<PcmBlock> blocks;
+        const qint64 end = origin + 10 * 10000000LL;
+        QVERIFY(input.start([&](const PcmBlock &b) {
+            if (b.firstSample == 100 * KXStereoInput::BlockFrames)
+                clock.advance(stall);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (b.time < end)
+                blocks.append(b);
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(clock.now() > end + 10000000, 60000);
+        input.stop();
+        std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(input.blocksSkipped(), skipped);
+        QCOMPARE(input.stalls(), qint64(skipped ? 1 : 0));
+        QCOMPARE(blocks.size() + skipped, qint64(1000));
+        qint64 holes = 0;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QCOMPARE(blocks[i].time, origin + blocks[i].firstSample * 10000000 / ToneGenerator::SampleRate);
+            QCOMPARE(blocks[i].data, ToneGenerator::block(blocks[i].firstSample, KXStereoInput::BlockFrames));
+            if (i)
+                holes += (blocks[i].firstSample - blocks[i - 1].firstSample) / KXStereoInput::BlockFrames - 1;
+        }
+        QCOMPARE(holes, skipped);
     }
 
     // Another program plays into output 2: input 2 shows its frames while input 1 keeps its test

@@ -8,6 +8,7 @@
 #include "multimedia/kx/kxvideoinput.h"
 #include "multimedia/kx/tonegenerator.h"
 #include "multimedia/mediasession.h"
+#include "multimedia/nodes/mfframes.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -198,6 +199,39 @@ private slots:
         for (int i = 1; i < 480; ++i)
             crossings += s[2 * (i - 1)] < 0 && s[2 * i] >= 0;
         QVERIFY(qAbs(crossings - ToneGenerator::LeftHz / 100) <= 1);
+    }
+
+    // A captured frame travels as a sample over its own bytes: the encoder's and the preview's
+    // frames share them, and a frame written on afterwards is a copy that leaves the sample alone.
+    void framesShared()
+    {
+        Nv12Frame frame = Nv12Frame::create(64, 32);
+        frame.fill(100, 110, 120);
+        frame.time = 1234;
+        frame.duration = 400000;
+        CComPtr<IMFSample> sample = sampleFromFrame(frame);
+        QVERIFY(sample);
+        const CComPtr<IMFMediaType> type = nv12MediaType(64, 32, 25, 1);
+        Nv12Frame out = frameFromSample(sample, type);
+        QCOMPARE(out.data.constData(), frame.data.constData());
+        QCOMPARE(out.time, 1234);
+        QCOMPARE(out.duration, 400000);
+        CComPtr<IMFMediaBuffer> buffer;
+        QVERIFY(SUCCEEDED(sample->GetBufferByIndex(0, &buffer)));
+        BYTE *bytes = nullptr;
+        DWORD length = 0;
+        QVERIFY(SUCCEEDED(buffer->Lock(&bytes, nullptr, &length)));
+        QCOMPARE(reinterpret_cast<const char *>(bytes), frame.data.constData());
+        QCOMPARE(qsizetype(length), Nv12Frame::byteSize(64, 32));
+        QVERIFY(SUCCEEDED(buffer->Unlock()));
+        QVERIFY(FAILED(buffer->SetCurrentLength(length + 1)));
+        out.y()[0] = 7; // detaches
+        QCOMPARE(sampleBytes(sample).at(0), char(100));
+        QCOMPARE(frameFromSample(sample, type).data, frame.data);
+        // The bytes of other samples are still copied.
+        const QByteArray packet("abc");
+        QVERIFY(sampleBytes(sampleFromBytes(packet, 0, 0)).constData() != packet.constData());
+        QCOMPARE(sampleBytes(sampleFromBytes(packet, 0, 0)), packet);
     }
 
     void badUrls_data()

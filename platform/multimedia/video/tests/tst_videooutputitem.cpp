@@ -149,6 +149,39 @@ private slots:
         QCOMPARE(m_item->framesPresented(), presented + 1);
     }
 
+    // With a frame rate cap, two seconds of 25 fps frames are thinned to the cap by their times
+    // before any conversion; a jump back in time (a new range) is shown at once.
+    void maxFrameRate_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("no cap") << 0 << 50;
+        QTest::newRow("10 a second") << 10 << 20;
+        QTest::newRow("1 a second") << 1 << 2;
+        QTest::newRow("above the input's rate") << 30 << 50;
+    }
+    void maxFrameRate()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, shown);
+        m_item->setMaxFrameRate(rate);
+        const auto handled = [this] { return m_item->framesPresented() + m_item->framesDropped(); };
+        const int before = handled();
+        Nv12Frame frame = quadrants(320, 180, {Qt::red, Qt::green, Qt::blue, Qt::white});
+        std::thread([&] {
+            for (int i = 0; i < 50; ++i) {
+                frame.time = 1000 + i * 400000LL;
+                m_item->present(frame);
+            }
+            frame.time = 1000; // back to the start
+            m_item->present(frame);
+        }).join();
+        QTRY_COMPARE(handled(), before + shown + 1);
+        QTest::qWait(100);
+        QCOMPARE(handled(), before + shown + 1);
+        m_item->setMaxFrameRate(0);
+    }
+
     void resizeKeepsAspect()
     {
         const QVector<QColor> c{QColor(200, 40, 40), QColor(40, 200, 40), QColor(40, 40, 200),

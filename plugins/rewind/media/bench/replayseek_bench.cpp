@@ -1,11 +1,11 @@
 // How long a seek takes until the frame at the position is handed to the view: one or four
-// 1080p25 H.264 streams (the capture board's test picture through libx264 superfast at 8 Mbit/s,
+// 1080p25 H.264 streams (the capture board's camera or test picture through libx264 superfast at 8 Mbit/s,
 // a key frame every second) in a real archive folder, replayed as the client does (one media
 // session, RewindSource -> VideoDecoder -> a paced output per camera), started at positions 0, 12
 // and 24 frames after a key frame, at rate 0 (a frame step, a pause on a position) and at rate 1
 // (a click on an event). The time runs from play() to the moment the last camera's output got
 // its first frame; drawing it adds one frame of the window at most.
-// Usage: replayseek_bench [repeats] (default 9).
+// Usage: replayseek_bench [repeats] [camera|test] (default 9, the camera picture).
 
 #include "mediasession.h"
 #include "nodeconnection.h"
@@ -45,14 +45,14 @@ QString qmlTime(LONGLONG fileTime)
         .arg(fromWin32FileTime(static_cast<quint64>(fileTime)).toMSecsSinceEpoch());
 }
 
-QVector<Frame> encodeCamera(int camera)
+QVector<Frame> encodeCamera(int camera, TestPicture::Style style)
 {
     H264EncoderSettings settings; // 1080p25, GOP 25, superfast, 8 Mbit/s: as the station records
     H264Encoder encoder;
     QVector<Frame> frames;
     if (!encoder.open(settings))
         return frames;
-    TestPicture picture(QStringLiteral("Input %1").arg(camera + 1));
+    TestPicture picture(QStringLiteral("Input %1").arg(camera + 1), 1920, 1080, 25, style);
     const QDateTime wall = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < kFrames; ++i) {
         Nv12Frame nv12 = picture.render(i, i * kFrame, wall.addMSecs(i * 40));
@@ -83,6 +83,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int repeats = argc > 1 ? qMax(1, atoi(argv[1])) : 9;
+    // The board's camera picture by default: the target holds on a camera's detail and motion.
+    bool known = true;
+    const TestPicture::Style style = TestPicture::styleFromName(
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("camera"), &known);
+    if (!known) {
+        std::fprintf(stderr, "usage: replayseek_bench [REPEATS] [camera|test]\n");
+        return 2;
+    }
     QTemporaryDir root;
     archivetest::useRoot(root.path());
     QLoggingCategory::setFilterRules(QStringLiteral("Multimedia.*.debug=false\nMultimedia.*.info=false"));
@@ -90,13 +98,14 @@ int main(int argc, char **argv)
     WorkerHarness harness;
     harness.start(20);
 
-    std::printf("recording %d cameras of %d frames 1080p25...\n", kCameras, kFrames);
+    std::printf("recording %d cameras of %d frames 1080p25 (the board's %s picture)...\n", kCameras, kFrames,
+                style == TestPicture::Style::Camera ? "camera" : "test");
     std::fflush(stdout);
     std::vector<std::unique_ptr<Recording>> recordings;
     QList<Stream *> streams;
     for (int c = 0; c < kCameras; ++c) {
         auto recording = std::make_unique<Recording>();
-        const QVector<Frame> frames = encodeCamera(c);
+        const QVector<Frame> frames = encodeCamera(c, style);
         if (frames.size() != kFrames || !recording->create(QStringLiteral("cam%1").arg(c + 1)) ||
             FAILED(recording->writeAll(frames))) {
             std::fprintf(stderr, "recording camera %d failed\n", c + 1);
