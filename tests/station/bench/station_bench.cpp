@@ -990,7 +990,7 @@ private:
         for (QQuickItem *item : itemsWith(window->contentItem(), "framesPresented"))
             if (item->isVisible() && !view)
                 view = item;
-        const Sequence sequence = newestSequence(kVideoStreams[0]);
+        const Sequence sequence = newestSequence(videoStreams().first());
         const double from = fileTimeToMs(sequence.first) + 2000;
         if (!view || fileTimeToMs(sequence.last) - from < 70000)
             fail("no view, or Cam1's recording is too short for the rates");
