@@ -19,10 +19,11 @@ struct IArchiveWriter : public IUnknown
     virtual HRESULT Data(int channelId, const BYTE *bytes, DWORD length) = 0;
     // One blob record of the open sample on a channel; an empty blob counts as present.
     virtual HRESULT Blob(int channelId, const BYTE *bytes, DWORD size) = 0;
-    // Ends the sample and hands it to the index, which commits it at once (readers see it well
-    // under a millisecond later). A writer runs ahead of the commits by at most 8 samples; beyond
-    // that EndSample waits. A failed commit is reported by a later EndSample or by Stop. A crash of
-    // the process loses at most the samples not yet committed: none while the index keeps up.
+    // Ends the sample and hands it to the index, which commits it as soon as its segment bytes are
+    // synced to the disk (readers see it then, usually a few milliseconds later). A writer runs
+    // ahead of the commits by at most half a second (or 4096 samples, or 256 MiB); beyond that
+    // EndSample waits. A failed commit is reported by a later EndSample or by Stop. A crash of the
+    // process or a power cut loses at most the samples not yet committed.
     virtual HRESULT EndSample() = 0;
     // Ends the sequence once every sample is committed; an open sample is dropped.
     virtual HRESULT Stop() = 0;

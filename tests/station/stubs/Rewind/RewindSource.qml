@@ -8,6 +8,8 @@ Node {
     property date from
     property date to
     property real quality
+    property real keyFrameOnlyRate: 0
+    property bool keyFramesOnly: false
     readonly property Pin videoOutput: Pin { node: node }
     readonly property Pin audioOutput: Pin { node: node }
 }
