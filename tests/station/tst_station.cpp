@@ -449,7 +449,8 @@ private slots:
         station.start(tundra::test::binDir() + "/TundraRecorder",
                       {"--events_file", m_dir + "/station/remote_events.jsonl", "--locale", "en"});
         QVERIFY(station.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(output.count(bound) >= 2, kWait);
+        // On a failure, what the programs said last tells why they did not bind.
+        QTRY_VERIFY2_WITH_TIMEOUT(output.count(bound) >= 2, output.right(6000).constData(), kWait);
         const QString serverProgram = tundra::test::binDir() + "/TundraRecorderServer";
         const QString clientProgram = tundra::test::binDir() + "/TundraRecorderClient";
         QTRY_COMPARE_WITH_TIMEOUT(childrenRunning(station.processId(), serverProgram).size(), 1, kWait);
