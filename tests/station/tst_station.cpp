@@ -536,7 +536,8 @@ private slots:
         process.start(tundra::test::binDir() + "/" + program,
                       {"--testing", buildDir() + "/tests/station/" + test, "--locale", locale});
         QVERIFY(process.waitForFinished(120000));
-        const QByteArray output = process.readAll();
+        // The referee link's dumps hold NUL characters: without them the whole output shows.
+        const QByteArray output = process.readAll().replace('\0', ' ');
         QVERIFY2(process.exitCode() == 0 && output.contains("0 failed"), output.constData());
     }
 };
