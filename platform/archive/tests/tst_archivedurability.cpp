@@ -2,6 +2,7 @@
 // disk, a read-only drive and a lost catalog. Each accident is made for real (files removed, a small
 // tmpfs filled, read-only bind mounts); the operator's tool runs as a process of its own.
 
+#include "archive/src/framestore.h"
 #include "archivetesthelpers.h"
 #include "testenvironment.h"
 
@@ -385,11 +386,11 @@ TEST(ArchiveDurabilityDisk, FullDiskKeepsEveryAcknowledgedFrameAndRecovers)
     const Ctl info = archivectl(root, {"info", "Main", "Live"});
     EXPECT_EQ(0, info.code) << qPrintable(info.err);
     // Frames answered S_OK whose commit failed when the disk filled wait in the segment until the index
-    // can take them (below); at most the writer's window of 64 is not listed yet.
+    // can take them (below); at most the writer's window ahead of the durable commits is not listed yet.
     const LONGLONG listed =
         QRegularExpression(QStringLiteral("frames (\\d+)")).match(info.out).captured(1).toLongLong();
     EXPECT_LE(listed, acked) << qPrintable(info.out);
-    EXPECT_GE(listed, acked - 64) << qPrintable(info.out);
+    EXPECT_GE(listed, acked - LONGLONG(nyx::archive::FrameStore::kMaxInFlight)) << qPrintable(info.out);
     const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "500"});
     EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
     EXPECT_EQ(400, dump.out.count(QStringLiteral("frame ")));
