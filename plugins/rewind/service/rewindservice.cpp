@@ -243,15 +243,21 @@ void RewindService::createServer()
             return;
     }
     // A starting server answers E_PENDING (or E_NOINTERFACE): it is asked once more after a
-    // short pause, then again at the next poll, so that the GUI thread is never held while it
-    // starts. Any other answer binds it.
+    // short pause, then again at the next poll. The pause is a timer, never a sleep: polls queue
+    // up behind a GUI thread that sleeps, and it would spend the whole start-up asleep. Any
+    // other answer binds it.
     const auto starting = [](HRESULT hr) { return hr == E_PENDING || hr == E_NOINTERFACE; };
-    HRESULT hr = m_startingServer->IsReady();
+    const HRESULT hr = m_startingServer->IsReady();
     if (starting(hr)) {
-        QThread::msleep(static_cast<unsigned long>(m_timing.readinessRetryMs));
-        hr = m_startingServer->IsReady();
-        if (starting(hr))
-            return;
+        if (!m_readinessRetryQueued) {
+            m_readinessRetryQueued = true;
+            QTimer::singleShot(m_timing.readinessRetryMs, this, [this] {
+                m_readinessRetryQueued = false;
+                if (m_startingServer)
+                    createServer();
+            });
+        }
+        return;
     }
     if (FAILED(hr))
         qCWarning(lcRewindService) << "Archive server reports" << ComException(hr) << "when ready";

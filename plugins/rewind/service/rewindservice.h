@@ -156,6 +156,7 @@ private:
     CComPtr<IRewindServer> m_server;
     // Created but still starting: asked again at the next poll.
     CComPtr<IRewindServer> m_startingServer;
+    bool m_readinessRetryQueued = false;
     QList<QSharedPointer<Storage>> m_storages;
     qint64 m_storagesRevision = 0;
     QList<QSharedPointer<Drive>> m_drives;

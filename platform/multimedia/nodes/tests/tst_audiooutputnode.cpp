@@ -201,7 +201,8 @@ private slots:
         qInfo() << device << "rate" << rate << ":" << elapsed << "ms," << played << "played";
         QVERIFY(played >= Buffers - 5); // a busy machine may make a few late
         if (rate != 1.0) {
-            QVERIFY2(elapsed >= 700 && elapsed <= 1600, qPrintable(QString::number(elapsed)));
+            // Paced by the clock (2 s of sound in 1 s); a loaded machine may make it late, never early.
+            QVERIFY2(elapsed >= 700 && elapsed <= 4000, qPrintable(QString::number(elapsed)));
             QCOMPARE(output->deviceBytesWritten(), qint64(0));
             QVERIFY(g_warnings.isEmpty());
             return;

@@ -81,7 +81,7 @@ private slots:
         timing.linkTimerMs = 100;
         RewindService service(timing);
         QTRY_COMPARE_WITH_TIMEOUT(service.status(), RewindService::Reading, kWait);
-        QVERIFY(service.isBound());
+        QTRY_VERIFY_WITH_TIMEOUT(service.isBound(), kWait); // the server starts for 100 ms
 
         // JudgeDesk's storage and streams, read by this process from the shared archive.
         QTRY_VERIFY_WITH_TIMEOUT(
