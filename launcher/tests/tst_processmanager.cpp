@@ -153,7 +153,10 @@ private slots:
     void restartCodeRestartsAllInOrder()
     {
         script(QStringLiteral("fakechild_a"), {QStringLiteral("run")});
-        script(QStringLiteral("fakechild_b"), {QStringLiteral("exit 112233"), QStringLiteral("run")});
+        // b asks for the restart once a has recorded its start: a stopped before it got that far
+        // would leave no trace to count.
+        script(QStringLiteral("fakechild_b"),
+               {QStringLiteral("exit 112233 after fakechild_a"), QStringLiteral("run")});
         ProcessManager manager({QStringLiteral("fakechild_a"), QStringLiteral("fakechild_b")});
         QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 4, 30000);
         QTest::qWait(300);
