@@ -378,6 +378,7 @@ private slots:
         QTest::addColumn<double>("rate");
         QTest::newRow("2") << 2.0;
         QTest::newRow("4") << 4.0;
+        QTest::newRow("10") << 10.0;
     }
     void picturesKeepTheRate()
     {
