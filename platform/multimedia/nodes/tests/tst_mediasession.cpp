@@ -139,6 +139,68 @@ private slots:
         parts.source->Shutdown();
         sink->Shutdown();
     }
+
+    // A sink that fails every sample (a full disk under a recorder): every error reaches the handler
+    // and the count, but the log gets the first at once and then one line a second with the count.
+    void repeatedSinkErrorsAreCountedAndLoggedOnceASecond()
+    {
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                if (type == QtWarningMsg && text.startsWith(QLatin1String("Media error")))
+                    warnings << text;
+            });
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+        CComPtr<IMFMediaType> type = nv12MediaType(64, 36, 25, 1);
+        LiveSourceParts parts = createLiveSource(type, {});
+        CComPtr<LateStartSink> sink;
+        sink.Attach(new LateStartSink);
+        SessionCore::Route route;
+        route.source = parts.source;
+        route.descriptor = getCleanPresentationDescriptor(parts.source);
+        CComPtr<IMFStreamDescriptor> stream;
+        BOOL selected = FALSE;
+        QVERIFY(route.descriptor &&
+                SUCCEEDED(route.descriptor->GetStreamDescriptorByIndex(0, &selected, &stream)));
+        QVERIFY(SUCCEEDED(stream->GetStreamIdentifier(&route.streamId)));
+        route.sink = sink;
+        route.type = type;
+        auto core = std::make_shared<SessionCore>();
+        std::atomic<int> handled{0};
+        core->setErrorHandler([&handled](HRESULT hr) {
+            if (hr == HRESULT(0x80070070))
+                ++handled;
+        });
+        QCOMPARE(core->start({route}, 0, true, 1.0f), S_OK);
+        QElapsedTimer timer;
+        timer.start();
+        constexpr int Errors = 250; // 2.5 s of frames refused at 100 a second
+        for (int i = 0; i < Errors; ++i) {
+            sink->QueueEvent(MEError, GUID_NULL, HRESULT(0x80070070), nullptr);
+            QTest::qWait(10);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(core->sinkErrors(), Errors, 20000);
+        QCOMPARE(handled.load(), Errors);
+        const qint64 seconds = timer.elapsed() / 1000;
+        QCoreApplication::processEvents();
+        QVERIFY2(!warnings.isEmpty() && warnings.size() <= seconds + 2, qPrintable(warnings.join('\n')));
+        QVERIFY2(warnings.first().contains(QLatin1String("80070070")), qPrintable(warnings.first()));
+        // The lines after the first say how many errors they stand for; together with the first,
+        // every error is accounted for.
+        int accounted = 1;
+        for (const QString &line : warnings.mid(1)) {
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("(\\d+) errors since")).match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            accounted += m.captured(1).toInt();
+        }
+        QVERIFY2(warnings.size() >= 2, "2.5 s of errors give a second line");
+        QVERIFY(accounted <= Errors && accounted > Errors - 120);
+        core->shutdown();
+        parts.source->Shutdown();
+        sink->Shutdown();
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_MediaSession)
