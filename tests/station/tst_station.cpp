@@ -68,6 +68,8 @@ private slots:
         m_dir = tundra::test::freshDir(QStringLiteral("station"));
         qputenv("TUNDRA_ARCHIVE_ROOT", (m_dir + QStringLiteral("/archive")).toLocal8Bit());
         qputenv("TUNDRA_ARCHIVE_STARTUP_MS", "100");
+        // A board of its own: another station run on this machine neither sees nor feeds its outputs.
+        qputenv("NYX_KX_NAMESPACE", "station" + QByteArray::number(QCoreApplication::applicationPid()));
         m_configDir = tundra::test::dataDir() + QStringLiteral("/data/Nyx/TundraRecorder");
         QDir(m_configDir).removeRecursively();
         QVERIFY(QDir().mkpath(m_configDir));

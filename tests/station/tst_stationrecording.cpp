@@ -171,6 +171,8 @@ private slots:
         m_mounted = true;
         qputenv("TUNDRA_ARCHIVE_ROOT", m_root.toLocal8Bit());
         qputenv("TUNDRA_ARCHIVE_STARTUP_MS", "100");
+        // A board of its own: another station run on this machine neither sees nor feeds its outputs.
+        qputenv("NYX_KX_NAMESPACE", "recording" + QByteArray::number(QCoreApplication::applicationPid()));
         const QString config = tundra::test::dataDir() + QStringLiteral("/data/Nyx/TundraRecorder");
         QDir(config).removeRecursively();
         QVERIFY(QDir().mkpath(config));
