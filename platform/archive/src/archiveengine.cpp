@@ -144,6 +144,23 @@ HRESULT ArchiveEngine::open(const QString &root)
     return S_OK;
 }
 
+bool ArchiveEngine::writableCatalog()
+{
+    if (!m_catalog.readOnly())
+        return true;
+    // Every use of the catalog is under m_catalogMutex, held here, and the engine is the only one of
+    // its root in the process: no other connection to the catalog keeps its read-only shared memory.
+    if (!m_catalog.reopenWritable())
+        return false;
+    if (!m_catalog.exec(kCatalogSchema)) {
+        qCWarning(lcFrameStore) << "Archive catalog in" << m_root
+                                << "cannot be written:" << m_catalog.error();
+        return false;
+    }
+    qCInfo(lcFrameStore) << "Archive catalog in" << m_root << "can be written again";
+    return true;
+}
+
 QStringList ArchiveEngine::storageFolders() const
 {
     QStringList found;
@@ -240,6 +257,7 @@ HRESULT ArchiveEngine::createStorage(const std::u16string &name, int drive, std:
     const GUID id = nyx::com::fromQUuid(QUuid::createUuid());
     {
         std::lock_guard<std::mutex> lock(m_catalogMutex);
+        writableCatalog(); // a read-only one refuses the insert below as access denied
         Statement &s =
             m_catalog.cached("INSERT INTO storages(guid, name, drive, size, attrs) VALUES(?1,?2,?3,?4,?5)");
         s.bind(1, &id, sizeof id).bind(2, name.data(), int(name.size() * 2)).bind(3, drive).bind(4, size);
@@ -280,8 +298,11 @@ HRESULT ArchiveEngine::deleteStorage(const GUID &guid)
     hr = listStreams(storage.id, &streams);
     if (FAILED(hr))
         return hr;
-    if (m_catalog.readOnly())
-        return E_ACCESSDENIED;
+    {
+        std::lock_guard<std::mutex> lock(m_catalogMutex);
+        if (!writableCatalog())
+            return E_ACCESSDENIED;
+    }
     std::vector<std::unique_ptr<StreamLock>> locks;
     hr = lockStreams(storage, streams, &locks);
     if (FAILED(hr))
@@ -381,6 +402,7 @@ HRESULT ArchiveEngine::createStream(const GUID &storage, const std::u16string &n
         return hr;
     const GUID id = nyx::com::fromQUuid(QUuid::createUuid());
     std::lock_guard<std::mutex> lock(m_catalogMutex);
+    writableCatalog(); // a read-only one refuses the insert below as access denied
     Statement &s =
         m_catalog.cached("INSERT INTO streams(guid, storage, name, type, attrs) VALUES(?1, ?2, ?3, ?4, ?5)");
     s.bind(1, &id, sizeof id).bind(2, row.id).bind(3, name.data(), int(name.size() * 2)).bind(4, type);
@@ -406,8 +428,11 @@ HRESULT ArchiveEngine::deleteStream(const GUID &guid)
     if (FAILED(hr))
         return hr;
     const QString folder = streamFolder(stream);
-    if (m_catalog.readOnly())
-        return E_ACCESSDENIED;
+    {
+        std::lock_guard<std::mutex> lock(m_catalogMutex);
+        if (!writableCatalog())
+            return E_ACCESSDENIED;
+    }
     StreamLock writerLock;
     if (!writerLock.tryLock(folder))
         return QFileInfo(storageFolder(storage)).isWritable() ? kSharingViolation : E_ACCESSDENIED;
@@ -445,6 +470,7 @@ HRESULT ArchiveEngine::deleteStream(const GUID &guid)
 HRESULT ArchiveEngine::writeAttributes(std::int64_t stream, const std::uint8_t *attributes)
 {
     std::lock_guard<std::mutex> lock(m_catalogMutex);
+    writableCatalog(); // a read-only one refuses the update below as access denied
     Statement &s = m_catalog.cached("UPDATE streams SET attrs=?2 WHERE id=?1");
     s.bind(1, stream).bind(2, attributes, 4096);
     const int rc = s.step();
@@ -458,6 +484,7 @@ HRESULT ArchiveEngine::createChannel(std::int64_t stream, const std::u16string &
                                      std::uint32_t *id, bool *existed)
 {
     std::lock_guard<std::mutex> lock(m_catalogMutex);
+    writableCatalog(); // a read-only one refuses the transaction below as access denied
     Transaction tx(m_catalog);
     if (!tx.ok())
         return tx.failure();

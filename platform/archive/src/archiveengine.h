@@ -123,6 +123,9 @@ private:
     // Folders on the drives named like storages.
     QStringList storageFolders() const;
     HRESULT readStream(Statement &s, StreamRow *row);
+    // Before a write to the catalog, with m_catalogMutex held: a catalog opened read-only is opened
+    // again for writing once the root can be written. False while it stays read-only.
+    bool writableCatalog();
     // Takes every writer lock of the storage's streams, or fails with a sharing violation.
     HRESULT lockStreams(const StorageRow &storage, const std::vector<StreamRow> &streams,
                         std::vector<std::unique_ptr<StreamLock>> *locks);

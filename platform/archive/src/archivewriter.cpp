@@ -44,8 +44,10 @@ HRESULT ArchiveWriter::Start(ULONGLONG startTime)
     const QString folder = m_engine->streamFolder(row);
     if (folder.isEmpty())
         return kNotFound;
-    if (m_store->readOnly())
-        return E_ACCESSDENIED;
+    // A storage read-only until now (a read-only mount) is written as soon as it can be.
+    hr = m_store->makeWritable();
+    if (FAILED(hr))
+        return hr;
     if (!m_lock.tryLock(folder))
         return kSharingViolation;
     m_counters = &m_engine->counters(m_row.storage);

@@ -242,26 +242,52 @@ HRESULT FrameStore::open(const QString &folder, ChannelFlags flags, std::int64_t
         qCWarning(lcFrameStore) << "Frame index" << folder << "cannot be used:" << s->m_db.error();
         return s->m_db.failure();
     }
-    if (s->m_db.readOnly()) {
-        // Nothing is written to a read-only storage: no committer, no checkpoints.
-        *store = std::move(s);
-        return S_OK;
-    }
-    sqlite3_wal_autocheckpoint(s->m_db.handle(), 0);
+    // Nothing is written to a read-only storage: no committer, no checkpoints, until it can be
+    // written (makeWritable).
+    s->m_readOnly = s->m_db.readOnly();
+    if (!s->m_readOnly)
+        s->startWriting();
+    *store = std::move(s);
+    return S_OK;
+}
+
+void FrameStore::startWriting()
+{
+    sqlite3_wal_autocheckpoint(m_db.handle(), 0);
     // Commits are made durable by the log syncs of the checkpoint thread (see there), so that a commit
     // waits for one sync only: its segments'.
-    s->m_db.exec("PRAGMA synchronous=NORMAL");
+    m_db.exec("PRAGMA synchronous=NORMAL");
     // A log that starts over is cut back to this size, so that one burst does not keep its space
     // (the log counts in the storage's size, so a small storage keeps a small one).
+    const std::int64_t size = m_space->size();
     const std::int64_t logLimit = std::clamp<std::int64_t>(size / 16, 1LL << 20, 16LL << 20);
-    s->m_walCheckpointPages = static_cast<int>(std::clamp<std::int64_t>(size / 64 / 4096, 64, 1024));
-    s->m_walTruncatePages = 4 * s->m_walCheckpointPages;
-    s->m_walHardPages = 12 * s->m_walCheckpointPages;
-    s->m_db.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(logLimit).toUtf8().constData());
-    sqlite3_wal_hook(s->m_db.handle(), &FrameStore::walHook, s.get());
-    s->m_checkpointer = std::thread([raw = s.get()] { raw->checkpointLoop(); });
-    s->m_committer = std::thread([raw = s.get()] { raw->commitLoop(); });
-    *store = std::move(s);
+    m_walCheckpointPages = static_cast<int>(std::clamp<std::int64_t>(size / 64 / 4096, 64, 1024));
+    m_walTruncatePages = 4 * m_walCheckpointPages;
+    m_walHardPages = 12 * m_walCheckpointPages;
+    m_db.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(logLimit).toUtf8().constData());
+    sqlite3_wal_hook(m_db.handle(), &FrameStore::walHook, this);
+    m_checkpointer = std::thread([this] { checkpointLoop(); });
+    m_committer = std::thread([this] { commitLoop(); });
+}
+
+HRESULT FrameStore::makeWritable()
+{
+    if (!m_readOnly)
+        return S_OK;
+    // Every use of the index is under m_mutex, so none is running while the connection is swapped;
+    // a read-only store has no other connection to it (no checkpoints).
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_readOnly)
+        return S_OK;
+    if (!m_db.reopenWritable())
+        return E_ACCESSDENIED;
+    if (!m_db.exec(kSchema)) {
+        qCWarning(lcFrameStore) << "Frame index" << m_folder << "cannot be written:" << m_db.error();
+        return m_db.failure();
+    }
+    startWriting();
+    m_readOnly = false;
+    qCInfo(lcFrameStore) << "Frame index" << m_folder << "can be written again";
     return S_OK;
 }
 
@@ -289,8 +315,8 @@ HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
 
 HRESULT FrameStore::beginSequence(WriterState &state, std::uint64_t startTime)
 {
-    if (readOnly())
-        return E_ACCESSDENIED;
+    if (const HRESULT writable = makeWritable(); FAILED(writable))
+        return writable;
     const HRESULT recovered = recoverStream(state.stream, state.folder);
     if (FAILED(recovered))
         return recovered;
@@ -1064,6 +1090,8 @@ HRESULT FrameStore::totals(StorageTotals *totals)
 
 HRESULT FrameStore::deleteStream(std::int64_t stream)
 {
+    if (const HRESULT writable = makeWritable(); FAILED(writable))
+        return writable;
     closeSyncFile(stream);
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto it = m_readFds.begin(); it != m_readFds.end();) {

@@ -156,7 +156,11 @@ public:
                         std::shared_ptr<FrameStore> *store);
 
     const QString &folder() const { return m_folder; }
-    bool readOnly() const { return m_db.readOnly(); }
+    bool readOnly() const { return m_readOnly; }
+    // A store opened read-only (a read-only mount) is opened again for writing once its folder and
+    // index can be written: S_OK when it can be written now, else E_ACCESSDENIED. Its readers go on
+    // reading; they wait for the moment the index is swapped.
+    HRESULT makeWritable();
 
     // Writer side. beginSequence cuts the stream's segment back to its committed end first.
     HRESULT beginSequence(WriterState &state, std::uint64_t startTime);
@@ -211,6 +215,8 @@ public:
 
 private:
     FrameStore() = default;
+    // Sets the writable index up for commits and starts the committer and the checkpoints.
+    void startWriting();
     void enqueue(PendingCommit *pending, std::size_t inFlight);
     // Reports the writer's committed frames; waits while more than `keep` are in flight, and for
     // all of them once a commit has failed. The first failure among them.
@@ -236,6 +242,8 @@ private:
 
     std::mutex m_mutex;
     SqliteDb m_db;
+    // Whether m_db is read-only; turns false once, under m_mutex, when the store becomes writable.
+    std::atomic<bool> m_readOnly{false};
     // Frames are committed by one thread per store, in batches of whatever the writers queued.
     std::mutex m_commitMutex;
     std::condition_variable m_commitWake;

@@ -182,14 +182,20 @@ bool SqliteDb::closeAfterFailure()
     return false;
 }
 
+bool SqliteDb::cannotWrite(const QByteArray &file, const QByteArray &folder)
+{
+    return ::access(file.constData(), W_OK) != 0 || ::access(folder.constData(), W_OK) != 0;
+}
+
 bool SqliteDb::open(const QString &path)
 {
+    m_path = path;
     const QByteArray file = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     // A database that cannot be written (read-only mount or folder) is opened for reading only:
     // SQLite reads a cleanly closed WAL database without making its -shm or -wal files.
     const bool exists = ::access(file.constData(), F_OK) == 0;
-    m_readOnly = exists && (::access(file.constData(), W_OK) != 0 || ::access(folder.constData(), W_OK) != 0);
+    m_readOnly = exists && cannotWrite(file, folder);
     if (!exists && ::access(folder.constData(), W_OK) != 0) {
         m_error =
             QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
@@ -202,6 +208,28 @@ bool SqliteDb::open(const QString &path)
     if (!m_readOnly && m_failure == E_ACCESSDENIED && exists) {
         m_readOnly = true;
         return openMode(file, true);
+    }
+    return false;
+}
+
+bool SqliteDb::reopenWritable()
+{
+    if (m_db && !m_readOnly)
+        return true;
+    if (m_path.isEmpty())
+        return false;
+    const QByteArray file = QFile::encodeName(m_path);
+    if (cannotWrite(file, QFile::encodeName(QFileInfo(m_path).absolutePath())))
+        return false;
+    m_cache.clear();
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    if (open(m_path) && !m_readOnly)
+        return true;
+    // Writable by its permissions, yet refused: it goes on being read.
+    if (!m_db && ::access(file.constData(), F_OK) == 0) {
+        m_readOnly = true;
+        openMode(file, true);
     }
     return false;
 }

@@ -55,6 +55,13 @@ public:
     bool open(const QString &path);
     bool isOpen() const { return m_db != nullptr; }
     bool readOnly() const { return m_readOnly; }
+    // A database opened read-only is opened again for writing once its file and folder can be
+    // written (a read-only mount made writable). The connection is closed first: SQLite shares one
+    // shared-memory index per file among the connections of a process, and the read-only one would
+    // keep every later connection read-only. The caller makes sure that no statement of this
+    // connection runs meanwhile and that the process holds no other connection to the file. True
+    // when the database can be written afterwards; on failure it is read as before.
+    bool reopenWritable();
     bool exec(const char *sql);
     // Ends an open transaction without touching error() and failure(), which keep why it failed.
     void rollback();
@@ -71,10 +78,13 @@ public:
 
 private:
     bool openMode(const QByteArray &file, bool readOnly);
+    // The file or its folder cannot be written (a read-only mount, file or folder).
+    static bool cannotWrite(const QByteArray &file, const QByteArray &folder);
     bool closeAfterFailure();
     void remember(int rc);
 
     sqlite3 *m_db = nullptr;
+    QString m_path;
     bool m_readOnly = false;
     HRESULT m_failure = S_OK;
     std::vector<std::pair<const char *, std::unique_ptr<Statement>>> m_cache;

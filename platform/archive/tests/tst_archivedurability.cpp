@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "logging/logthrottle.h"
@@ -144,6 +145,12 @@ struct Mount
             m.reset();
         }
         return m && m->ok ? std::move(m) : nullptr;
+    }
+    // Makes a read-only view writable again, as an operator's remount does.
+    bool makeWritable() const
+    {
+        return ::mount(nullptr, QFile::encodeName(target).constData(), nullptr, MS_BIND | MS_REMOUNT,
+                       nullptr) == 0;
     }
     ~Mount()
     {
@@ -290,6 +297,115 @@ TEST_P(ArchiveReadOnly, RecordingsPlayAndWritingIsDenied)
     const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "1000"});
     EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
     EXPECT_EQ(100, dump.out.count(QStringLiteral("frame ")));
+}
+
+// The root or drive is made writable while the process holds the archive read-only, a reader open
+// all along: the next writer records in a new sequence without a restart, the catalog takes new
+// channels, streams and storages, and the reader held across reads the old frames and the new.
+TEST_P(ArchiveReadOnly, RecordsOnceWritableWithoutARestart)
+{
+    const QString which = QString::fromLatin1(GetParam());
+    const bool rootReadOnly = which == QLatin1String("root");
+    const QString root = tundra::test::freshDir(QStringLiteral("readonly-writable-") + which);
+    const Recorded r = record(root, 100);
+    auto mount = Mount::readOnly(rootReadOnly ? root : root + QStringLiteral("/drive-a"));
+    if (!mount)
+        GTEST_SKIP() << "read-only bind mounts are not permitted here";
+    useRoot(root);
+    auto s = server();
+    ASSERT_TRUE(s);
+    // Frame n and its bytes, through a reader.
+    const auto reads = [&](IArchiveReader *reader, LONGLONG n) {
+        LONGLONG found = 0;
+        if (reader->FindFrameInRange(kBase + n * kFrame, INT64_MAX, 1, &found, nullptr, 0) != S_OK)
+            return false;
+        const BYTE *bytes = nullptr;
+        DWORD length = 0;
+        const auto want = payload(n, sizeOf(n));
+        const bool same = found == kBase + n * kFrame &&
+                          reader->ReadChannelData(r.video, &bytes, &length) == S_OK &&
+                          length == want.size() && std::memcmp(want.data(), bytes, length) == 0;
+        reader->ReleaseFrame();
+        return same;
+    };
+    auto held = openReader(s, r.stream);
+    ASSERT_TRUE(held);
+    const auto heldReads = [&](LONGLONG n) { return reads(held, n); };
+    // A player and the service's poll go on all along on a thread of their own, through the reopening.
+    auto busy = openReader(s, r.stream);
+    ASSERT_TRUE(busy);
+    std::atomic<bool> stop{false};
+    std::atomic<int> played{0}, wrong{0};
+    std::thread player([&] {
+        for (LONGLONG n = 0; !stop; n = (n + 7) % 100) {
+            ArchiveStreamInfo polled{};
+            const bool ok = reads(busy, n) && s->GetStreamInfo(r.stream, &polled) == S_OK &&
+                            polled.frameCount >= 100 && polled.frameCount <= 150;
+            ++(ok ? played : wrong);
+        }
+    });
+    const auto stopPlayer = [&] {
+        stop = true;
+        if (player.joinable())
+            player.join();
+    };
+    const auto stopsPlayer = qScopeGuard(stopPlayer);
+    // Whether the player plays on past `count` within generous time.
+    const auto playsBeyond = [&](int count) {
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+             played <= count && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return played > count;
+    };
+    CComPtr<IArchiveStream> obj;
+    ASSERT_EQ(S_OK, s->OpenStream(r.stream, &obj));
+    CComBSTR audio(QStringLiteral("Audio_1"));
+    DWORD audioId = 0;
+    GUID other{};
+    // A recorder tries again and again while it is read-only: each attempt is refused as access
+    // denied, and reading goes on.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        CComPtr<IArchiveWriter> writer;
+        ASSERT_EQ(S_OK, s->CreateWriter(r.stream, &writer));
+        EXPECT_EQ(E_ACCESSDENIED, writer->Start(ULONGLONG(kBase + 100 * kFrame))) << "attempt " << attempt;
+        EXPECT_TRUE(heldReads(attempt * 40 + 10)) << "attempt " << attempt;
+        if (rootReadOnly) {
+            EXPECT_EQ(E_ACCESSDENIED, obj->CreateChannel(audio, 0, &audioId));
+            EXPECT_EQ(E_ACCESSDENIED, createStream(s, r.storage, QStringLiteral("Cam2"), &other));
+        }
+    }
+
+    ASSERT_TRUE(playsBeyond(0));
+    ASSERT_TRUE(mount->makeWritable());
+    CComPtr<IArchiveWriter> writer;
+    ASSERT_EQ(S_OK, s->CreateWriter(r.stream, &writer));
+    ASSERT_EQ(S_OK, writer->Start(ULONGLONG(kBase + 100 * kFrame)));
+    for (LONGLONG i = 100; i < 150; ++i) {
+        const LONGLONG t = kBase + i * kFrame;
+        const auto bytes = payload(i, sizeOf(i));
+        ASSERT_EQ(S_OK, writer->BeginSample(t, t, 0));
+        ASSERT_EQ(S_OK, writer->Data(int(r.video), bytes.data(), DWORD(bytes.size())));
+        ASSERT_EQ(S_OK, writer->EndSample());
+    }
+    ASSERT_EQ(S_OK, writer->Stop());
+    // The player plays on after the recording and never got a wrong frame or a failure.
+    EXPECT_TRUE(playsBeyond(played));
+    stopPlayer();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(150, verify(s, r));
+    for (LONGLONG n : {5, 99, 100, 149})
+        EXPECT_TRUE(heldReads(n)) << "frame " << n;
+    ArchiveStreamInfo info{};
+    ASSERT_EQ(S_OK, s->GetStreamInfo(r.stream, &info));
+    EXPECT_EQ(150u, info.frameCount);
+    EXPECT_EQ(2u, info.sequenceCount);
+    EXPECT_EQ(S_OK, obj->CreateChannel(audio, 0, &audioId));
+    EXPECT_EQ(S_OK, createStream(s, r.storage, QStringLiteral("Cam2"), &other));
+    EXPECT_EQ(S_OK, createStorage(s, QStringLiteral("Other"), &other));
+    // Another process reads what this one wrote.
+    const Ctl dump = archivectl(root, {"dump", "Main", "Cam", "--limit", "1000"});
+    EXPECT_EQ(0, dump.code) << qPrintable(dump.err);
+    EXPECT_EQ(150, dump.out.count(QStringLiteral("frame ")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Mounts, ArchiveReadOnly, ::testing::Values("root", "drive"));
