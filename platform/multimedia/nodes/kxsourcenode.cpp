@@ -1,5 +1,6 @@
 #include "multimedia/nodes/kxsourcenode.h"
 
+#include "multimedia/engines/framepacer.h"
 #include "multimedia/kx/kxaddress.h"
 #include "multimedia/kx/kxstereoinput.h"
 #include "multimedia/kx/kxvideoinput.h"
@@ -91,7 +92,14 @@ void KXSourceNode::create()
         };
         callbacks.stopped = [input] { input->stop(); };
     }
-    LiveSourceParts parts = createLiveSource(type, callbacks);
+    // After a stall the board's inputs make up to their catch-up window of missed frames or blocks at once;
+    // the source holds all of them for a consumer that is itself only getting going again (an encoder
+    // starting up on a busy machine), rather than dropping half of the burst it was just given.
+    const std::size_t backlog = address->kind == KXAddress::Kind::Video
+                                    ? std::size_t(FramePacer::DefaultCatchUp / KXVideoInput::FrameDuration)
+                                    : std::size_t(KXStereoInput::DefaultCatchUp /
+                                                  ToneGenerator::sampleTime(KXStereoInput::BlockFrames));
+    LiveSourceParts parts = createLiveSource(type, callbacks, backlog);
     *feedHolder = parts.feed;
     m_source = parts.source;
     auto descriptor = getCleanPresentationDescriptor(m_source);
