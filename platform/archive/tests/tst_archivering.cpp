@@ -139,6 +139,10 @@ int readerProcess(const QString &streamText, DWORD video)
             });
             answer(QStringLiteral("playing"));
         } else if (line == "stop") {
+            // A loaded machine may have given the player little time while the storage was recorded.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (player.joinable() && played <= 20 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             stop = true;
             if (player.joinable())
                 player.join();
