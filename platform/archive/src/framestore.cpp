@@ -679,17 +679,20 @@ HRESULT FrameStore::findHeld(std::int64_t stream, const QString &folder, Segment
         if (hr != S_OK || !hold)
             return hr;
         const bool last = location->seg == gone || pass >= kFindPasses;
-        if (moveHold(lock, hold, stream, folder, location->seg, last))
+        const HoldMove moved = moveHold(lock, hold, stream, folder, location->seg, last);
+        if (moved == HoldMove::Held)
             return S_OK;
-        gone = location->seg;
+        if (moved == HoldMove::Gone)
+            gone = location->seg;
     }
 }
 
-bool FrameStore::moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold, std::int64_t stream,
-                          const QString &folder, std::int64_t seg, bool last)
+FrameStore::HoldMove FrameStore::moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold,
+                                          std::int64_t stream, const QString &folder, std::int64_t seg,
+                                          bool last)
 {
     if (hold->held && hold->stream == stream && hold->seg == seg)
-        return true;
+        return HoldMove::Held;
     if (!m_space->held(stream, seg)) {
         // The first hold here locks the file, so that the rings of other processes leave it too.
         int fd = -1;
@@ -701,12 +704,12 @@ bool FrameStore::moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold,
                 lock.unlock();
                 StorageSpace::awaitRemoval(fd);
                 lock.lock();
-                return false;
+                return HoldMove::Waited;
             }
             ::close(fd);
             fd = -1;
         } else if (file == StorageSpace::FileHold::Gone && !last) {
-            return false;
+            return HoldMove::Gone;
         }
         if (fd >= 0)
             m_heldFiles[{stream, seg}] = std::make_shared<SegmentFile>(fd);
@@ -714,7 +717,7 @@ bool FrameStore::moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold,
     m_space->hold(stream, seg);
     releaseLocked(*hold);
     *hold = SegmentHold{stream, seg, true};
-    return true;
+    return HoldMove::Held;
 }
 
 void FrameStore::releaseHold(SegmentHold &hold)

@@ -233,11 +233,18 @@ private:
     // while the segment turns out removed by another process.
     HRESULT findHeld(std::int64_t stream, const QString &folder, SegmentHold *hold, FrameLocation *location,
                      const std::function<HRESULT()> &locate);
-    // false: the segment's file is gone (its rows too), unless `last`, which holds it anyway (a listed
-    // segment whose file is missing: its read reports that). A removal in progress is waited for
-    // without the lock (`lock` is let go and taken again), and answered false too.
-    bool moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold, std::int64_t stream,
-                  const QString &folder, std::int64_t seg, bool last);
+    // Gone: the segment's file is gone (its rows too). Waited: a removal was in progress, and was
+    // waited for without the lock (`lock` is let go and taken again). Either way the hold has not
+    // moved and the find is to be done again, unless `last`, which holds the segment as it is (a
+    // listed segment whose file is missing: its read reports that).
+    enum class HoldMove
+    {
+        Held,
+        Gone,
+        Waited,
+    };
+    HoldMove moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold, std::int64_t stream,
+                      const QString &folder, std::int64_t seg, bool last);
     void releaseLocked(SegmentHold &hold);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
     HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
