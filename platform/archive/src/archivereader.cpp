@@ -79,8 +79,8 @@ HRESULT ArchiveReader::FindFrame(LONGLONG time, DWORD mode, LONGLONG *frameTime,
     if (!m_open)
         return E_NOT_VALID_STATE;
     FrameLocation location;
-    const HRESULT hr =
-        m_store->find(m_row.id, time, mode, channelFilter, dense(channelFilter), &location, &m_hold);
+    const HRESULT hr = m_store->find(m_row.id, m_folder, time, mode, channelFilter, dense(channelFilter),
+                                     &location, &m_hold);
     if (FAILED(hr))
         return hr;
     makeCurrent(location);
@@ -107,8 +107,8 @@ HRESULT ArchiveReader::FindFrameInRange(LONGLONG from, LONGLONG to, DWORD mode, 
     if (!m_open)
         return E_NOT_VALID_STATE;
     FrameLocation location;
-    const HRESULT hr = m_store->findInRange(m_row.id, from, to, mode, channelFilter, dense(channelFilter),
-                                            &location, &m_hold);
+    const HRESULT hr = m_store->findInRange(m_row.id, m_folder, from, to, mode, channelFilter,
+                                            dense(channelFilter), &location, &m_hold);
     if (FAILED(hr))
         return hr;
     makeCurrent(location);

@@ -28,6 +28,9 @@ namespace {
 constexpr std::size_t kMaxFrame = segment::kMaxFrame;
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+// A find is done again each time the segment of the frame it found turns out removed by another
+// process meanwhile; bounded, should that process remove segments faster than this one finds.
+constexpr int kFindPasses = 64;
 
 const char *const kSchema = R"(
 CREATE TABLE IF NOT EXISTS frames(stream INTEGER NOT NULL, time INTEGER NOT NULL, fno INTEGER NOT NULL,
@@ -296,12 +299,16 @@ QString FrameStore::segmentPath(const QString &folder, std::int64_t seg)
     return folder + QStringLiteral("/seg-%1.dat").arg(seg, 8, 10, QLatin1Char('0'));
 }
 
+FrameStore::SegmentFile::~SegmentFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 void FrameStore::closeFiles()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto &entry : m_readFds)
-        ::close(entry.second);
-    m_readFds.clear();
+    m_heldFiles.clear(); // a read in progress keeps its file until it is done
 }
 
 HRESULT FrameStore::recoverStream(std::int64_t stream, const QString &folder)
@@ -680,35 +687,76 @@ HRESULT FrameStore::makeRoom(std::int64_t stream, const QString &folder)
             return seg;
         },
         [this](std::int64_t s) { return bumpChanges(s); }, &removed);
-    // A removed file's space comes back only once no descriptor keeps it.
-    for (const auto &key : removed) {
-        const auto it = m_readFds.find(key);
-        if (it != m_readFds.end()) {
-            ::close(it->second);
-            m_readFds.erase(it);
-        }
-    }
     if (!removed.empty())
         qCInfo(lcFrameStore) << "Removed" << removed.size() << "oldest segment(s) of" << m_folder
                              << "to keep it within" << m_space->size() << "bytes";
     return hr;
 }
 
-void FrameStore::moveHold(SegmentHold *hold, std::int64_t stream, std::int64_t seg)
+HRESULT FrameStore::findHeld(std::int64_t stream, const QString &folder, SegmentHold *hold,
+                             FrameLocation *location, const std::function<HRESULT()> &locate)
 {
-    if (!hold)
-        return;
-    if (hold->held)
-        m_space->release(hold->stream, hold->seg);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // The rows of a removed segment go before its file: a segment found gone twice is missing, not
+    // removed meanwhile, and is held as it is (its read reports the missing file).
+    std::int64_t gone = -1;
+    for (int pass = 1;; ++pass) {
+        const HRESULT hr = locate();
+        if (hr != S_OK || !hold)
+            return hr;
+        const bool last = location->seg == gone || pass >= kFindPasses;
+        const HoldMove moved = moveHold(lock, hold, stream, folder, location->seg, last);
+        if (moved == HoldMove::Held)
+            return S_OK;
+        if (moved == HoldMove::Gone)
+            gone = location->seg;
+    }
+}
+
+FrameStore::HoldMove FrameStore::moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold,
+                                          std::int64_t stream, const QString &folder, std::int64_t seg,
+                                          bool last)
+{
+    if (hold->held && hold->stream == stream && hold->seg == seg)
+        return HoldMove::Held;
+    if (!m_space->held(stream, seg)) {
+        // The first hold here locks the file, so that the rings of other processes leave it too.
+        int fd = -1;
+        const StorageSpace::FileHold file = StorageSpace::lockSegment(segmentPath(folder, seg), &fd);
+        if (file == StorageSpace::FileHold::Removing) {
+            if (!last) {
+                // The removal waits for nothing of this process; this store's writers and readers do
+                // not wait for it.
+                lock.unlock();
+                StorageSpace::awaitRemoval(fd);
+                lock.lock();
+                return HoldMove::Waited;
+            }
+            ::close(fd);
+            fd = -1;
+        } else if (file == StorageSpace::FileHold::Gone && !last) {
+            return HoldMove::Gone;
+        }
+        if (fd >= 0)
+            m_heldFiles[{stream, seg}] = std::make_shared<SegmentFile>(fd);
+    }
     m_space->hold(stream, seg);
+    releaseLocked(*hold);
     *hold = SegmentHold{stream, seg, true};
+    return HoldMove::Held;
 }
 
 void FrameStore::releaseHold(SegmentHold &hold)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (hold.held)
-        m_space->release(hold.stream, hold.seg);
+    releaseLocked(hold);
+}
+
+void FrameStore::releaseLocked(SegmentHold &hold)
+{
+    // The last hold of a segment here closes its file (once a read in progress is done with it).
+    if (hold.held && m_space->release(hold.stream, hold.seg))
+        m_heldFiles.erase({hold.stream, hold.seg});
     hold.held = false;
 }
 
@@ -918,56 +966,31 @@ HRESULT FrameStore::findLocked(std::int64_t stream, std::int64_t from, std::int6
     return rc == SQLITE_DONE ? kNotFound : m_db.failure();
 }
 
-HRESULT FrameStore::find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
-                         bool dense, FrameLocation *location, SegmentHold *hold)
+HRESULT FrameStore::find(std::int64_t stream, const QString &folder, std::int64_t time, std::uint32_t mode,
+                         std::uint32_t channel, bool dense, FrameLocation *location, SegmentHold *hold)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    HRESULT hr;
-    switch (mode) {
-    case 1:
-        hr = findLocked(stream, time, kMax, false, channel, dense, location);
-        break;
-    case 2:
-        hr = findLocked(stream, kMin, time, true, channel, dense, location);
-        break;
-    case 3:
-        hr = findLocked(stream, kMin, time, true, channel, dense, location);
-        if (hr == kNotFound)
-            hr = findLocked(stream, time, kMax, false, channel, dense, location);
-        break;
-    default:
+    if (mode < 1 || mode > 3)
         return E_INVALIDARG;
-    }
-    if (hr == S_OK)
-        moveHold(hold, stream, location->seg);
-    return hr;
+    return findHeld(stream, folder, hold, location, [&]() {
+        if (mode == 1)
+            return findLocked(stream, time, kMax, false, channel, dense, location);
+        const HRESULT hr = findLocked(stream, kMin, time, true, channel, dense, location);
+        if (mode == 3 && hr == kNotFound)
+            return findLocked(stream, time, kMax, false, channel, dense, location);
+        return hr;
+    });
 }
 
-HRESULT FrameStore::findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
-                                std::uint32_t channel, bool dense, FrameLocation *location, SegmentHold *hold)
+HRESULT FrameStore::findInRange(std::int64_t stream, const QString &folder, std::int64_t from,
+                                std::int64_t to, std::uint32_t mode, std::uint32_t channel, bool dense,
+                                FrameLocation *location, SegmentHold *hold)
 {
     if (mode < 1 || mode > 3)
         return E_INVALIDARG;
     if (from > to)
         return kNotFound;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const HRESULT hr = findLocked(stream, from, to, mode == 2, channel, dense, location);
-    if (hr == S_OK)
-        moveHold(hold, stream, location->seg);
-    return hr;
-}
-
-int FrameStore::readFd(std::int64_t stream, const QString &folder, std::int64_t seg)
-{
-    const auto key = std::make_pair(stream, seg);
-    auto it = m_readFds.find(key);
-    if (it != m_readFds.end())
-        return it->second;
-    const QByteArray path = QFile::encodeName(segmentPath(folder, seg));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0)
-        m_readFds.emplace(key, fd);
-    return fd;
+    return findHeld(stream, folder, hold, location,
+                    [&] { return findLocked(stream, from, to, mode == 2, channel, dense, location); });
 }
 
 HRESULT FrameStore::readFrame(std::int64_t stream, const QString &folder, const FrameLocation &location,
@@ -976,15 +999,25 @@ HRESULT FrameStore::readFrame(std::int64_t stream, const QString &folder, const 
     if (location.length < static_cast<std::int64_t>(kFrameHeader) ||
         location.length > static_cast<std::int64_t>(kMaxFrame))
         return kFileCorrupt;
-    int fd;
+    // The read goes on outside the lock: its own reference keeps the file open should the hold go
+    // meanwhile.
+    std::shared_ptr<SegmentFile> file;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        fd = readFd(stream, folder, location.seg);
+        const auto it = m_heldFiles.find({stream, location.seg});
+        if (it != m_heldFiles.end())
+            file = it->second;
     }
-    if (fd < 0)
-        return kReadFault;
+    if (!file) {
+        // Nobody here holds the segment: it is opened for this read only.
+        const int fd =
+            ::open(QFile::encodeName(segmentPath(folder, location.seg)).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return kReadFault;
+        file = std::make_shared<SegmentFile>(fd);
+    }
     segment::FrameHeader header;
-    const HRESULT hr = segment::readFrame(fd, location.offset, &header, frame);
+    const HRESULT hr = segment::readFrame(file->fd, location.offset, &header, frame);
     if (hr == kReadFault)
         return hr;
     if (FAILED(hr) || static_cast<std::int64_t>(frame->size()) != location.length ||
@@ -1094,14 +1127,8 @@ HRESULT FrameStore::deleteStream(std::int64_t stream)
         return writable;
     closeSyncFile(stream);
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_readFds.begin(); it != m_readFds.end();) {
-        if (it->first.first == stream) {
-            ::close(it->second);
-            it = m_readFds.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    for (auto it = m_heldFiles.begin(); it != m_heldFiles.end();)
+        it = it->first.first == stream ? m_heldFiles.erase(it) : std::next(it);
     Transaction tx(m_db);
     if (!tx.ok())
         return tx.failure();

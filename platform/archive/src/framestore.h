@@ -189,11 +189,12 @@ public:
     HRESULT recoverStream(std::int64_t stream, const QString &folder);
 
     // Reader side. A frame found moves `hold` (when given) to its segment, in the same step, so that
-    // no removal comes between.
-    HRESULT find(std::int64_t stream, std::int64_t time, std::uint32_t mode, std::uint32_t channel,
-                 bool dense, FrameLocation *location, SegmentHold *hold = nullptr);
-    HRESULT findInRange(std::int64_t stream, std::int64_t from, std::int64_t to, std::uint32_t mode,
-                        std::uint32_t channel, bool dense, FrameLocation *location,
+    // no removal comes between; `folder` is the stream's, where its segment files are. A frame whose
+    // segment the ring of another process removed meanwhile is not answered: the find is done again.
+    HRESULT find(std::int64_t stream, const QString &folder, std::int64_t time, std::uint32_t mode,
+                 std::uint32_t channel, bool dense, FrameLocation *location, SegmentHold *hold = nullptr);
+    HRESULT findInRange(std::int64_t stream, const QString &folder, std::int64_t from, std::int64_t to,
+                        std::uint32_t mode, std::uint32_t channel, bool dense, FrameLocation *location,
                         SegmentHold *hold = nullptr);
     void releaseHold(SegmentHold &hold);
     HRESULT readFrame(std::int64_t stream, const QString &folder, const FrameLocation &location,
@@ -234,11 +235,26 @@ private:
     HRESULT flushRecords(WriterState &state);
     // Removes the storage's oldest segments (StorageSpace) until a new segment fits.
     HRESULT makeRoom(std::int64_t stream, const QString &folder);
-    void moveHold(SegmentHold *hold, std::int64_t stream, std::int64_t seg);
+    // Finds with `locate` (under the lock) and moves the hold to the frame's segment, finding again
+    // while the segment turns out removed by another process.
+    HRESULT findHeld(std::int64_t stream, const QString &folder, SegmentHold *hold, FrameLocation *location,
+                     const std::function<HRESULT()> &locate);
+    // Gone: the segment's file is gone (its rows too). Waited: a removal was in progress, and was
+    // waited for without the lock (`lock` is let go and taken again). Either way the hold has not
+    // moved and the find is to be done again, unless `last`, which holds the segment as it is (a
+    // listed segment whose file is missing: its read reports that).
+    enum class HoldMove
+    {
+        Held,
+        Gone,
+        Waited,
+    };
+    HoldMove moveHold(std::unique_lock<std::mutex> &lock, SegmentHold *hold, std::int64_t stream,
+                      const QString &folder, std::int64_t seg, bool last);
+    void releaseLocked(SegmentHold &hold);
     void position(std::int64_t stream, std::int64_t *seg, std::int64_t *segEnd, std::int64_t *nextFno);
     HRESULT findLocked(std::int64_t stream, std::int64_t from, std::int64_t to, bool descending,
                        std::uint32_t channel, bool dense, FrameLocation *location);
-    int readFd(std::int64_t stream, const QString &folder, std::int64_t seg);
 
     std::mutex m_mutex;
     SqliteDb m_db;
@@ -295,7 +311,18 @@ private:
     bool m_stopping = false;
     QString m_folder;
     ChannelFlags m_channelFlags;
-    std::map<std::pair<std::int64_t, std::int64_t>, int> m_readFds;
+    // A segment file open for reading: shared by the hold and the reads in progress, closed by the last.
+    struct SegmentFile
+    {
+        explicit SegmentFile(int descriptor) : fd(descriptor) {}
+        SegmentFile(const SegmentFile &) = delete;
+        SegmentFile &operator=(const SegmentFile &) = delete;
+        ~SegmentFile();
+        const int fd;
+    };
+    // The files of the segments held in this process, locked shared (see StorageSpace); a segment
+    // nobody here holds keeps no descriptor, so one the ring removed gives its space back at once.
+    std::map<std::pair<std::int64_t, std::int64_t>, std::shared_ptr<SegmentFile>> m_heldFiles;
     std::unique_ptr<StorageSpace> m_space;           // under m_mutex
     std::map<std::int64_t, QString> m_streamFolders; // the streams seen, under m_mutex
 };

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -43,11 +45,43 @@ std::uint64_t StorageSpace::usage(const QString &folder)
     return total;
 }
 
-void StorageSpace::release(std::int64_t stream, std::int64_t seg)
+bool StorageSpace::release(std::int64_t stream, std::int64_t seg)
 {
     const auto it = m_holds.find({stream, seg});
-    if (it != m_holds.end() && --it->second <= 0)
-        m_holds.erase(it);
+    if (it == m_holds.end() || --it->second > 0)
+        return false;
+    m_holds.erase(it);
+    return true;
+}
+
+StorageSpace::FileHold StorageSpace::lockSegment(const QString &path, int *fd)
+{
+    *fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (*fd < 0)
+        return errno == ENOENT ? FileHold::Gone : FileHold::Locked;
+    // Never waited for here: the caller holds the store's lock, which a removal in this process needs.
+    if (::flock(*fd, LOCK_SH | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return FileHold::Removing;
+        return FileHold::Locked; // a file system without locks: the hold is this process's only
+    }
+    // Opened before a removal unlinked it and locked after the removal let go: only its rows decide.
+    struct stat st
+    {
+    };
+    if (::fstat(*fd, &st) == 0 && st.st_nlink == 0) {
+        ::close(*fd);
+        *fd = -1;
+        return FileHold::Gone;
+    }
+    return FileHold::Locked;
+}
+
+void StorageSpace::awaitRemoval(int fd)
+{
+    while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
+    ::close(fd);
 }
 
 HRESULT StorageSpace::dropRows(SqliteDb &db, std::int64_t stream, std::int64_t seg,
@@ -100,7 +134,7 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
     if (used + needed <= m_size)
         return S_OK;
     // The segments holding listed frames, oldest first; a stream's committed segment and later ones
-    // are its writer's, and a segment a reader holds stays.
+    // are its writer's, and a segment a reader of any process holds stays.
     struct Candidate
     {
         std::int64_t stream, seg, oldest;
@@ -115,6 +149,14 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
     if (rc != SQLITE_DONE)
         return db.failure();
     std::vector<QByteArray> files;
+    // The removed files stay open, locked exclusively, until they are unlinked: a reader of another
+    // process that found a frame in one meanwhile waits for its lock and then finds again.
+    std::vector<int> locks;
+    const auto unlock = [&locks] {
+        for (const int fd : locks)
+            ::close(fd);
+        locks.clear();
+    };
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate &a, const Candidate &b) { return a.oldest < b.oldest; });
     for (const Candidate &c : candidates) {
@@ -128,17 +170,27 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
         const QString file = path(c.stream, c.seg);
         if (file.isEmpty())
             continue; // a stream this store has not seen: its folder is not known here
+        const QByteArray name = QFile::encodeName(file);
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(fd); // a reader of another process is on it
+            continue;
+        }
         const HRESULT hr = dropRows(db, c.stream, c.seg, bumpChanges);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            if (fd >= 0)
+                ::close(fd);
             break;
+        }
         struct stat st
         {
         };
-        const QByteArray name = QFile::encodeName(file);
         const std::int64_t freed =
-            ::stat(name.constData(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
+            fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
         used -= freed;
         files.push_back(name);
+        if (fd >= 0)
+            locks.push_back(fd);
         removed->emplace_back(c.stream, c.seg);
     }
     if (!files.empty()) {
@@ -150,11 +202,13 @@ HRESULT StorageSpace::makeRoom(SqliteDb &db, const QString &folder, std::int64_t
         if (wal >= 0)
             ::close(wal);
         if (!synced) {
+            unlock();
             removed->clear();
             return kWriteFault; // the files stay; their rows are gone from the index either way
         }
         for (const QByteArray &name : files)
             ::unlink(name.constData());
+        unlock();
     }
     if (used >= m_size) {
         qCWarning(lcFrameStore) << "Storage" << folder << "is full:" << used << "of" << m_size

@@ -3,6 +3,9 @@
 // with. Before a new segment would take it past that size, the oldest segments that no writer or
 // reader holds are removed, their index rows first (no listed frame ever points at a removed file);
 // a storage whose size is taken by segments that cannot be removed refuses new ones (disk full).
+// Readers and writers of a storage live in several processes (the server records while the client
+// replays): a reader's hold is a shared lock (flock) on the segment file, which a removal must take
+// exclusively first, so the ring of every process sees it.
 
 #include "sqlitedb.h"
 
@@ -27,9 +30,24 @@ public:
     // Bytes the files below the folder take on the disk.
     static std::uint64_t usage(const QString &folder);
 
-    // A reader's frame keeps its segment; counted, as several readers may hold one.
-    void hold(std::int64_t stream, std::int64_t seg) { ++m_holds[{stream, seg}]; }
-    void release(std::int64_t stream, std::int64_t seg);
+    // A reader's frame keeps its segment; counted, as several readers may hold one. hold is true for
+    // the segment's first hold in this process, release for its last.
+    bool hold(std::int64_t stream, std::int64_t seg) { return ++m_holds[{stream, seg}] == 1; }
+    bool release(std::int64_t stream, std::int64_t seg);
+    bool held(std::int64_t stream, std::int64_t seg) const { return m_holds.count({stream, seg}) != 0; }
+
+    // The first hold of a segment in a process opens its file and locks it shared (the lock belongs to
+    // that open file, and lives as long as it stays open).
+    enum class FileHold
+    {
+        Locked,   // *fd is the file, locked; -1 when it cannot be opened for another reason than its removal
+        Gone,     // removed since its frame was found: so are the frame's rows
+        Removing, // a ring is removing it now: *fd is open, for awaitRemoval
+    };
+    static FileHold lockSegment(const QString &path, int *fd);
+    // Waits, without any lock of the store held, until the removal that made lockSegment answer
+    // Removing is over (its rows are gone or, should it have failed, kept), and closes the file.
+    static void awaitRemoval(int fd);
 
     // The segment file of a stream, for streams this store has seen (empty: unknown).
     using SegmentPath = std::function<QString(std::int64_t stream, std::int64_t seg)>;
