@@ -50,6 +50,23 @@ class tst_MediaSession : public QObject
         return object;
     }
 
+    // The one stream of a live source to a sink; no descriptor when the source has none.
+    static SessionCore::Route routeTo(IMFMediaSource *source, IMFStreamSink *sink, IMFMediaType *type)
+    {
+        SessionCore::Route route;
+        route.source = source;
+        route.descriptor = getCleanPresentationDescriptor(source);
+        CComPtr<IMFStreamDescriptor> stream;
+        BOOL selected = FALSE;
+        if (!route.descriptor ||
+            FAILED(route.descriptor->GetStreamDescriptorByIndex(0, &selected, &stream)) ||
+            FAILED(stream->GetStreamIdentifier(&route.streamId)))
+            route.descriptor.Release();
+        route.sink = sink;
+        route.type = type;
+        return route;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -107,16 +124,8 @@ private slots:
         LiveSourceParts parts = createLiveSource(type, {});
         CComPtr<LateStartSink> sink;
         sink.Attach(new LateStartSink);
-        SessionCore::Route route;
-        route.source = parts.source;
-        route.descriptor = getCleanPresentationDescriptor(parts.source);
-        CComPtr<IMFStreamDescriptor> stream;
-        BOOL selected = FALSE;
-        QVERIFY(route.descriptor &&
-                SUCCEEDED(route.descriptor->GetStreamDescriptorByIndex(0, &selected, &stream)));
-        QVERIFY(SUCCEEDED(stream->GetStreamIdentifier(&route.streamId)));
-        route.sink = sink;
-        route.type = type;
+        SessionCore::Route route = routeTo(parts.source, sink, type);
+        QVERIFY(route.descriptor);
 
         auto core = std::make_shared<SessionCore>();
         sink->raiseStaleRequest();
@@ -156,16 +165,8 @@ private slots:
         LiveSourceParts parts = createLiveSource(type, {});
         CComPtr<LateStartSink> sink;
         sink.Attach(new LateStartSink);
-        SessionCore::Route route;
-        route.source = parts.source;
-        route.descriptor = getCleanPresentationDescriptor(parts.source);
-        CComPtr<IMFStreamDescriptor> stream;
-        BOOL selected = FALSE;
-        QVERIFY(route.descriptor &&
-                SUCCEEDED(route.descriptor->GetStreamDescriptorByIndex(0, &selected, &stream)));
-        QVERIFY(SUCCEEDED(stream->GetStreamIdentifier(&route.streamId)));
-        route.sink = sink;
-        route.type = type;
+        SessionCore::Route route = routeTo(parts.source, sink, type);
+        QVERIFY(route.descriptor);
         auto core = std::make_shared<SessionCore>();
         std::atomic<int> handled{0};
         core->setErrorHandler([&handled](HRESULT hr) {
